@@ -1,0 +1,277 @@
+#include "pictures/bitmap.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "pictures/error.h"
+#include "pictures/stream.h"
+
+namespace pictures {
+
+namespace {
+
+std::atomic<uint64_t> pixelMemoryLimit{kDefaultPixelMemoryLimit};
+
+size_t StrideFor(PixelFormat format, int width) {
+  return ((uint64_t(width) * BitsPerPixel(format) + 31) / 32) * 4;
+}
+
+std::string LimitText() {
+  uint64_t limit = pixelMemoryLimit.load();
+  if (limit % (uint64_t(1) << 30) == 0) return std::to_string(limit >> 30) + " GiB";
+  if (limit % (uint64_t(1) << 20) == 0) return std::to_string(limit >> 20) + " MiB";
+  return std::to_string(limit) + " bytes";
+}
+
+}  // namespace
+
+int BitsPerPixel(PixelFormat format) {
+  switch (format) {
+    case PixelFormat::None: return 0;
+    case PixelFormat::Bits1: return 1;
+    case PixelFormat::Bits4: return 4;
+    case PixelFormat::Bits8: return 8;
+    case PixelFormat::Bits15: return 16;
+    case PixelFormat::Bits24: return 24;
+    case PixelFormat::Bits32:
+    case PixelFormat::Device: return 32;
+  }
+  return 0;
+}
+
+const char* PixelFormatName(PixelFormat format) {
+  switch (format) {
+    case PixelFormat::None: return "none";
+    case PixelFormat::Device: return "device";
+    case PixelFormat::Bits1: return "1";
+    case PixelFormat::Bits4: return "4";
+    case PixelFormat::Bits8: return "8";
+    case PixelFormat::Bits15: return "15";
+    case PixelFormat::Bits24: return "24";
+    case PixelFormat::Bits32: return "32";
+  }
+  return "none";
+}
+
+size_t CheckedBufferSize(std::initializer_list<uint64_t> factors) {
+  const uint64_t limit = pixelMemoryLimit.load();
+  uint64_t product = 1;
+  for (uint64_t factor : factors) {
+    if (factor != 0 && product > limit / factor)
+      throw BitmapTooLarge("The picture needs more than " + LimitText() + " of memory");
+    product *= factor;
+  }
+  if (product > limit)
+    throw BitmapTooLarge("The picture needs more than " + LimitText() + " of memory");
+  return static_cast<size_t>(product);
+}
+
+void Bitmap::SetPixelMemoryLimit(uint64_t bytes) { pixelMemoryLimit = bytes; }
+uint64_t Bitmap::PixelMemoryLimit() { return pixelMemoryLimit.load(); }
+
+void Bitmap::FreeDeleter::operator()(uint8_t* p) const { std::free(p); }
+
+const ReaderClass& Bitmap::StaticClass() {
+  static const ReaderClass descriptor{
+      "Bitmap", nullptr, []() -> std::unique_ptr<Bitmap> { return std::make_unique<Bitmap>(); }};
+  return descriptor;
+}
+
+void Bitmap::LoadFile(const std::string& path) {
+  FileStream stream(path);
+  LoadFromStream(stream);
+}
+
+void Bitmap::Assign(const Bitmap& other) {
+  PixelMemory copy;
+  size_t bytes = other.stride_ * size_t(other.height_);
+  if (bytes) {
+    copy.reset(static_cast<uint8_t*>(std::malloc(bytes)));
+    if (!copy) throw BitmapTooLarge("Out of memory for a picture copy");
+    std::memcpy(copy.get(), other.pixels_.get(), bytes);
+  }
+  format_ = other.format_;
+  width_ = other.width_;
+  height_ = other.height_;
+  stride_ = other.stride_;
+  pixels_ = std::move(copy);
+  palette_ = other.palette_;
+  transparent_ = other.transparent_;
+}
+
+void Bitmap::Clear() {
+  format_ = PixelFormat::None;
+  width_ = height_ = 0;
+  stride_ = 0;
+  pixels_.reset();
+  palette_.reset();
+  transparent_ = false;
+}
+
+void Bitmap::SetPixelFormat(PixelFormat format) {
+  const int width = width_, height = height_;
+  format_ = format;
+  width_ = height_ = 0;
+  stride_ = 0;
+  pixels_.reset();
+  switch (format) {
+    case PixelFormat::Bits1: {
+      LogPalette record(2);
+      record.entries[1] = {255, 255, 255, 0};
+      palette_ = CreatePalette(record);
+      break;
+    }
+    case PixelFormat::Bits4: {
+      LogPalette record;
+      record.entries.assign(StandardPalette16().begin(), StandardPalette16().end());
+      palette_ = CreatePalette(record);
+      break;
+    }
+    case PixelFormat::Bits8: {
+      LogPalette record;
+      record.entries.assign(HalftonePalette256().begin(), HalftonePalette256().end());
+      palette_ = CreatePalette(record);
+      break;
+    }
+    default:
+      palette_.reset();
+  }
+  if (format != PixelFormat::None) SetSize(width, height);
+}
+
+void Bitmap::SetSize(int width, int height) {
+  if (width < 0 || height < 0)
+    throw PictureError("Invalid picture size " + std::to_string(width) + " x " +
+                       std::to_string(height));
+  if (width == width_ && height == height_) return;
+  PixelFormat format = format_ == PixelFormat::None ? PixelFormat::Bits24 : format_;
+  size_t stride = StrideFor(format, width);
+  size_t bytes = CheckedBufferSize({stride, uint64_t(height)});
+  PixelMemory pixels;
+  if (bytes) {
+    // calloc hands out fresh zero pages for large pictures without touching them.
+    pixels.reset(static_cast<uint8_t*>(std::calloc(bytes, 1)));
+    if (!pixels) throw BitmapTooLarge("Out of memory for a picture of " +
+                                      std::to_string(width) + " x " + std::to_string(height));
+  }
+  const int keepRows = std::min(height, height_);
+  const size_t keepBytes = std::min(stride, stride_);
+  for (int y = 0; y < keepRows && keepBytes; ++y)
+    std::memcpy(pixels.get() + y * stride, pixels_.get() + y * stride_, keepBytes);
+  if (format_ == PixelFormat::None) format_ = format;
+  width_ = width;
+  height_ = height;
+  stride_ = stride;
+  pixels_ = std::move(pixels);
+}
+
+size_t Bitmap::RowBytes() const { return (uint64_t(width_) * BitsPerPixel(format_) + 7) / 8; }
+
+uint8_t* Bitmap::ScanLine(int y) {
+  if (y < 0 || y >= height_) throw PictureError("Scan line index out of range");
+  return pixels_.get() + size_t(y) * stride_;
+}
+
+const uint8_t* Bitmap::ScanLine(int y) const {
+  if (y < 0 || y >= height_) throw PictureError("Scan line index out of range");
+  return pixels_.get() + size_t(y) * stride_;
+}
+
+const std::vector<PaletteEntry>& Bitmap::Palette() const {
+  static const std::vector<PaletteEntry> none;
+  return palette_ ? *palette_ : none;
+}
+
+void Bitmap::SetPalette(PaletteHandle palette) {
+  if (!palette) return;
+  if (palette->size() > 256)
+    palette = std::make_shared<const std::vector<PaletteEntry>>(palette->begin(),
+                                                                palette->begin() + 256);
+  palette_ = std::move(palette);
+}
+
+namespace {
+
+// Blue, green, red of every palette index; indices past a short palette are black.
+std::array<std::array<uint8_t, 3>, 256> PaletteLookup(const Bitmap& picture) {
+  std::array<std::array<uint8_t, 3>, 256> lookup{};
+  const auto& palette = picture.Palette();
+  for (size_t i = 0; i < palette.size() && i < 256; ++i)
+    lookup[i] = {palette[i].blue, palette[i].green, palette[i].red};
+  return lookup;
+}
+
+inline uint8_t Widen5(unsigned v) { return static_cast<uint8_t>(v << 3 | v >> 2); }
+
+void ConvertRow(const Bitmap& picture, const std::array<std::array<uint8_t, 3>, 256>& lookup,
+                const uint8_t* row, uint8_t* out, int width) {
+  switch (picture.GetPixelFormat()) {
+    case PixelFormat::Bits1:
+      for (int x = 0; x < width; ++x, out += 3)
+        std::memcpy(out, lookup[(row[x >> 3] >> (7 - (x & 7))) & 1].data(), 3);
+      break;
+    case PixelFormat::Bits4:
+      for (int x = 0; x < width; ++x, out += 3)
+        std::memcpy(out, lookup[(x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4].data(), 3);
+      break;
+    case PixelFormat::Bits8:
+      for (int x = 0; x < width; ++x, out += 3) std::memcpy(out, lookup[row[x]].data(), 3);
+      break;
+    case PixelFormat::Bits15:
+      for (int x = 0; x < width; ++x, out += 3) {
+        unsigned word = row[2 * x] | row[2 * x + 1] << 8;
+        out[0] = Widen5(word & 0x1F);
+        out[1] = Widen5(word >> 5 & 0x1F);
+        out[2] = Widen5(word >> 10 & 0x1F);
+      }
+      break;
+    case PixelFormat::Bits24:
+      std::memcpy(out, row, size_t(width) * 3);
+      break;
+    case PixelFormat::Bits32:
+    case PixelFormat::Device:
+      for (int x = 0; x < width; ++x, out += 3, row += 4) {
+        out[0] = row[0];
+        out[1] = row[1];
+        out[2] = row[2];
+      }
+      break;
+    case PixelFormat::None:
+      break;
+  }
+}
+
+}  // namespace
+
+void RowToBGR(const Bitmap& picture, int y, uint8_t* out) {
+  ConvertRow(picture, PaletteLookup(picture), picture.ScanLine(y), out, picture.Width());
+}
+
+void DrawOnCanvas(Bitmap& canvas, const Bitmap& picture) {
+  if (canvas.GetPixelFormat() != PixelFormat::Bits24)
+    throw PictureError("Pictures can only be drawn onto a 24-bit canvas");
+  const int width = std::min(canvas.Width(), picture.Width());
+  const int height = std::min(canvas.Height(), picture.Height());
+  if (width <= 0 || height <= 0) return;
+  const auto lookup = PaletteLookup(picture);
+  const bool blend = picture.Transparent() && picture.GetPixelFormat() == PixelFormat::Bits32;
+  for (int y = 0; y < height; ++y) {
+    uint8_t* out = canvas.ScanLine(y);
+    const uint8_t* row = picture.ScanLine(y);
+    if (!blend) {
+      ConvertRow(picture, lookup, row, out, width);
+      continue;
+    }
+    for (int x = 0; x < width; ++x, out += 3, row += 4) {
+      const unsigned alpha = row[3];
+      for (int c = 0; c < 3; ++c)
+        out[c] = static_cast<uint8_t>((row[c] * alpha + out[c] * (255 - alpha) + 127) / 255);
+    }
+  }
+}
+
+}  // namespace pictures

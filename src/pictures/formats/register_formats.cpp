@@ -1,0 +1,67 @@
+// The start-up registration of the picture readers, in the registry table's order, and
+// their removal at the end of a run.
+#include "pictures/registry.h"
+
+// Reader headers (one per reader, added as the readers arrive).
+
+namespace pictures {
+
+namespace {
+bool registered = false;
+}
+
+void RegisterReaders() {
+  if (registered) return;
+  registered = true;
+  // JPEG (libjpeg).
+  // ROW 5: RegisterFormat("jpeg", "JPEG Image File", TJPEGImage::StaticClass());
+  // ROW 6: RegisterFormat("jpg", "JPEG Image File", TJPEGImage::StaticClass());
+  // The readers of this library.
+  // ROW 7: RegisterFormat("win", "Truevision images", TTargaGraphic::StaticClass());
+  // ROW 8: RegisterFormat("vst", "Truevision images", TTargaGraphic::StaticClass());
+  // ROW 9: RegisterFormat("vda", "Truevision images", TTargaGraphic::StaticClass());
+  // ROW 10: RegisterFormat("tiff", "TIFF images", TTIFFGraphic::StaticClass());
+  // ROW 11: RegisterFormat("tif", "TIFF images", TTIFFGraphic::StaticClass());
+  // ROW 12: RegisterFormat("tga", "Truevision images", TTargaGraphic::StaticClass());
+  // ROW 13: RegisterFormat("sgi", "SGI true color images", TSGIGraphic::StaticClass());
+  // ROW 14: RegisterFormat("scr", "Word 5.x screen capture images", TPCXGraphic::StaticClass());
+  // ROW 15: RegisterFormat("rpf", "SGI Wavefront images", TRLAGraphic::StaticClass());
+  RegisterFormat("rle", "Windows bitmap", Bitmap::StaticClass());
+  // ROW 17: RegisterFormat("rla", "SGI Wavefront images", TRLAGraphic::StaticClass());
+  // ROW 18: RegisterFormat("rgba", "SGI true color images", TSGIGraphic::StaticClass());
+  // ROW 19: RegisterFormat("rgb", "SGI true color images", TSGIGraphic::StaticClass());
+  // ROW 20: RegisterFormat("psd", "Photoshop images", TPSDGraphic::StaticClass());
+  // ROW 21: RegisterFormat("ppm", "Portable pixel map images", TPPMGraphic::StaticClass());
+  // ROW 22: RegisterFormat("pgm", "Portable grayscale images", TPPMGraphic::StaticClass());
+  // ROW 23: RegisterFormat("pbm", "Portable b&w images", TPPMGraphic::StaticClass());
+  // ROW 24: RegisterFormat("pic", "Autodesk images", TAutodeskGraphic::StaticClass());
+  // ROW 25: RegisterFormat("pcx", "ZSoft PCX images", TPCXGraphic::StaticClass());
+  // ROW 26: RegisterFormat("pdd", "Photoshop images", TPSDGraphic::StaticClass());
+  // ROW 27: RegisterFormat("pcd", "Kodak Photo-CD images", TPCDGraphic::StaticClass());
+  // ROW 28: RegisterFormat("pcc", "ZSoft PCC images", TPCXGraphic::StaticClass());
+  // ROW 29: RegisterFormat("icb", "Truevision images", TTargaGraphic::StaticClass());
+  // ROW 30: RegisterFormat("gif", "CompuServe images", TGIFGraphic::StaticClass());
+  RegisterFormat("dib", "Windows bitmap", Bitmap::StaticClass());
+  // ROW 32: RegisterFormat("cut", "Dr. Halo images", TCUTGraphic::StaticClass());
+  // ROW 33: RegisterFormat("cel", "Autodesk images", TAutodeskGraphic::StaticClass());
+  // ROW 34: RegisterFormat("bw", "SGI black/white images", TSGIGraphic::StaticClass());
+}
+
+void UnregisterReaders() {
+  if (!registered) return;
+  registered = false;
+  // UNREGISTER: TTargaGraphic
+  // UNREGISTER: TTIFFGraphic
+  // UNREGISTER: TSGIGraphic
+  // UNREGISTER: TPCXGraphic
+  // UNREGISTER: TAutodeskGraphic
+  // UNREGISTER: TPCDGraphic
+  // UNREGISTER: TPPMGraphic
+  // UNREGISTER: TCUTGraphic
+  // UNREGISTER: TGIFGraphic
+  // UNREGISTER: TRLAGraphic
+  // UNREGISTER: TPSDGraphic
+  // UNREGISTER: TJPEGImage (the JPEG unit's own end-of-run step, after the readers')
+}
+
+}  // namespace pictures

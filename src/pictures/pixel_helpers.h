@@ -1,0 +1,41 @@
+// Shared pixel routines: byte order, row colour conversion and the undo of TIFF
+// horizontal prediction. 16-bit samples are little-endian words in memory.
+#pragma once
+
+#include <cstdint>
+
+namespace pictures {
+
+void SwapShorts(void* words, uint32_t count);
+void SwapLongs(void* words, uint32_t count);
+uint32_t SwapLong(uint32_t value);
+
+// A routine that converts one row of interleaved samples into Bitmap pixels. `Count` is
+// the number of samples in the row (pixels times samples per pixel).
+using ColorConverter = void (*)(const void* Source, void* Dest, uint8_t BitsPerSample,
+                                uint32_t Count);
+
+void Samples16To8(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_t Count);
+void RGBToBGR(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_t Count);
+void RGBAToBGRA(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_t Count);
+void CMYKToBGR(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_t Count);
+void CIELabToBGR(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_t Count);
+
+// Planar converters: one pointer per plane, then the same arguments; `Count` is pixels
+// times the number of planes.
+void RGBPlanarToBGR(const void* R, const void* G, const void* B, void* Dest,
+                    uint8_t BitsPerSample, uint32_t Count);
+void CMYKPlanarToBGR(const void* C, const void* M, const void* Y, const void* K, void* Dest,
+                     uint8_t BitsPerSample, uint32_t Count);
+void CIELabPlanarToBGR(const void* L, const void* a, const void* b, void* Dest,
+                       uint8_t BitsPerSample, uint32_t Count);
+
+// Undo horizontal differencing on a row of N + 1 pixels of 1, 3 or 4 bytes.
+void UndoPredictor1(uint8_t* row, uint32_t N);
+void UndoPredictor3(uint8_t* row, uint32_t N);
+void UndoPredictor4(uint8_t* row, uint32_t N);
+
+// a * b / c rounded to the nearest integer, halves away from zero; -1 when c is 0.
+int32_t MulDiv(int32_t a, int32_t b, int32_t c);
+
+}  // namespace pictures

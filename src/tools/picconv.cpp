@@ -1,0 +1,2 @@
+// Placeholder entry until the converter lands.
+int main() { return 2; }

@@ -1,0 +1,12 @@
+// Test entry for the Qt-based areas: the widgets need a QApplication, and the tests run
+// without a display on the offscreen platform unless the caller chose another.
+#include <QApplication>
+#include <gtest/gtest.h>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
