@@ -1,0 +1,52 @@
+#include "pictures/formats/autodesk.h"
+
+#include <array>
+
+#include "pictures/byte_reader.h"
+#include "pictures/error.h"
+#include "pictures/palette.h"
+#include "pictures/stream.h"
+
+namespace pictures {
+
+PICTURES_DEFINE_READER_CLASS(TAutodeskGraphic, Bitmap)
+
+namespace {
+
+constexpr uint16_t kMagic = 0x9119;
+constexpr size_t kHeaderSize = 32;  // magic, width, height, 26 unused bytes
+constexpr size_t kPaletteSize = 768;
+
+}  // namespace
+
+// Short reads raise nothing once the size is known: a palette that ends early leaves its
+// last entries black, and missing rows stay black.
+void TAutodeskGraphic::LoadFromStream(Stream& stream) {
+  Clear();
+  std::array<uint8_t, kHeaderSize> header{};
+  const size_t headerRead = stream.Read(header.data(), header.size());
+  if (headerRead < 2 || LoadU16LE(&header[0]) != kMagic)
+    throw PictureError("Cannot load image. Only old style Autodesk images are supported.");
+  // Without its width and height there is no picture to show.
+  if (headerRead < 6) throw StreamReadError();
+  const int width = LoadU16LE(&header[2]);
+  const int height = LoadU16LE(&header[4]);
+
+  std::array<uint8_t, kPaletteSize> colours{};
+  stream.Read(colours.data(), colours.size());
+  LogPalette palette(256);
+  for (size_t i = 0; i < palette.entries.size(); ++i) {
+    // The components run from 0 to 63; the shift keeps the result within a byte.
+    palette.entries[i].red = uint8_t(colours[i * 3] << 2);
+    palette.entries[i].green = uint8_t(colours[i * 3 + 1] << 2);
+    palette.entries[i].blue = uint8_t(colours[i * 3 + 2] << 2);
+  }
+
+  SetPixelFormat(PixelFormat::Bits8);
+  SetPalette(CreatePalette(palette));
+  SetSize(width, height);
+  for (int y = 0; y < height; ++y)
+    if (stream.Read(ScanLine(y), size_t(width)) < size_t(width)) break;
+}
+
+}  // namespace pictures

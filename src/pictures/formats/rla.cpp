@@ -1,0 +1,133 @@
+#include "pictures/formats/rla.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "compression/rle.h"
+#include "pictures/byte_reader.h"
+#include "pictures/error.h"
+#include "pictures/stream.h"
+
+namespace pictures {
+
+PICTURES_DEFINE_READER_CLASS(TRLAGraphic, Bitmap)
+
+namespace {
+
+constexpr size_t kHeaderSize = 740;
+// Offsets of the header fields the reader uses; every number is big-endian.
+constexpr size_t kActiveWindowOffset = 8;  // left, right, bottom, top (signed 16-bit)
+constexpr size_t kChannelCountOffset = 20;  // colour channels, matte channels
+
+// A packet's length is a 16-bit count, so no packet can be longer than this.
+constexpr size_t kLargestPacket = 0xFFFF;
+
+struct RLAHeader {
+  int width = 0;
+  int height = 0;
+  bool storedUpwards = false;  // the file's first row is the bottom row
+  int colourChannels = 0;
+  bool hasMatte = false;
+};
+
+RLAHeader ParseHeader(std::span<const uint8_t> bytes) {
+  ByteReader fields(bytes);
+  RLAHeader header;
+  fields.Seek(kActiveWindowOffset);
+  const int left = fields.S16BE();
+  const int right = fields.S16BE();
+  const int bottom = fields.S16BE();
+  const int top = fields.S16BE();
+  fields.Seek(kChannelCountOffset);
+  header.colourChannels = fields.S16BE();
+  header.hasMatte = fields.S16BE() != 0;
+  if (header.colourChannels != 3 && header.colourChannels != 4)
+    throw PictureError("RLA: image must be RGB(A).");
+  header.width = right - left + 1;
+  header.height = std::abs(bottom - top) + 1;
+  header.storedUpwards = bottom < top;
+  if (header.width < 1) throw PictureError("RLA: invalid image size.");
+  return header;
+}
+
+}  // namespace
+
+void TRLAGraphic::LoadFromStream(Stream& stream) {
+  Clear();
+  const int64_t start = stream.Position();
+  std::array<uint8_t, kHeaderSize> headerBytes;
+  stream.ReadBuffer(headerBytes.data(), headerBytes.size());
+  const RLAHeader header = ParseHeader(headerBytes);
+
+  // A 32-bit picture reads the three colour channels and the matte; a fourth colour
+  // channel is never shown, and when a matte follows it, it is stepped over.
+  const int channelsPerRow = header.hasMatte ? 4 : 3;
+  const int skippedChannels = header.hasMatte ? header.colourChannels - 3 : 0;
+
+  // The offset table is read and checked against the file before the picture's memory is
+  // taken, so that a short file with a large header fails without allocating.
+  std::vector<uint8_t> table = stream.ReadBytes(size_t(header.height) * 4);
+  std::vector<int64_t> rowOffsets(size_t(header.height));
+  const int64_t smallestRow = 2 * int64_t(channelsPerRow + skippedChannels);
+  for (size_t y = 0; y < rowOffsets.size(); ++y) {
+    rowOffsets[y] = start + int64_t(LoadU32BE(&table[y * 4]));
+    if (rowOffsets[y] + smallestRow > stream.Size()) throw StreamReadError();
+  }
+
+  SetPixelFormat(header.hasMatte ? PixelFormat::Bits32 : PixelFormat::Bits24);
+  SetSize(header.width, header.height);
+
+  const size_t width = size_t(header.width);
+  std::vector<uint8_t> packet(kLargestPacket);
+  std::vector<uint8_t> channels(CheckedBufferSize({4, width}));
+  std::array<uint8_t*, 4> channel;
+  for (size_t c = 0; c < 4; ++c) channel[c] = channels.data() + c * width;
+  TRLADecoder decoder;
+
+  auto readLength = [&stream] {
+    uint8_t count[2];
+    stream.ReadBuffer(count, 2);
+    return LoadU16BE(count);
+  };
+
+  for (int y = 0; y < header.height; ++y) {
+    stream.Seek(rowOffsets[size_t(y)]);
+    uint8_t* line = ScanLine(header.storedUpwards ? header.height - 1 - y : y);
+    for (int c = 0; c < channelsPerRow; ++c) {
+      if (c == 3) {
+        for (int skip = 0; skip < skippedChannels; ++skip)
+          stream.Seek(stream.Position() + readLength());
+      }
+      const uint16_t length = readLength();
+      stream.ReadBuffer(packet.data(), length);
+      // A packet that expands to fewer pixels than the row leaves the rest black rather
+      // than showing the previous row's values.
+      std::memset(channel[size_t(c)], 0, width);
+      const uint8_t* source = packet.data();
+      decoder.Decode(source, channel[size_t(c)], length, header.width);
+    }
+    const uint8_t* red = channel[0];
+    const uint8_t* green = channel[1];
+    const uint8_t* blue = channel[2];
+    if (header.hasMatte) {
+      const uint8_t* alpha = channel[3];
+      for (size_t x = 0; x < width; ++x, line += 4) {
+        line[0] = blue[x];
+        line[1] = green[x];
+        line[2] = red[x];
+        line[3] = alpha[x];
+      }
+    } else {
+      for (size_t x = 0; x < width; ++x, line += 3) {
+        line[0] = blue[x];
+        line[1] = green[x];
+        line[2] = red[x];
+      }
+    }
+  }
+}
+
+}  // namespace pictures
