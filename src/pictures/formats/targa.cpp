@@ -1,0 +1,177 @@
+#include "pictures/formats/targa.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "compression/rle.h"
+#include "pictures/byte_reader.h"
+#include "pictures/error.h"
+#include "pictures/palette.h"
+#include "pictures/stream.h"
+
+namespace pictures {
+
+PICTURES_DEFINE_READER_CLASS(TTargaGraphic, Bitmap)
+
+namespace {
+
+constexpr size_t kHeaderSize = 18;
+constexpr uint8_t kTopRowFirst = 0x20;
+const char* const kInvalidImage = "Targa: invalid image";
+
+struct TargaHeader {
+  uint8_t idLength;
+  uint8_t colourMapType;
+  uint8_t imageType;
+  uint16_t colourMapLength;
+  uint8_t colourMapEntrySize;
+  uint16_t width;
+  uint16_t height;
+  uint8_t depth;
+  uint8_t descriptor;
+
+  bool Grey() const { return imageType == 3 || imageType == 11; }
+  bool Packed() const { return imageType == 9 || imageType == 10 || imageType == 11; }
+  bool Plain() const { return imageType == 1 || imageType == 2 || imageType == 3; }
+  // Bytes a colour map entry takes in the file: 24- and 32-bit entries are stored whole,
+  // every other size as one 16-bit word.
+  size_t MapEntryBytes() const {
+    return colourMapEntrySize == 24 ? 3 : colourMapEntrySize == 32 ? 4 : 2;
+  }
+};
+
+TargaHeader ParseHeader(const std::array<uint8_t, kHeaderSize>& bytes) {
+  ByteReader in(bytes);
+  TargaHeader h{};
+  h.idLength = in.U8();
+  h.colourMapType = in.U8();
+  h.imageType = in.U8();
+  in.U16LE();  // first colour map index: entries are numbered from 0 all the same
+  h.colourMapLength = in.U16LE();
+  h.colourMapEntrySize = in.U8();
+  in.U16LE();  // X origin
+  in.U16LE();  // Y origin
+  h.width = in.U16LE();
+  h.height = in.U16LE();
+  h.depth = in.U8();
+  h.descriptor = in.U8();
+  return h;
+}
+
+// Bytes per pixel of a pixel depth, and the Bitmap format that holds such pixels as they
+// are stored; 0 for a depth this reader does not know.
+size_t BytesPerPixel(uint8_t depth) {
+  switch (depth) {
+    case 8: return 1;
+    case 15:
+    case 16: return 2;
+    case 24: return 3;
+    case 32: return 4;
+    default: return 0;
+  }
+}
+
+PixelFormat FormatOfDepth(uint8_t depth) {
+  switch (depth) {
+    case 8: return PixelFormat::Bits8;
+    case 15:
+    case 16: return PixelFormat::Bits15;
+    case 24: return PixelFormat::Bits24;
+    case 32: return PixelFormat::Bits32;
+    default: return PixelFormat::Device;
+  }
+}
+
+// Reads the colour map. Every entry is read so that the stream ends up at the pixel rows,
+// but a palette holds 256 colours, so entries past the 256th are dropped. A map cut short
+// leaves its missing entries black.
+LogPalette ReadColourMap(Stream& stream, const TargaHeader& header) {
+  const size_t entryBytes = header.MapEntryBytes();
+  std::vector<uint8_t> map(size_t(header.colourMapLength) * entryBytes, 0);
+  stream.Read(map.data(), map.size());
+  LogPalette palette(std::min<size_t>(header.colourMapLength, 256));
+  for (size_t i = 0; i < palette.entries.size(); ++i) {
+    const uint8_t* e = &map[i * entryBytes];
+    PaletteEntry& p = palette.entries[i];
+    if (entryBytes >= 3) {
+      p.blue = e[0];
+      p.green = e[1];
+      p.red = e[2];
+    } else {
+      const uint16_t w = LoadU16LE(e);
+      p.blue = uint8_t((w & 0x1F) << 3);
+      p.green = uint8_t((w & 0x3E0) >> 2);
+      p.red = uint8_t((w & 0x7C00) >> 7);
+    }
+  }
+  return palette;
+}
+
+}  // namespace
+
+void TTargaGraphic::LoadFromStream(Stream& stream) {
+  Clear();
+  std::array<uint8_t, kHeaderSize> headerBytes{};
+  if (stream.Read(headerBytes.data(), headerBytes.size()) < headerBytes.size())
+    throw PictureError(kInvalidImage);
+  const TargaHeader header = ParseHeader(headerBytes);
+  const bool topRowFirst = header.descriptor & kTopRowFirst;
+  const size_t pixelBytes = BytesPerPixel(header.depth);
+
+  // Types 0 (no pixel data), 1-3 (plain) and 9-11 (packed) are the ones this reader knows;
+  // pixel data of any other type, or at a depth it cannot hold, is not read as a blank
+  // picture but refused.
+  if (header.imageType != 0 && ((!header.Plain() && !header.Packed()) || pixelBytes == 0))
+    throw PictureError(kInvalidImage);
+
+  stream.Seek(stream.Position() + header.idLength);
+  SetPixelFormat(FormatOfDepth(header.depth));
+
+  if (header.Grey()) {
+    // A grey picture takes its levels as they are. A colour map announced beside it is
+    // skipped, since the pixel rows follow it in the file.
+    if (header.colourMapType == 1)
+      stream.Seek(stream.Position() + int64_t(header.colourMapLength) * header.MapEntryBytes());
+    if (GetPixelFormat() == PixelFormat::Bits8) SetPalette(CreatePalette(GreyPaletteRecord()));
+  } else if (header.colourMapType == 1) {
+    // The map is read (and so skipped) for true-colour pictures too; only an 8-bit
+    // picture has a use for it.
+    const LogPalette palette = ReadColourMap(stream, header);
+    if (GetPixelFormat() == PixelFormat::Bits8) SetPalette(CreatePalette(palette));
+  }
+
+  const size_t rowBytes = size_t(header.width) * pixelBytes;
+  const int height = header.height;
+  if (header.Plain()) {
+    // Check the file's length before the picture takes its memory: a plain picture that
+    // the file cannot hold fails the same way at its first missing row.
+    if (uint64_t(stream.Remaining()) < uint64_t(rowBytes) * uint64_t(height))
+      throw PictureError(kInvalidImage);
+  }
+  SetSize(header.width, header.height);
+  if (rowBytes == 0 || height == 0) return;
+
+  if (header.Plain()) {
+    for (int r = 0; r < height; ++r) {
+      uint8_t* row = ScanLine(topRowFirst ? r : height - r - 1);
+      if (stream.Read(row, rowBytes) < rowBytes) throw PictureError(kInvalidImage);
+    }
+  } else if (header.Packed()) {
+    // Packets run on from one row into the next (writers may let a packet cross a row's
+    // end), so the whole picture is expanded as one run of pixels and then laid out in
+    // rows. A file cut short leaves the rest of the picture black.
+    const size_t pictureBytes = CheckedBufferSize({rowBytes, uint64_t(height)});
+    std::vector<uint8_t> packed = stream.ReadRest();
+    std::vector<uint8_t> pixels(pictureBytes, 0);
+    DecodeTargaRLE(packed.data(), pixels.data(), uint32_t(pictureBytes), header.depth,
+                   uint32_t(std::min<size_t>(packed.size(), UINT32_MAX)),
+                   uint32_t(pictureBytes));
+    for (int r = 0; r < height; ++r)
+      std::memcpy(ScanLine(topRowFirst ? r : height - r - 1), &pixels[size_t(r) * rowBytes],
+                  rowBytes);
+  }
+}
+
+}  // namespace pictures
