@@ -1,0 +1,222 @@
+// Run-length decoders. Each one follows its format's packet rules for valid data and, for
+// data that asks for more than it was given, stops at the end of the packed bytes and never
+// writes past the end of the output buffer.
+#include "compression/rle.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+namespace pictures {
+
+namespace {
+
+// The bounds of one Decode call: packed bytes [p, end) and output [out, outEnd).
+struct Bounds {
+  const uint8_t* p;
+  const uint8_t* end;
+  uint8_t* out;
+  uint8_t* outEnd;
+
+  Bounds(const uint8_t* source, int32_t packedSize, uint8_t* dest, int32_t unpackedSize)
+      : p(source),
+        end(source + std::max<int32_t>(packedSize, 0)),
+        out(dest),
+        outEnd(dest + std::max<int32_t>(unpackedSize, 0)) {}
+
+  size_t In() const { return static_cast<size_t>(end - p); }
+  size_t Room() const { return static_cast<size_t>(outEnd - out); }
+
+  // Writes `value` `count` times, as far as the output has room.
+  void Fill(uint8_t value, size_t count) {
+    count = std::min(count, Room());
+    std::memset(out, value, count);
+    out += count;
+  }
+  // Copies up to `count` packed bytes to the output: consumes as many as there are (at
+  // most `count`) and writes as many of them as fit.
+  void Copy(size_t count) {
+    const size_t available = std::min(count, In());
+    const size_t written = std::min(available, Room());
+    std::memcpy(out, p, written);
+    out += written;
+    p += available;
+  }
+};
+
+}  // namespace
+
+void TPackbitsRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
+                          int32_t UnpackedSize) {
+  Bounds b(Source, PackedSize, Dest, UnpackedSize);
+  while (b.p < b.end && b.out < b.outEnd) {
+    const int n = static_cast<int8_t>(*b.p++);
+    if (n >= 0) {
+      b.Copy(static_cast<size_t>(n) + 1);
+    } else if (n != -128) {  // -128 is a no-operation byte
+      if (b.p == b.end) break;
+      b.Fill(*b.p++, static_cast<size_t>(1 - n));
+    }
+  }
+}
+
+void TPCXRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
+                     int32_t UnpackedSize) {
+  Bounds b(Source, PackedSize, Dest, UnpackedSize);
+  const uint8_t* p = b.p;
+  uint8_t* out = b.out;
+  for (;;) {
+    // While both buffers have room for the longest packet, no bound needs checking.
+    while (b.end - p >= 2 && b.outEnd - out >= 63) {
+      const uint8_t v = *p++;
+      if (v < 0xC0) {
+        *out++ = v;
+      } else {
+        const size_t count = v & 0x3F;
+        std::memset(out, *p++, count);
+        out += count;
+      }
+    }
+    if (p == b.end || out == b.outEnd) break;
+    const uint8_t v = *p++;
+    if (v < 0xC0) {
+      *out++ = v;
+    } else {
+      // A count of 0 consumes the pair and writes nothing; a run longer than the room left
+      // is cut at the end of the output.
+      if (p == b.end) break;
+      const size_t count = std::min<size_t>(v & 0x3F, static_cast<size_t>(b.outEnd - out));
+      std::memset(out, *p++, count);
+      out += count;
+    }
+  }
+}
+
+void TSGIRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
+                     int32_t UnpackedSize) {
+  Bounds b(Source, PackedSize, Dest, UnpackedSize);
+  if (SampleSize == 1) {
+    while (b.p < b.end && b.out < b.outEnd) {
+      const uint8_t v = *b.p++;
+      const size_t count = v & 0x7F;
+      if (count == 0) break;
+      if (v & 0x80) {
+        b.Copy(count);
+      } else {
+        if (b.p == b.end) break;
+        b.Fill(*b.p++, count);
+      }
+    }
+    return;
+  }
+  // 16-bit samples: big-endian words, of which the most significant byte is kept.
+  while (b.In() >= 2 && b.out < b.outEnd) {
+    const uint16_t w = static_cast<uint16_t>(b.p[0] << 8 | b.p[1]);
+    b.p += 2;
+    const size_t count = w & 0x7F;
+    if (count == 0) break;
+    if (w & 0x80) {
+      const size_t samples = std::min({count, b.In() / 2, b.Room()});
+      for (size_t i = 0; i < samples; ++i) b.out[i] = b.p[2 * i];
+      b.out += samples;
+      b.p += 2 * samples;
+    } else {
+      if (b.In() < 2) break;
+      b.Fill(b.p[0], count);
+      b.p += 2;
+    }
+  }
+}
+
+void TCUTRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
+                     int32_t UnpackedSize) {
+  Bounds b(Source, PackedSize, Dest, UnpackedSize);
+  // The line starts with its 16-bit length, which the packets make redundant. Packets go
+  // on being parsed once the output is full, so that Source still ends past the line.
+  if (b.In() < 2) {
+    Source = b.end;
+    return;
+  }
+  b.p += 2;
+  while (b.p < b.end) {
+    const uint8_t v = *b.p++;
+    if (v == 0) break;
+    const size_t count = v & 0x7F;
+    if (v & 0x80) {
+      if (b.p == b.end) break;
+      b.Fill(*b.p++, count);
+    } else {
+      b.Copy(count);
+    }
+  }
+  Source = b.p;
+}
+
+void TRLADecoder::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
+                         int32_t UnpackedSize) {
+  Bounds b(Source, PackedSize, Dest, UnpackedSize);
+  while (b.p < b.end && b.out < b.outEnd) {
+    const int n = static_cast<int8_t>(*b.p++);
+    if (n >= 0) {
+      if (b.p == b.end) break;
+      b.Fill(*b.p++, static_cast<size_t>(n) + 1);
+    } else {
+      b.Copy(static_cast<size_t>(-n));
+    }
+  }
+}
+
+uint32_t DecodeTargaRLE(const uint8_t* Source, uint8_t* Dest, uint32_t Count,
+                        uint32_t BitsPerPixel, uint32_t SourceSize, uint32_t DestSize) {
+  size_t s;
+  switch (BitsPerPixel) {
+    case 8: s = 1; break;
+    case 15:
+    case 16: s = 2; break;
+    case 24: s = 3; break;
+    case 32: s = 4; break;
+    default: return 0;
+  }
+  // `written` counts what the packets produce; what lands in Dest is cut at DestSize, so
+  // that the consumed count still follows the packets when the row buffer is short.
+  uint64_t written = 0;
+  size_t consumed = 0;
+  while (written < Count && consumed < SourceSize) {
+    const uint8_t h = Source[consumed++];
+    const size_t n = (h & 0x7F) + 1u;
+    const size_t bytes = n * s;
+    const size_t room = written < DestSize ? DestSize - static_cast<size_t>(written) : 0;
+    uint8_t* out = Dest + (written < DestSize ? written : DestSize);
+    if (h & 0x80) {
+      if (SourceSize - consumed < s) {
+        consumed = SourceSize;
+        break;
+      }
+      const uint8_t* pixel = Source + consumed;
+      consumed += s;
+      const size_t fill = std::min(bytes, room);
+      if (s == 1) {
+        std::memset(out, *pixel, fill);
+      } else if (fill > 0) {
+        // One pixel, then doubling copies of what is already written.
+        const size_t first = std::min(s, fill);
+        std::memcpy(out, pixel, first);
+        size_t done = first;
+        while (done < fill) {
+          const size_t step = std::min(done, fill - done);
+          std::memcpy(out + done, out, step);
+          done += step;
+        }
+      }
+    } else {
+      const size_t available = std::min(bytes, static_cast<size_t>(SourceSize) - consumed);
+      std::memcpy(out, Source + consumed, std::min(available, room));
+      consumed += available;
+      if (available < bytes) break;
+    }
+    written += bytes;
+  }
+  return static_cast<uint32_t>(consumed);
+}
+
+}  // namespace pictures
