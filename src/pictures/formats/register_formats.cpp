@@ -3,6 +3,9 @@
 #include "pictures/registry.h"
 
 // Reader headers (one per reader, added as the readers arrive).
+#include "pictures/formats/autodesk.h"
+#include "pictures/formats/cut.h"
+#include "pictures/formats/rla.h"
 
 namespace pictures {
 
@@ -25,16 +28,16 @@ void RegisterReaders() {
   // ROW 12: RegisterFormat("tga", "Truevision images", TTargaGraphic::StaticClass());
   // ROW 13: RegisterFormat("sgi", "SGI true color images", TSGIGraphic::StaticClass());
   // ROW 14: RegisterFormat("scr", "Word 5.x screen capture images", TPCXGraphic::StaticClass());
-  // ROW 15: RegisterFormat("rpf", "SGI Wavefront images", TRLAGraphic::StaticClass());
+  RegisterFormat("rpf", "SGI Wavefront images", TRLAGraphic::StaticClass());
   RegisterFormat("rle", "Windows bitmap", Bitmap::StaticClass());
-  // ROW 17: RegisterFormat("rla", "SGI Wavefront images", TRLAGraphic::StaticClass());
+  RegisterFormat("rla", "SGI Wavefront images", TRLAGraphic::StaticClass());
   // ROW 18: RegisterFormat("rgba", "SGI true color images", TSGIGraphic::StaticClass());
   // ROW 19: RegisterFormat("rgb", "SGI true color images", TSGIGraphic::StaticClass());
   // ROW 20: RegisterFormat("psd", "Photoshop images", TPSDGraphic::StaticClass());
   // ROW 21: RegisterFormat("ppm", "Portable pixel map images", TPPMGraphic::StaticClass());
   // ROW 22: RegisterFormat("pgm", "Portable grayscale images", TPPMGraphic::StaticClass());
   // ROW 23: RegisterFormat("pbm", "Portable b&w images", TPPMGraphic::StaticClass());
-  // ROW 24: RegisterFormat("pic", "Autodesk images", TAutodeskGraphic::StaticClass());
+  RegisterFormat("pic", "Autodesk images", TAutodeskGraphic::StaticClass());
   // ROW 25: RegisterFormat("pcx", "ZSoft PCX images", TPCXGraphic::StaticClass());
   // ROW 26: RegisterFormat("pdd", "Photoshop images", TPSDGraphic::StaticClass());
   // ROW 27: RegisterFormat("pcd", "Kodak Photo-CD images", TPCDGraphic::StaticClass());
@@ -42,8 +45,8 @@ void RegisterReaders() {
   // ROW 29: RegisterFormat("icb", "Truevision images", TTargaGraphic::StaticClass());
   // ROW 30: RegisterFormat("gif", "CompuServe images", TGIFGraphic::StaticClass());
   RegisterFormat("dib", "Windows bitmap", Bitmap::StaticClass());
-  // ROW 32: RegisterFormat("cut", "Dr. Halo images", TCUTGraphic::StaticClass());
-  // ROW 33: RegisterFormat("cel", "Autodesk images", TAutodeskGraphic::StaticClass());
+  RegisterFormat("cut", "Dr. Halo images", TCUTGraphic::StaticClass());
+  RegisterFormat("cel", "Autodesk images", TAutodeskGraphic::StaticClass());
   // ROW 34: RegisterFormat("bw", "SGI black/white images", TSGIGraphic::StaticClass());
 }
 
@@ -54,12 +57,12 @@ void UnregisterReaders() {
   // UNREGISTER: TTIFFGraphic
   // UNREGISTER: TSGIGraphic
   // UNREGISTER: TPCXGraphic
-  // UNREGISTER: TAutodeskGraphic
+  UnregisterReaderClass(TAutodeskGraphic::StaticClass());
   // UNREGISTER: TPCDGraphic
   // UNREGISTER: TPPMGraphic
-  // UNREGISTER: TCUTGraphic
+  UnregisterReaderClass(TCUTGraphic::StaticClass());
   // UNREGISTER: TGIFGraphic
-  // UNREGISTER: TRLAGraphic
+  UnregisterReaderClass(TRLAGraphic::StaticClass());
   // UNREGISTER: TPSDGraphic
   // UNREGISTER: TJPEGImage (the JPEG unit's own end-of-run step, after the readers')
 }

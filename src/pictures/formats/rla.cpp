@@ -98,8 +98,10 @@ void TRLAGraphic::LoadFromStream(Stream& stream) {
     uint8_t* line = ScanLine(header.storedUpwards ? header.height - 1 - y : y);
     for (int c = 0; c < channelsPerRow; ++c) {
       if (c == 3) {
-        for (int skip = 0; skip < skippedChannels; ++skip)
-          stream.Seek(stream.Position() + readLength());
+        for (int skip = 0; skip < skippedChannels; ++skip) {
+          const uint16_t skippedLength = readLength();
+          stream.Seek(stream.Position() + skippedLength);
+        }
       }
       const uint16_t length = readLength();
       stream.ReadBuffer(packet.data(), length);
