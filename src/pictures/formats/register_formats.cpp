@@ -5,7 +5,9 @@
 // Reader headers (one per reader, added as the readers arrive).
 #include "pictures/formats/autodesk.h"
 #include "pictures/formats/cut.h"
+#include "pictures/formats/psd.h"
 #include "pictures/formats/rla.h"
+#include "pictures/formats/tiff.h"
 
 namespace pictures {
 
@@ -23,8 +25,8 @@ void RegisterReaders() {
   // ROW 7: RegisterFormat("win", "Truevision images", TTargaGraphic::StaticClass());
   // ROW 8: RegisterFormat("vst", "Truevision images", TTargaGraphic::StaticClass());
   // ROW 9: RegisterFormat("vda", "Truevision images", TTargaGraphic::StaticClass());
-  // ROW 10: RegisterFormat("tiff", "TIFF images", TTIFFGraphic::StaticClass());
-  // ROW 11: RegisterFormat("tif", "TIFF images", TTIFFGraphic::StaticClass());
+  RegisterFormat("tiff", "TIFF images", TTIFFGraphic::StaticClass());
+  RegisterFormat("tif", "TIFF images", TTIFFGraphic::StaticClass());
   // ROW 12: RegisterFormat("tga", "Truevision images", TTargaGraphic::StaticClass());
   // ROW 13: RegisterFormat("sgi", "SGI true color images", TSGIGraphic::StaticClass());
   // ROW 14: RegisterFormat("scr", "Word 5.x screen capture images", TPCXGraphic::StaticClass());
@@ -33,13 +35,13 @@ void RegisterReaders() {
   RegisterFormat("rla", "SGI Wavefront images", TRLAGraphic::StaticClass());
   // ROW 18: RegisterFormat("rgba", "SGI true color images", TSGIGraphic::StaticClass());
   // ROW 19: RegisterFormat("rgb", "SGI true color images", TSGIGraphic::StaticClass());
-  // ROW 20: RegisterFormat("psd", "Photoshop images", TPSDGraphic::StaticClass());
+  RegisterFormat("psd", "Photoshop images", TPSDGraphic::StaticClass());
   // ROW 21: RegisterFormat("ppm", "Portable pixel map images", TPPMGraphic::StaticClass());
   // ROW 22: RegisterFormat("pgm", "Portable grayscale images", TPPMGraphic::StaticClass());
   // ROW 23: RegisterFormat("pbm", "Portable b&w images", TPPMGraphic::StaticClass());
   RegisterFormat("pic", "Autodesk images", TAutodeskGraphic::StaticClass());
   // ROW 25: RegisterFormat("pcx", "ZSoft PCX images", TPCXGraphic::StaticClass());
-  // ROW 26: RegisterFormat("pdd", "Photoshop images", TPSDGraphic::StaticClass());
+  RegisterFormat("pdd", "Photoshop images", TPSDGraphic::StaticClass());
   // ROW 27: RegisterFormat("pcd", "Kodak Photo-CD images", TPCDGraphic::StaticClass());
   // ROW 28: RegisterFormat("pcc", "ZSoft PCC images", TPCXGraphic::StaticClass());
   // ROW 29: RegisterFormat("icb", "Truevision images", TTargaGraphic::StaticClass());
@@ -54,7 +56,7 @@ void UnregisterReaders() {
   if (!registered) return;
   registered = false;
   // UNREGISTER: TTargaGraphic
-  // UNREGISTER: TTIFFGraphic
+  UnregisterReaderClass(TTIFFGraphic::StaticClass());
   // UNREGISTER: TSGIGraphic
   // UNREGISTER: TPCXGraphic
   UnregisterReaderClass(TAutodeskGraphic::StaticClass());
@@ -63,7 +65,7 @@ void UnregisterReaders() {
   UnregisterReaderClass(TCUTGraphic::StaticClass());
   // UNREGISTER: TGIFGraphic
   UnregisterReaderClass(TRLAGraphic::StaticClass());
-  // UNREGISTER: TPSDGraphic
+  UnregisterReaderClass(TPSDGraphic::StaticClass());
   // UNREGISTER: TJPEGImage (the JPEG unit's own end-of-run step, after the readers')
 }
 

@@ -1,0 +1,479 @@
+#include "pictures/formats/tiff.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+
+#include "compression/lzw.h"
+#include "compression/rle.h"
+#include "pictures/byte_reader.h"
+#include "pictures/error.h"
+#include "pictures/pixel_helpers.h"
+#include "pictures/stream.h"
+
+namespace pictures {
+
+PICTURES_DEFINE_READER_CLASS(TTIFFGraphic, Bitmap)
+
+namespace {
+
+constexpr const char* kInvalidTIFF = "Invalid TIFF file.";
+
+enum : uint16_t {
+  kImageWidth = 256,
+  kImageLength = 257,
+  kBitsPerSample = 258,
+  kCompression = 259,
+  kPhotometric = 262,
+  kStripOffsets = 273,
+  kSamplesPerPixel = 277,
+  kRowsPerStrip = 278,
+  kStripByteCounts = 279,
+  kPlanarConfiguration = 284,
+  kPredictor = 317,
+  kColorMap = 320,
+  kExtraSamples = 338,
+};
+
+enum : uint16_t {
+  kByte = 1,
+  kShort = 3,
+  kLong = 4,
+  kSByte = 6,
+  kSShort = 8,
+  kSLong = 9,
+};
+
+// Bytes of one integer value of a type; 0 for the types that hold no integers.
+uint32_t IntegerSize(uint16_t type) {
+  switch (type) {
+    case kByte:
+    case kSByte:
+      return 1;
+    case kShort:
+    case kSShort:
+      return 2;
+    case kLong:
+    case kSLong:
+      return 4;
+    default:
+      return 0;
+  }
+}
+
+uint32_t LoadValue(const uint8_t* p, uint32_t size, bool motorola) {
+  switch (size) {
+    case 1:
+      return p[0];
+    case 2:
+      return motorola ? LoadU16BE(p) : LoadU16LE(p);
+    default:
+      return motorola ? LoadU32BE(p) : LoadU32LE(p);
+  }
+}
+
+// Bit-level access for samples narrower than a byte; the leftmost sample sits in the most
+// significant bits, as in TIFF rows and in 1- and 4-bit Bitmap rows.
+uint32_t GetBits(const uint8_t* p, uint64_t position, uint32_t count) {
+  uint32_t value = 0;
+  for (uint32_t i = 0; i < count; ++i, ++position)
+    value = value << 1 | ((p[position >> 3] >> (7 - (position & 7))) & 1);
+  return value;
+}
+
+void PutBits(uint8_t* p, uint64_t position, uint32_t count, uint32_t value) {
+  for (uint32_t i = count; i-- > 0; ++position) {
+    const uint8_t mask = static_cast<uint8_t>(0x80 >> (position & 7));
+    if ((value >> i) & 1)
+      p[position >> 3] |= mask;
+    else
+      p[position >> 3] &= static_cast<uint8_t>(~mask);
+  }
+}
+
+// Copies sample `from` of each pixel of `fromSamples` samples to sample `to` of each pixel
+// of `toSamples` samples. Used to drop extra samples and to interleave separate planes.
+void MoveSamples(const uint8_t* source, uint32_t fromSamples, uint32_t from, uint8_t* dest,
+                 uint32_t toSamples, uint32_t to, uint32_t count, uint32_t pixels,
+                 uint32_t bits) {
+  if (bits % 8 == 0) {
+    const size_t size = bits / 8;
+    const size_t bytes = size * count;
+    const uint8_t* s = source + size * from;
+    uint8_t* d = dest + size * to;
+    for (uint32_t x = 0; x < pixels; ++x, s += size * fromSamples, d += size * toSamples)
+      std::memcpy(d, s, bytes);
+    return;
+  }
+  for (uint32_t x = 0; x < pixels; ++x)
+    for (uint32_t k = 0; k < count; ++k)
+      PutBits(dest, (uint64_t(x) * toSamples + to + k) * bits, bits,
+              GetBits(source, (uint64_t(x) * fromSamples + from + k) * bits, bits));
+}
+
+// Undoes horizontal differencing on a row of `pixels` pixels of `stride` samples each.
+// 16-bit samples are little-endian words by now and are summed as words; prediction is
+// defined for 8- and 16-bit samples only, so other depths are left as they are.
+void UndoPrediction(uint8_t* row, uint32_t pixels, uint32_t stride, uint32_t bits) {
+  if (pixels < 2 || stride == 0) return;
+  const uint32_t n = pixels - 1;
+  if (bits == 8) {
+    switch (stride) {
+      case 1:
+        UndoPredictor1(row, n);
+        return;
+      case 3:
+        UndoPredictor3(row, n);
+        return;
+      case 4:
+        UndoPredictor4(row, n);
+        return;
+    }
+    const size_t total = size_t(n) * stride;
+    for (size_t j = 0; j < total; ++j) row[j + stride] = static_cast<uint8_t>(row[j + stride] + row[j]);
+  } else if (bits == 16) {
+    const size_t total = size_t(n) * stride;
+    for (size_t j = 0; j < total; ++j) {
+      uint8_t* next = row + 2 * (j + stride);
+      const uint16_t sum = static_cast<uint16_t>(LoadU16LE(next) + LoadU16LE(row + 2 * j));
+      next[0] = static_cast<uint8_t>(sum);
+      next[1] = static_cast<uint8_t>(sum >> 8);
+    }
+  }
+}
+
+// How decoded rows become Bitmap rows.
+enum class RowKind {
+  Copy,       // bytes copied as they are, cut at the end of the Bitmap row
+  Expand2,    // 2-bit samples widened to one byte each
+  Grey16,     // 16-bit samples reduced to their upper 8 bits
+  Palette16,  // 16-bit palette indices looked up into 24-bit colour
+  Convert,    // a ColorConverter of the pixel helpers
+  Lab16,      // 16-bit CIE L*a*b*, reduced to 8 bits and converted
+  Nothing,    // a depth the converters do not handle: the rows stay black
+};
+
+struct RowPlan {
+  PixelFormat format = PixelFormat::Bits24;
+  RowKind kind = RowKind::Copy;
+  ColorConverter convert = nullptr;
+  uint32_t used = 1;  // leading samples of each pixel that the row routine reads
+};
+
+RowPlan ChoosePlan(uint32_t colourSamples, uint32_t samples, uint32_t photometric,
+                   uint32_t bits) {
+  RowPlan plan;
+  const bool wide = bits == 8 || bits == 16;
+  if (colourSamples == 1) {
+    switch (bits) {
+      case 1: plan.format = PixelFormat::Bits1; break;
+      case 2: plan.format = PixelFormat::Bits8; plan.kind = RowKind::Expand2; break;
+      case 4: plan.format = PixelFormat::Bits4; break;
+      case 8: plan.format = PixelFormat::Bits8; break;
+      case 16:
+        if (photometric == 3) {
+          plan.kind = RowKind::Palette16;
+        } else {
+          plan.format = PixelFormat::Bits8;
+          plan.kind = RowKind::Grey16;
+        }
+        break;
+      default: plan.used = samples; break;
+    }
+    return plan;
+  }
+  auto convert = [&](PixelFormat format, ColorConverter routine, uint32_t used) {
+    plan.format = format;
+    plan.kind = wide ? RowKind::Convert : RowKind::Nothing;
+    plan.convert = routine;
+    plan.used = used;
+  };
+  if (colourSamples == 3 && photometric == 2) {
+    if (samples > 3)
+      convert(PixelFormat::Bits32, RGBAToBGRA, 4);
+    else
+      convert(PixelFormat::Bits24, RGBToBGR, 3);
+  } else if (colourSamples == 3 && photometric == 6) {
+    plan.used = 3;  // YCbCr is copied without conversion
+  } else if (colourSamples == 3 && photometric == 8) {
+    convert(PixelFormat::Bits24, CIELabToBGR, 3);
+    if (bits == 16) plan.kind = RowKind::Lab16;
+  } else if (colourSamples == 4 && photometric == 2) {
+    convert(PixelFormat::Bits32, RGBAToBGRA, 4);
+  } else if (colourSamples == 4 && photometric == 5) {
+    convert(PixelFormat::Bits24, CMYKToBGR, 4);
+  } else if (colourSamples == 3 || colourSamples == 4) {
+    plan.used = samples;
+  } else {
+    plan.format = PixelFormat::Device;
+    plan.used = samples;
+  }
+  return plan;
+}
+
+// The palette of a one-sample picture. Grey ramps span black to white whatever the depth;
+// photometric 0 (white is zero) runs the ramp backwards; photometric 3 takes the colour map.
+LogPalette MakePalette(uint32_t bits, uint32_t photometric, const std::vector<uint16_t>& map) {
+  const uint32_t count = bits == 1 ? 2 : bits == 2 ? 4 : bits == 4 ? 16 : 256;
+  LogPalette record(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    PaletteEntry& e = record.entries[i];
+    if (photometric == 3 && map.size() >= 3 * size_t(count)) {
+      e.red = static_cast<uint8_t>(map[i] >> 8);
+      e.green = static_cast<uint8_t>(map[count + i] >> 8);
+      e.blue = static_cast<uint8_t>(map[2 * count + i] >> 8);
+    } else {
+      const uint32_t grey = i * 255 / (count - 1);
+      e.red = e.green = e.blue = static_cast<uint8_t>(photometric == 0 ? 255 - grey : grey);
+    }
+  }
+  return record;
+}
+
+int32_t ClampToInt32(uint64_t value) {
+  return static_cast<int32_t>(std::min<uint64_t>(value, INT32_MAX));
+}
+
+}  // namespace
+
+TTIFFGraphic::TTIFFGraphic() { SetPixelFormat(PixelFormat::Bits24); }
+
+const TTIFFGraphic::Entry* TTIFFGraphic::FindTag(uint16_t tag) const {
+  auto it = std::lower_bound(Directory.begin(), Directory.end(), tag,
+                             [](const Entry& e, uint16_t t) { return e.tag < t; });
+  return it != Directory.end() && it->tag == tag ? &*it : nullptr;
+}
+
+uint32_t TTIFFGraphic::GetValue(uint16_t tag, uint32_t defaultValue) const {
+  const Entry* e = FindTag(tag);
+  if (!e) return defaultValue;
+  if (e->count != 1) return e->value;
+  const uint32_t size = IntegerSize(e->type);
+  return size ? LoadValue(e->raw, size, Motorola()) : defaultValue;
+}
+
+std::vector<uint32_t> TTIFFGraphic::GetValueList(Stream& stream, uint16_t tag,
+                                                 uint32_t limit) const {
+  std::vector<uint32_t> list;
+  const Entry* e = FindTag(tag);
+  const uint32_t size = e ? IntegerSize(e->type) : 0;
+  if (size == 0 || e->count == 0) return list;
+  const uint64_t total = uint64_t(e->count) * size;
+  const uint32_t count = std::min(e->count, limit);
+  std::vector<uint8_t> bytes;
+  const uint8_t* p = e->raw;
+  if (total > 4) {
+    stream.Seek(BasePosition + e->value);
+    bytes = stream.ReadBytes(size_t(count) * size);
+    p = bytes.data();
+  }
+  list.resize(count);
+  for (uint32_t i = 0; i < count; ++i) list[i] = LoadValue(p + size_t(i) * size, size, Motorola());
+  return list;
+}
+
+void TTIFFGraphic::LoadFromStream(Stream& stream) {
+  Clear();
+  BasePosition = stream.Position();
+
+  uint8_t header[8];
+  stream.ReadBuffer(header, sizeof header);
+  ByteOrder = LoadU16LE(header);
+  const bool motorola = Motorola();
+  Version = static_cast<uint16_t>(LoadValue(header + 2, 2, motorola));
+  FirstIFD = LoadValue(header + 4, 4, motorola);
+  if (Version != 42) throw PictureError(kInvalidTIFF);
+
+  stream.Seek(BasePosition + FirstIFD);
+  uint8_t countBytes[2];
+  stream.ReadBuffer(countBytes, 2);
+  const uint32_t entries = LoadValue(countBytes, 2, motorola);
+  const std::vector<uint8_t> table = stream.ReadBytes(size_t(entries) * 12);
+  Directory.assign(entries, Entry{});
+  for (uint32_t i = 0; i < entries; ++i) {
+    const uint8_t* p = table.data() + size_t(i) * 12;
+    Entry& e = Directory[i];
+    e.tag = static_cast<uint16_t>(LoadValue(p, 2, motorola));
+    e.type = static_cast<uint16_t>(LoadValue(p + 2, 2, motorola));
+    e.count = LoadValue(p + 4, 4, motorola);
+    e.value = LoadValue(p + 8, 4, motorola);
+    std::memcpy(e.raw, p + 8, 4);
+  }
+  // Tags are looked up by binary search; a directory written out of order is still read.
+  std::stable_sort(Directory.begin(), Directory.end(),
+                   [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+
+  const uint32_t photometric = GetValue(kPhotometric, 0) & 0xFF;
+  const uint32_t samples = GetValue(kSamplesPerPixel, 1) & 0xFF;
+  std::vector<uint32_t> bitsList = GetValueList(stream, kBitsPerSample, 1);
+  const uint32_t bits = bitsList.empty() ? 1 : bitsList[0];
+  const std::vector<uint32_t> rowsList = GetValueList(stream, kRowsPerStrip);
+  const std::vector<uint32_t> offsets = GetValueList(stream, kStripOffsets);
+  std::vector<uint32_t> byteCounts = GetValueList(stream, kStripByteCounts);
+  if (offsets.empty()) throw PictureError(kInvalidTIFF);
+
+  // ExtraSamples counts the samples that follow the colour samples of each pixel; its
+  // values only say what they mean (unspecified, associated or unassociated alpha).
+  const Entry* extra = FindTag(kExtraSamples);
+  const uint32_t extraSamples = extra ? extra->count : 0;
+  const uint32_t colourSamples = extraSamples < samples ? samples - extraSamples : 0;
+  const RowPlan plan = ChoosePlan(colourSamples, samples, photometric, bits);
+  SetPixelFormat(plan.format);
+
+  if (colourSamples == 1) {
+    ColorMap.clear();
+    if (photometric == 3 && bits <= 16) {
+      const Entry* map = FindTag(kColorMap);
+      if (!map) throw PictureError(kInvalidTIFF);
+      const size_t values = size_t(3) << bits;
+      stream.Seek(BasePosition + map->value);
+      const std::vector<uint8_t> bytes = stream.ReadBytes(values * 2);
+      ColorMap.resize(values);
+      for (size_t i = 0; i < values; ++i) ColorMap[i] = static_cast<uint16_t>(LoadValue(&bytes[2 * i], 2, motorola));
+    }
+  }
+  if (plan.format == PixelFormat::Bits1 || plan.format == PixelFormat::Bits4 ||
+      plan.format == PixelFormat::Bits8)
+    SetPalette(CreatePalette(MakePalette(bits == 16 ? 8 : bits, photometric, ColorMap)));
+
+  const uint32_t width = GetValue(kImageWidth, 0);
+  const uint32_t height = GetValue(kImageLength, 0);
+  if (width == 0 || height == 0) throw PictureError(kInvalidTIFF);
+  // Sizes past the Bitmap's range fail as too large, with the Bitmap's own message.
+  if (width > INT32_MAX || height > INT32_MAX) CheckedBufferSize({UINT64_MAX, UINT64_MAX});
+  SetSize(static_cast<int>(width), static_cast<int>(height));
+
+  // Separate planes are read only as far as the row routine needs them.
+  const bool planar = samples > 1 && GetValue(kPlanarConfiguration, 1) == 2;
+  const uint32_t planes = planar ? std::min(samples, plan.used) : 1;
+  const uint32_t rowSamples = planar ? 1 : samples;
+  const size_t fileRowBytes = (CheckedBufferSize({width, rowSamples, bits}) + 7) / 8;
+  const size_t usedRowBytes = (CheckedBufferSize({width, plan.used, bits}) + 7) / 8;
+
+  // Rows per strip: a single strip holds the whole picture; without the tag the strips
+  // share the rows evenly; 0 is taken to mean all rows, as the tag's default does.
+  uint64_t stripsPerPlane = offsets.size();
+  if (planar)
+    stripsPerPlane = !rowsList.empty() && rowsList[0] != 0
+                         ? (uint64_t(height) + rowsList[0] - 1) / rowsList[0]
+                         : (offsets.size() + samples - 1) / samples;
+  auto stripRowsOf = [&](size_t s) -> uint64_t {
+    if (offsets.size() == 1) return height;
+    if (rowsList.empty()) return (height + stripsPerPlane - 1) / stripsPerPlane;
+    const uint32_t rows = rowsList[std::min(s, rowsList.size() - 1)];
+    return rows == 0 ? height : rows;
+  };
+
+  const uint32_t predictor = GetValue(kPredictor, 0);
+  std::unique_ptr<TDecoder> decoder;
+  switch (GetValue(kCompression, 0) & 0xFFFF) {
+    case 1: break;
+    case 5: decoder = std::make_unique<TTIFFLZW>(); break;
+    case 32773: decoder = std::make_unique<TPackbitsRLE>(); break;
+    default: throw PictureError("TIFF: Unknown compression scheme");
+  }
+
+  std::vector<uint8_t> strip;
+  std::vector<uint8_t> packed;
+  // Reads strip s of `rows` rows into `strip`. Data cut short leaves zeros behind it.
+  auto loadStrip = [&](size_t s, uint64_t rows) -> uint8_t* {
+    const size_t stripSize = CheckedBufferSize({rows, fileRowBytes});
+    if (strip.size() < stripSize) strip.assign(stripSize, 0);
+    stream.Seek(BasePosition + offsets[s]);
+    if (!decoder) {
+      const size_t got = stream.Read(strip.data(), stripSize);
+      if (got < stripSize) std::memset(strip.data() + got, 0, stripSize - got);
+      return strip.data();
+    }
+    // A missing byte count lets the strip run to the end of the file.
+    const uint64_t declared = s < byteCounts.size() ? byteCounts[s] : UINT64_MAX;
+    const size_t available = static_cast<size_t>(
+        std::min<uint64_t>({declared, uint64_t(stream.Remaining()), INT32_MAX}));
+    if (packed.size() < available) packed.resize(available);
+    const size_t got = stream.Read(packed.data(), available);
+    const uint8_t* source = packed.data();
+    decoder->Decode(source, strip.data(), ClampToInt32(got), ClampToInt32(stripSize));
+    return strip.data();
+  };
+
+  const bool swap16 = motorola && bits == 16;
+  const bool dropSamples = plan.used < samples && plan.kind != RowKind::Nothing;
+  std::vector<uint8_t> work(dropSamples ? usedRowBytes : 0);
+  std::vector<uint8_t> reduced(plan.kind == RowKind::Lab16 ? CheckedBufferSize({width, 3}) : 0);
+  const size_t bitmapRowBytes = RowBytes();
+  const uint32_t pixelSamples = width * plan.used;
+  const size_t paletteSize = ColorMap.size() / 3;
+
+  // Turns one decoded row of `plan.used` samples a pixel into Bitmap row y.
+  auto writeRow = [&](const uint8_t* row, int y) {
+    uint8_t* dest = ScanLine(y);
+    switch (plan.kind) {
+      case RowKind::Copy:
+        std::memcpy(dest, row, std::min(usedRowBytes, bitmapRowBytes));
+        break;
+      case RowKind::Expand2:
+        for (uint32_t x = 0; x < width; ++x) dest[x] = (row[x >> 2] >> (6 - 2 * (x & 3))) & 3;
+        break;
+      case RowKind::Grey16:
+        Samples16To8(row, dest, 16, width);
+        break;
+      case RowKind::Palette16:
+        for (uint32_t x = 0; x < width; ++x, dest += 3) {
+          const size_t index = LoadU16LE(row + 2 * size_t(x));
+          dest[0] = static_cast<uint8_t>(ColorMap[2 * paletteSize + index] >> 8);
+          dest[1] = static_cast<uint8_t>(ColorMap[paletteSize + index] >> 8);
+          dest[2] = static_cast<uint8_t>(ColorMap[index] >> 8);
+        }
+        break;
+      case RowKind::Convert:
+        plan.convert(row, dest, static_cast<uint8_t>(bits), pixelSamples);
+        break;
+      case RowKind::Lab16:
+        Samples16To8(row, reduced.data(), 16, pixelSamples);
+        CIELabToBGR(reduced.data(), dest, 8, pixelSamples);
+        break;
+      case RowKind::Nothing:
+        break;
+    }
+  };
+
+  if (!planar) {
+    uint64_t y = 0;
+    for (size_t s = 0; s < offsets.size() && y < height; ++s) {
+      const uint64_t rows = std::min<uint64_t>(stripRowsOf(s), height - y);
+      uint8_t* row = loadStrip(s, rows);
+      for (uint64_t r = 0; r < rows; ++r, ++y, row += fileRowBytes) {
+        if (swap16) SwapShorts(row, width * samples);
+        if (predictor == 2) UndoPrediction(row, width, samples, bits);
+        const uint8_t* used = row;
+        if (dropSamples) {
+          MoveSamples(row, samples, 0, work.data(), plan.used, 0, plan.used, width, bits);
+          used = work.data();
+        }
+        writeRow(used, static_cast<int>(y));
+      }
+    }
+  } else {
+    // Separate planes: each plane's strips are interleaved into one picture-sized buffer
+    // of the samples in use, which is then converted row by row.
+    std::vector<uint8_t> image(CheckedBufferSize({height, usedRowBytes}));
+    for (uint32_t p = 0; p < planes; ++p) {
+      uint64_t y = 0;
+      for (uint64_t i = 0; i < stripsPerPlane && y < height; ++i) {
+        const size_t s = static_cast<size_t>(p * stripsPerPlane + i);
+        if (s >= offsets.size()) break;
+        const uint64_t rows = std::min<uint64_t>(stripRowsOf(s), height - y);
+        uint8_t* row = loadStrip(s, rows);
+        for (uint64_t r = 0; r < rows; ++r, ++y, row += fileRowBytes) {
+          if (swap16) SwapShorts(row, width);
+          if (predictor == 2) UndoPrediction(row, width, 1, bits);
+          MoveSamples(row, 1, 0, image.data() + y * usedRowBytes, plan.used, p, 1, width, bits);
+        }
+      }
+    }
+    for (uint32_t y = 0; y < height; ++y) writeRow(image.data() + size_t(y) * usedRowBytes, static_cast<int>(y));
+  }
+}
+
+}  // namespace pictures
