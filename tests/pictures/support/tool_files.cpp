@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -264,6 +265,38 @@ RgbImage FromBitmap(const pictures::Bitmap& bitmap) {
   if (differing == 0) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << differing << " alpha values differ; first: "
                                        << first.str();
+}
+
+RgbImage TestPattern(int width, int height, bool withAlpha) {
+  RgbImage image;
+  image.width = width;
+  image.height = height;
+  image.rgb.resize(size_t(width) * height * 3);
+  if (withAlpha) image.alpha.resize(size_t(width) * height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      uint8_t* p = &image.rgb[(size_t(y) * width + x) * 3];
+      p[0] = uint8_t(x * 255 / std::max(1, width - 1));
+      p[1] = uint8_t(y * 255 / std::max(1, height - 1));
+      p[2] = uint8_t((x * 7 + y * 13) * 5);
+      if (withAlpha) image.alpha[size_t(y) * width + x] = uint8_t(255 - (x + y) * 9);
+    }
+  return image;
+}
+
+Bytes EncodePnm(const RgbImage& image) {
+  const bool alpha = !image.alpha.empty();
+  std::string header =
+      alpha ? "P7\nWIDTH " + std::to_string(image.width) + "\nHEIGHT " +
+                  std::to_string(image.height) + "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n"
+            : "P6\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
+  Bytes bytes(header.begin(), header.end());
+  const size_t pixels = size_t(image.width) * image.height;
+  for (size_t i = 0; i < pixels; ++i) {
+    bytes.insert(bytes.end(), &image.rgb[i * 3], &image.rgb[i * 3] + 3);
+    if (alpha) bytes.push_back(image.alpha[i]);
+  }
+  return bytes;
 }
 
 }  // namespace test_support

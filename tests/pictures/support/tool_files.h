@@ -87,4 +87,10 @@ RgbImage FromBitmap(const pictures::Bitmap& bitmap);
 ::testing::AssertionResult AlphaMatches(const pictures::Bitmap& bitmap,
                                         const RgbImage& expected, int tolerance = 0);
 
+// A picture with every channel varying (and alpha too when `withAlpha`), for tools to
+// convert into the format under test.
+RgbImage TestPattern(int width, int height, bool withAlpha = false);
+// The picture as a binary PPM (P6), or as a PAM (P7, RGB_ALPHA) when it has alpha.
+Bytes EncodePnm(const RgbImage& image);
+
 }  // namespace test_support
