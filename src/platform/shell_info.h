@@ -91,8 +91,10 @@ struct ShellFileInfo {
 
 // Fills `info` with what `flags` ask for about a Windows path:
 // - a drive root ("C:\"): display name "<label or kind> (C:)", for example
-//   "Local Disk (C:)"; type name after the drive type ("Local Disk", "Floppy Disk",
-//   "Network Drive", "CD Drive", "RAM Disk"); the drive type's icon;
+//   "Local Disk (C:)", or "share on 'server' (Z:)" for a network share; type name after
+//   the drive type ("Local Disk", "Floppy Disk", "Removable Disk", "Network Drive",
+//   "CD Drive", "RAM Disk", or "Drive" when the drive's directory is missing); the drive
+//   type's icon;
 // - a folder: its name; "File Folder"; the folder icon (open folder with ShgfiOpenIcon);
 // - a file: its name; "<EXT> File" with the extension upper-cased and without the dot
 //   ("PCX File"), or "File" without an extension; the icon of its type.

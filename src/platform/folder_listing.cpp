@@ -1,0 +1,127 @@
+#include "platform/folder_listing.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include <QFile>
+
+#include "platform/paths.h"
+
+namespace platform {
+
+namespace {
+
+// The attributes of a status, or 0 for a kind of file that is not listed.
+uint32_t AttributesOf(const struct stat& st, const char* name) {
+  uint32_t attributes = 0;
+  if (S_ISDIR(st.st_mode)) {
+    attributes |= FileAttributeDirectory;
+  } else if (S_ISREG(st.st_mode)) {
+    attributes |= FileAttributeArchive;
+  } else {
+    return 0;
+  }
+  if (name[0] == '.') attributes |= FileAttributeHidden;
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= FileAttributeReadOnly;
+  return attributes;
+}
+
+FileTime LastWriteTime(const struct stat& st) {
+  return FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+}
+
+// Status of an entry, following symbolic links; a link that leads nowhere counts as an
+// empty regular file, as a Windows listing shows a dangling shortcut.
+bool StatusOf(int dirFd, const char* name, struct stat* st) {
+  if (fstatat(dirFd, name, st, 0) == 0) return true;
+  if (fstatat(dirFd, name, st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st->st_mode))
+    return false;
+  st->st_mode = S_IFREG | (st->st_mode & 07777);
+  st->st_size = 0;
+  return true;
+}
+
+}  // namespace
+
+void FolderListing::Clear() {
+  entries_.clear();
+  names_.clear();
+}
+
+bool FolderListing::Read(const QString& windowsFolder, uint32_t attributeMask) {
+  const QString host = HostPath(windowsFolder);
+  if (host.isEmpty()) {
+    Clear();
+    return false;
+  }
+  return ReadHost(QFile::encodeName(host).toStdString(), attributeMask);
+}
+
+bool FolderListing::ReadHost(const std::string& hostFolder, uint32_t attributeMask) {
+  Clear();
+  const int fd = open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  DIR* dir = fdopendir(fd);
+  if (!dir) {
+    close(fd);
+    return false;
+  }
+  const uint32_t excluded =
+      ~attributeMask & (FileAttributeHidden | FileAttributeSystem | FileAttributeDirectory);
+  struct stat st;
+  while (dirent* entry = readdir(dir)) {
+    const char* name = entry->d_name;
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+    const size_t length = strlen(name);
+    if (memchr(name, '\\', length)) continue;
+    if (!StatusOf(fd, name, &st)) continue;
+    const uint32_t attributes = AttributesOf(st, name);
+    if (attributes == 0 || (attributes & excluded)) continue;
+    FolderEntry& added = entries_.emplace_back();
+    added.nameOffset = static_cast<uint32_t>(names_.size());
+    added.nameLength = static_cast<uint32_t>(length);
+    added.attributes = attributes;
+    added.size = S_ISDIR(st.st_mode) ? 0 : int64_t(st.st_size);
+    added.lastWriteTime = LastWriteTime(st);
+    names_.append(name, length);
+  }
+  closedir(dir);
+  return true;
+}
+
+QString FolderListing::Name(const FolderEntry& entry) const {
+  return QString::fromUtf8(names_.data() + entry.nameOffset, entry.nameLength);
+}
+
+bool FindFile(const QString& windowsPath, FoundFile* found) {
+  const QString host = HostPath(windowsPath);
+  if (host.isEmpty()) return false;
+  const QByteArray bytes = QFile::encodeName(host);
+  struct stat st;
+  if (stat(bytes.constData(), &st) != 0) {
+    if (lstat(bytes.constData(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+    st.st_mode = S_IFREG | (st.st_mode & 07777);
+    st.st_size = 0;
+  }
+  const qsizetype slash = bytes.lastIndexOf('/');
+  const QByteArray name = bytes.mid(slash + 1);
+  const uint32_t attributes = AttributesOf(st, name.isEmpty() ? "" : name.constData());
+  if (attributes == 0) return false;
+  found->name = QFile::decodeName(name);
+  found->attributes = attributes;
+  found->size = S_ISDIR(st.st_mode) ? 0 : int64_t(st.st_size);
+  found->lastWriteTime = LastWriteTime(st);
+  return true;
+}
+
+std::string_view NameExtension(std::string_view name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return std::string_view();
+  return name.substr(dot);
+}
+
+}  // namespace platform
