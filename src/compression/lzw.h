@@ -7,12 +7,28 @@
 
 namespace pictures {
 
+// The string table of an LZW decoder. A new string is always the string written before
+// it plus one byte, so each entry is kept as the place in the output where that string was
+// written and its length; a code is then expanded by one forward copy from earlier output.
+struct LZWStringTable {
+  struct Entry {
+    uint32_t offset;
+    uint32_t length;
+  };
+  Entry entries[4096];
+  // The last byte of each entry, kept across calls like the table itself.
+  uint8_t lastByte[4096] = {};
+};
+
 // TIFF LZW: codes most significant bit first, clear code 256, early change of the width.
 // Raises PictureError("TIF LZW: invalid opcode.") on an impossible code.
 class TTIFFLZW : public TDecoder {
  public:
   void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
               int32_t UnpackedSize) override;
+
+ private:
+  LZWStringTable table_;
 };
 
 // GIF LZW: codes least significant bit first, the first code width from the file.
@@ -22,6 +38,9 @@ class TGIFLZW : public TDecoder {
   void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
               int32_t UnpackedSize) override;
   uint8_t InitialCodeSize = 8;  // set by the GIF reader before Decode
+
+ private:
+  LZWStringTable table_;
 };
 
 }  // namespace pictures
