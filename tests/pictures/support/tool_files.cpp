@@ -17,7 +17,7 @@ namespace test_support {
 
 CommandResult RunCommand(const std::string& command) {
   CommandResult result;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  FILE* pipe = ::popen(("(" + command + ") 2>&1").c_str(), "r");
   if (!pipe) throw std::runtime_error("cannot run: " + command);
   char buffer[4096];
   size_t got;
@@ -122,12 +122,19 @@ RgbImage ReadPnm(std::span<const uint8_t> bytes) {
       for (;;) {
         const std::string key = NextToken(bytes, pos);
         if (key == "ENDHDR") break;
-        if (key == "WIDTH") image.width = NumberToken(bytes, pos);
-        else if (key == "HEIGHT") image.height = NumberToken(bytes, pos);
-        else if (key == "DEPTH") depth = NumberToken(bytes, pos);
-        else if (key == "MAXVAL") maxval = NumberToken(bytes, pos);
-        else if (key == "TUPLTYPE") tupleType = NextToken(bytes, pos);
-        else throw std::runtime_error("unknown PAM header field " + key);
+        if (key == "WIDTH") {
+          image.width = NumberToken(bytes, pos);
+        } else if (key == "HEIGHT") {
+          image.height = NumberToken(bytes, pos);
+        } else if (key == "DEPTH") {
+          depth = NumberToken(bytes, pos);
+        } else if (key == "MAXVAL") {
+          maxval = NumberToken(bytes, pos);
+        } else if (key == "TUPLTYPE") {
+          tupleType = NextToken(bytes, pos);
+        } else {
+          throw std::runtime_error("unknown PAM header field " + key);
+        }
       }
       hasAlpha = depth == 2 || depth == 4;
       if (depth < 1 || depth > 4) throw std::runtime_error("unsupported PAM depth");
@@ -217,31 +224,50 @@ RgbImage FromBitmap(const pictures::Bitmap& bitmap) {
   return image;
 }
 
-::testing::AssertionResult BitmapMatches(const pictures::Bitmap& bitmap,
-                                         const RgbImage& expected, int tolerance) {
-  if (bitmap.Width() != expected.width || bitmap.Height() != expected.height)
+::testing::AssertionResult ImagesMatch(const RgbImage& actual, const RgbImage& expected,
+                                       int tolerance) {
+  if (actual.width != expected.width || actual.height != expected.height)
     return ::testing::AssertionFailure()
-           << "size " << bitmap.Width() << " x " << bitmap.Height() << ", expected "
+           << "size " << actual.width << " x " << actual.height << ", expected "
            << expected.width << " x " << expected.height;
-  const RgbImage actual = FromBitmap(bitmap);
+  const bool alpha = !actual.alpha.empty() && !expected.alpha.empty();
   size_t differing = 0;
   std::ostringstream first;
   for (int y = 0; y < expected.height; ++y)
     for (int x = 0; x < expected.width; ++x) {
+      const size_t i = size_t(y) * expected.width + x;
       const uint8_t* a = actual.Pixel(x, y);
       const uint8_t* e = expected.Pixel(x, y);
       bool same = true;
       for (int c = 0; c < 3; ++c)
         if (std::abs(int(a[c]) - int(e[c])) > tolerance) same = false;
+      if (alpha && std::abs(int(actual.alpha[i]) - int(expected.alpha[i])) > tolerance)
+        same = false;
       if (same) continue;
-      if (differing++ == 0)
+      if (differing++ == 0) {
         first << "pixel (" << x << ", " << y << ") is rgb(" << int(a[0]) << ", " << int(a[1])
               << ", " << int(a[2]) << "), expected rgb(" << int(e[0]) << ", " << int(e[1])
               << ", " << int(e[2]) << ")";
+        if (alpha)
+          first << "; alpha " << int(actual.alpha[i]) << ", expected " << int(expected.alpha[i]);
+      }
     }
   if (differing == 0) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << differing << " pixels differ by more than "
                                        << tolerance << "; first: " << first.str();
+}
+
+RgbImage TopBits(RgbImage image, int bits, int alphaBits) {
+  for (uint8_t& v : image.rgb) v = static_cast<uint8_t>(v >> (8 - bits));
+  for (uint8_t& v : image.alpha) v = static_cast<uint8_t>(v >> (8 - alphaBits));
+  return image;
+}
+
+::testing::AssertionResult BitmapMatches(const pictures::Bitmap& bitmap,
+                                         const RgbImage& expected, int tolerance) {
+  RgbImage actual = FromBitmap(bitmap);
+  actual.alpha.clear();
+  return ImagesMatch(actual, expected, tolerance);
 }
 
 ::testing::AssertionResult AlphaMatches(const pictures::Bitmap& bitmap,

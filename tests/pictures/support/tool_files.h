@@ -83,6 +83,12 @@ RgbImage FromBitmap(const pictures::Bitmap& bitmap);
 // differing pixels.
 ::testing::AssertionResult BitmapMatches(const pictures::Bitmap& bitmap,
                                          const RgbImage& expected, int tolerance = 0);
+// Compares two pictures channel by channel: sizes, colours and, when both have it, alpha.
+::testing::AssertionResult ImagesMatch(const RgbImage& actual, const RgbImage& expected,
+                                       int tolerance = 0);
+// Keeps the top `bits` bits of every colour sample and the top `alphaBits` of every alpha
+// sample (for comparing pictures whose samples were widened differently from few bits).
+RgbImage TopBits(RgbImage image, int bits, int alphaBits);
 // Likewise for the alpha of a 32-bit Bitmap against `expected.alpha`.
 ::testing::AssertionResult AlphaMatches(const pictures::Bitmap& bitmap,
                                         const RgbImage& expected, int tolerance = 0);
