@@ -5,8 +5,12 @@
 // Reader headers (one per reader, added as the readers arrive).
 #include "pictures/formats/autodesk.h"
 #include "pictures/formats/cut.h"
+#include "pictures/formats/pcd.h"
+#include "pictures/formats/ppm.h"
 #include "pictures/formats/psd.h"
 #include "pictures/formats/rla.h"
+#include "pictures/formats/sgi.h"
+#include "pictures/formats/targa.h"
 #include "pictures/formats/tiff.h"
 
 namespace pictures {
@@ -22,46 +26,46 @@ void RegisterReaders() {
   // ROW 5: RegisterFormat("jpeg", "JPEG Image File", TJPEGImage::StaticClass());
   // ROW 6: RegisterFormat("jpg", "JPEG Image File", TJPEGImage::StaticClass());
   // The readers of this library.
-  // ROW 7: RegisterFormat("win", "Truevision images", TTargaGraphic::StaticClass());
-  // ROW 8: RegisterFormat("vst", "Truevision images", TTargaGraphic::StaticClass());
-  // ROW 9: RegisterFormat("vda", "Truevision images", TTargaGraphic::StaticClass());
+  RegisterFormat("win", "Truevision images", TTargaGraphic::StaticClass());
+  RegisterFormat("vst", "Truevision images", TTargaGraphic::StaticClass());
+  RegisterFormat("vda", "Truevision images", TTargaGraphic::StaticClass());
   RegisterFormat("tiff", "TIFF images", TTIFFGraphic::StaticClass());
   RegisterFormat("tif", "TIFF images", TTIFFGraphic::StaticClass());
-  // ROW 12: RegisterFormat("tga", "Truevision images", TTargaGraphic::StaticClass());
-  // ROW 13: RegisterFormat("sgi", "SGI true color images", TSGIGraphic::StaticClass());
+  RegisterFormat("tga", "Truevision images", TTargaGraphic::StaticClass());
+  RegisterFormat("sgi", "SGI true color images", TSGIGraphic::StaticClass());
   // ROW 14: RegisterFormat("scr", "Word 5.x screen capture images", TPCXGraphic::StaticClass());
   RegisterFormat("rpf", "SGI Wavefront images", TRLAGraphic::StaticClass());
   RegisterFormat("rle", "Windows bitmap", Bitmap::StaticClass());
   RegisterFormat("rla", "SGI Wavefront images", TRLAGraphic::StaticClass());
-  // ROW 18: RegisterFormat("rgba", "SGI true color images", TSGIGraphic::StaticClass());
-  // ROW 19: RegisterFormat("rgb", "SGI true color images", TSGIGraphic::StaticClass());
+  RegisterFormat("rgba", "SGI true color images", TSGIGraphic::StaticClass());
+  RegisterFormat("rgb", "SGI true color images", TSGIGraphic::StaticClass());
   RegisterFormat("psd", "Photoshop images", TPSDGraphic::StaticClass());
-  // ROW 21: RegisterFormat("ppm", "Portable pixel map images", TPPMGraphic::StaticClass());
-  // ROW 22: RegisterFormat("pgm", "Portable grayscale images", TPPMGraphic::StaticClass());
-  // ROW 23: RegisterFormat("pbm", "Portable b&w images", TPPMGraphic::StaticClass());
+  RegisterFormat("ppm", "Portable pixel map images", TPPMGraphic::StaticClass());
+  RegisterFormat("pgm", "Portable grayscale images", TPPMGraphic::StaticClass());
+  RegisterFormat("pbm", "Portable b&w images", TPPMGraphic::StaticClass());
   RegisterFormat("pic", "Autodesk images", TAutodeskGraphic::StaticClass());
   // ROW 25: RegisterFormat("pcx", "ZSoft PCX images", TPCXGraphic::StaticClass());
   RegisterFormat("pdd", "Photoshop images", TPSDGraphic::StaticClass());
-  // ROW 27: RegisterFormat("pcd", "Kodak Photo-CD images", TPCDGraphic::StaticClass());
+  RegisterFormat("pcd", "Kodak Photo-CD images", TPCDGraphic::StaticClass());
   // ROW 28: RegisterFormat("pcc", "ZSoft PCC images", TPCXGraphic::StaticClass());
-  // ROW 29: RegisterFormat("icb", "Truevision images", TTargaGraphic::StaticClass());
+  RegisterFormat("icb", "Truevision images", TTargaGraphic::StaticClass());
   // ROW 30: RegisterFormat("gif", "CompuServe images", TGIFGraphic::StaticClass());
   RegisterFormat("dib", "Windows bitmap", Bitmap::StaticClass());
   RegisterFormat("cut", "Dr. Halo images", TCUTGraphic::StaticClass());
   RegisterFormat("cel", "Autodesk images", TAutodeskGraphic::StaticClass());
-  // ROW 34: RegisterFormat("bw", "SGI black/white images", TSGIGraphic::StaticClass());
+  RegisterFormat("bw", "SGI black/white images", TSGIGraphic::StaticClass());
 }
 
 void UnregisterReaders() {
   if (!registered) return;
   registered = false;
-  // UNREGISTER: TTargaGraphic
+  UnregisterReaderClass(TTargaGraphic::StaticClass());
   UnregisterReaderClass(TTIFFGraphic::StaticClass());
-  // UNREGISTER: TSGIGraphic
+  UnregisterReaderClass(TSGIGraphic::StaticClass());
   // UNREGISTER: TPCXGraphic
   UnregisterReaderClass(TAutodeskGraphic::StaticClass());
-  // UNREGISTER: TPCDGraphic
-  // UNREGISTER: TPPMGraphic
+  UnregisterReaderClass(TPCDGraphic::StaticClass());
+  UnregisterReaderClass(TPPMGraphic::StaticClass());
   UnregisterReaderClass(TCUTGraphic::StaticClass());
   // UNREGISTER: TGIFGraphic
   UnregisterReaderClass(TRLAGraphic::StaticClass());
