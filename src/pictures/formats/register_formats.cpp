@@ -5,7 +5,9 @@
 // Reader headers (one per reader, added as the readers arrive).
 #include "pictures/formats/autodesk.h"
 #include "pictures/formats/cut.h"
+#include "pictures/formats/jpeg.h"
 #include "pictures/formats/pcd.h"
+#include "pictures/formats/pcx.h"
 #include "pictures/formats/ppm.h"
 #include "pictures/formats/psd.h"
 #include "pictures/formats/rla.h"
@@ -23,8 +25,8 @@ void RegisterReaders() {
   if (registered) return;
   registered = true;
   // JPEG (libjpeg).
-  // ROW 5: RegisterFormat("jpeg", "JPEG Image File", TJPEGImage::StaticClass());
-  // ROW 6: RegisterFormat("jpg", "JPEG Image File", TJPEGImage::StaticClass());
+  RegisterFormat("jpeg", "JPEG Image File", TJPEGImage::StaticClass());
+  RegisterFormat("jpg", "JPEG Image File", TJPEGImage::StaticClass());
   // The readers of this library.
   RegisterFormat("win", "Truevision images", TTargaGraphic::StaticClass());
   RegisterFormat("vst", "Truevision images", TTargaGraphic::StaticClass());
@@ -33,7 +35,7 @@ void RegisterReaders() {
   RegisterFormat("tif", "TIFF images", TTIFFGraphic::StaticClass());
   RegisterFormat("tga", "Truevision images", TTargaGraphic::StaticClass());
   RegisterFormat("sgi", "SGI true color images", TSGIGraphic::StaticClass());
-  // ROW 14: RegisterFormat("scr", "Word 5.x screen capture images", TPCXGraphic::StaticClass());
+  RegisterFormat("scr", "Word 5.x screen capture images", TPCXGraphic::StaticClass());
   RegisterFormat("rpf", "SGI Wavefront images", TRLAGraphic::StaticClass());
   RegisterFormat("rle", "Windows bitmap", Bitmap::StaticClass());
   RegisterFormat("rla", "SGI Wavefront images", TRLAGraphic::StaticClass());
@@ -44,10 +46,10 @@ void RegisterReaders() {
   RegisterFormat("pgm", "Portable grayscale images", TPPMGraphic::StaticClass());
   RegisterFormat("pbm", "Portable b&w images", TPPMGraphic::StaticClass());
   RegisterFormat("pic", "Autodesk images", TAutodeskGraphic::StaticClass());
-  // ROW 25: RegisterFormat("pcx", "ZSoft PCX images", TPCXGraphic::StaticClass());
+  RegisterFormat("pcx", "ZSoft PCX images", TPCXGraphic::StaticClass());
   RegisterFormat("pdd", "Photoshop images", TPSDGraphic::StaticClass());
   RegisterFormat("pcd", "Kodak Photo-CD images", TPCDGraphic::StaticClass());
-  // ROW 28: RegisterFormat("pcc", "ZSoft PCC images", TPCXGraphic::StaticClass());
+  RegisterFormat("pcc", "ZSoft PCC images", TPCXGraphic::StaticClass());
   RegisterFormat("icb", "Truevision images", TTargaGraphic::StaticClass());
   // ROW 30: RegisterFormat("gif", "CompuServe images", TGIFGraphic::StaticClass());
   RegisterFormat("dib", "Windows bitmap", Bitmap::StaticClass());
@@ -62,7 +64,7 @@ void UnregisterReaders() {
   UnregisterReaderClass(TTargaGraphic::StaticClass());
   UnregisterReaderClass(TTIFFGraphic::StaticClass());
   UnregisterReaderClass(TSGIGraphic::StaticClass());
-  // UNREGISTER: TPCXGraphic
+  UnregisterReaderClass(TPCXGraphic::StaticClass());
   UnregisterReaderClass(TAutodeskGraphic::StaticClass());
   UnregisterReaderClass(TPCDGraphic::StaticClass());
   UnregisterReaderClass(TPPMGraphic::StaticClass());
@@ -70,7 +72,8 @@ void UnregisterReaders() {
   // UNREGISTER: TGIFGraphic
   UnregisterReaderClass(TRLAGraphic::StaticClass());
   UnregisterReaderClass(TPSDGraphic::StaticClass());
-  // UNREGISTER: TJPEGImage (the JPEG unit's own end-of-run step, after the readers')
+  // The JPEG unit's own end-of-run step, after the readers'.
+  UnregisterReaderClass(TJPEGImage::StaticClass());
 }
 
 }  // namespace pictures

@@ -1,0 +1,195 @@
+#include "pictures/formats/jpeg.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "pictures/error.h"
+#include "pictures/stream.h"
+#include "support/tool_files.h"
+
+namespace pictures {
+namespace {
+
+using test_support::Bytes;
+using test_support::RgbImage;
+using test_support::ShellQuote;
+
+// Our decoder and ImageMagick's both use libjpeg, so they normally agree exactly; a
+// tolerance of 2 per channel leaves room for a different IDCT or upsampling choice.
+constexpr int kTolerance = 2;
+
+TJPEGImage Decode(const Bytes& bytes) {
+  MemoryStream stream(bytes);
+  TJPEGImage image;
+  image.LoadFromStream(stream);
+  return image;
+}
+
+class JpegFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test_support::ToolAvailable(test_support::kConvert)) GTEST_SKIP() << "no ImageMagick";
+    const auto made = test_support::RunCommand(std::string(test_support::kConvert) +
+                                               " -size 61x37 -seed 3 plasma:fractal " +
+                                               ShellQuote(src_));
+    ASSERT_EQ(made.status, 0) << made.output;
+  }
+
+  // Writes a JPEG with `command` (SRC and OUT stand for the source and the JPEG file).
+  Bytes Make(std::string command) {
+    for (auto [key, value] : {std::pair<std::string, std::string>{"SRC", src_}, {"OUT", out_}})
+      for (size_t at; (at = command.find(key)) != std::string::npos;)
+        command.replace(at, key.size(), ShellQuote(value));
+    const auto made = test_support::RunCommand(command);
+    EXPECT_EQ(made.status, 0) << made.output;
+    return test_support::ReadFileBytes(out_);
+  }
+
+  RgbImage Reference(const std::string& path) {
+    return test_support::DecodeWith(std::string(test_support::kConvert) + " " +
+                                    ShellQuote(path) + " -depth 8 ppm:-");
+  }
+
+  test_support::TempDir dir_;
+  std::string src_ = dir_.File("src.png");
+  std::string out_ = dir_.File("out.jpg");
+};
+
+struct ToolCase {
+  const char* name;
+  const char* make;
+};
+
+class JpegToolTest : public JpegFiles, public ::testing::WithParamInterface<ToolCase> {};
+
+TEST_P(JpegToolTest, MatchesImageMagicksDecode) {
+  const Bytes bytes = Make(GetParam().make);
+  const TJPEGImage image = Decode(bytes);
+  EXPECT_EQ(image.GetPixelFormat(), PixelFormat::Bits24);
+  EXPECT_TRUE(test_support::BitmapMatches(image, Reference(out_), kTolerance));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jpeg, JpegToolTest,
+    ::testing::Values(
+        ToolCase{"Baseline420", "/usr/bin/convert SRC -quality 85 OUT"},
+        ToolCase{"Baseline444", "/usr/bin/convert SRC -quality 95 -sampling-factor 1x1 OUT"},
+        ToolCase{"Progressive", "/usr/bin/convert SRC -interlace JPEG OUT"},
+        ToolCase{"Grey", "/usr/bin/convert SRC -colorspace Gray OUT"},
+        ToolCase{"GreyProgressive", "/usr/bin/convert SRC -colorspace Gray -interlace JPEG OUT"},
+        // ImageMagick writes CMYK as Adobe YCCK; PIL writes Adobe CMYK. Both are inverted.
+        ToolCase{"AdobeYcck", "/usr/bin/convert SRC -colorspace CMYK OUT"},
+        ToolCase{"AdobeCmyk",
+                 "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                 "Image.open(sys.argv[1]).convert('CMYK').save(sys.argv[2], quality=90)\" SRC OUT"},
+        ToolCase{"PilRgbOptimized",
+                 "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                 "Image.open(sys.argv[1]).save(sys.argv[2], optimize=True, subsampling=1)\" SRC OUT"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The index of the first marker `code` (0xFF code) at or after `from`.
+size_t FindMarker(const Bytes& bytes, uint8_t code, size_t from = 0) {
+  for (size_t i = from; i + 1 < bytes.size(); ++i)
+    if (bytes[i] == 0xFF && bytes[i + 1] == code) return i;
+  return std::string::npos;
+}
+
+TEST_F(JpegFiles, CmykWithoutAdobeMarkerIsTakenAsInvertedToo) {
+  // Nearly every CMYK JPEG comes from Adobe software, and a file that lost its APP14
+  // segment on the way is still inverted; ImageMagick and PIL read it so as well.
+  Bytes bytes = Make("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                     "Image.open(sys.argv[1]).convert('CMYK').save(sys.argv[2])\" SRC OUT");
+  const size_t app14 = FindMarker(bytes, 0xEE);
+  ASSERT_NE(app14, std::string::npos);
+  const size_t length = size_t(bytes[app14 + 2]) << 8 | bytes[app14 + 3];
+  bytes.erase(bytes.begin() + app14, bytes.begin() + app14 + 2 + length);
+  const std::string plain = dir_.File("plain.jpg");
+  test_support::WriteFileBytes(plain, bytes);
+  EXPECT_TRUE(test_support::BitmapMatches(Decode(bytes), Reference(plain), kTolerance));
+}
+
+TEST_F(JpegFiles, TruncatedFileShowsWhatIsThere) {
+  Bytes bytes = Make("/usr/bin/convert SRC -quality 90 -sampling-factor 1x1 OUT");
+  const Bytes whole = bytes;
+  bytes.resize(bytes.size() * 2 / 3);
+  const TJPEGImage cut = Decode(bytes);
+  const TJPEGImage full = Decode(whole);
+  ASSERT_EQ(cut.Width(), 61);
+  ASSERT_EQ(cut.Height(), 37);
+  // The first rows decode as in the whole file.
+  EXPECT_EQ(0, std::memcmp(cut.ScanLine(0), full.ScanLine(0), cut.RowBytes()));
+}
+
+TEST_F(JpegFiles, AbsurdScanCountFails) {
+  // A progressive file whose first (DC) scan is repeated 1100 times: libjpeg would go
+  // over the picture for every scan.
+  const Bytes bytes = Make("/usr/bin/convert SRC -interlace JPEG OUT");
+  const size_t sos = FindMarker(bytes, 0xDA);
+  ASSERT_NE(sos, std::string::npos);
+  // The scan's data ends at the next marker other than a stuffed 0xFF00 or a restart.
+  size_t next = sos + 2;
+  while (next + 1 < bytes.size() &&
+         !(bytes[next] == 0xFF && bytes[next + 1] != 0 && (bytes[next + 1] & 0xF8) != 0xD0))
+    ++next;
+  Bytes many(bytes.begin(), bytes.begin() + sos);
+  for (int i = 0; i < 1100; ++i) many.insert(many.end(), bytes.begin() + sos, bytes.begin() + next);
+  many.push_back(0xFF);
+  many.push_back(0xD9);
+  try {
+    Decode(many);
+    FAIL() << "decoded";
+  } catch (const PictureError& error) {
+    EXPECT_STREQ(error.what(), "JPEG image has more than 1000 scans");
+  }
+}
+
+TEST_F(JpegFiles, SizeBeyondTheLimitFailsBeforeDecoding) {
+  Bytes bytes = Make("/usr/bin/convert SRC OUT");
+  const size_t sof = FindMarker(bytes, 0xC0);
+  ASSERT_NE(sof, std::string::npos);
+  // SOF0: length (2), precision (1), height (2), width (2).
+  bytes[sof + 5] = bytes[sof + 7] = 0xFD;  // 65000 x 65000, within libjpeg's own bounds
+  bytes[sof + 6] = bytes[sof + 8] = 0xE8;
+  EXPECT_THROW(Decode(bytes), BitmapTooLarge);
+}
+
+struct Broken {
+  const char* name;
+  Bytes bytes;
+  const char* message;  // libjpeg's own
+};
+
+class JpegBrokenTest : public ::testing::TestWithParam<Broken> {};
+
+TEST_P(JpegBrokenTest, FailsWithLibjpegsMessage) {
+  try {
+    Decode(GetParam().bytes);
+    FAIL() << "decoded";
+  } catch (const PictureError& error) {
+    EXPECT_STREQ(error.what(), GetParam().message);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jpeg, JpegBrokenTest,
+    ::testing::Values(
+        Broken{"Empty", {}, "Empty input file"},
+        Broken{"NotJpeg", {'G', 'I', 'F', '8'}, "Not a JPEG file: starts with 0x47 0x49"},
+        // SOI, then the file ends: libjpeg supplies an end marker and finds no picture.
+        Broken{"OnlyStart", {0xFF, 0xD8}, "JPEG datastream contains no image"},
+        // SOI, SOF1 of a 12-bit picture (1 x 1, one component), SOS of that component.
+        Broken{"TwelveBit",
+               {0xFF, 0xD8, 0xFF, 0xC1, 0, 11, 12, 0, 1, 0, 1, 1, 1, 0x11, 0,
+                0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0},
+               "Unsupported JPEG data precision 12"},
+        // SOF0 with a width of 0.
+        Broken{"ZeroWidth",
+               {0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 8, 0, 1, 0, 0, 1, 1, 0x11, 0},
+               "Empty JPEG image (DNL not supported)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace pictures
