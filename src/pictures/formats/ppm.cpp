@@ -33,9 +33,10 @@ uint8_t ScaleSample(uint32_t value, uint32_t maxValue) {
 
 // True when the product of the factors is no more than `limit`, without overflowing.
 bool ProductAtMost(uint64_t limit, std::initializer_list<uint64_t> factors) {
+  for (uint64_t factor : factors)
+    if (factor == 0) return true;
   uint64_t product = 1;
   for (uint64_t factor : factors) {
-    if (factor == 0) return true;
     if (product > limit / factor) return false;
     product *= factor;
   }
