@@ -1,0 +1,343 @@
+#include "dialog/file_list.h"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QListView>
+#include <QMouseEvent>
+#include <QStackedLayout>
+#include <QTableView>
+
+#include <algorithm>
+#include <climits>
+#include <numeric>
+
+#include "dialog/controls.h"
+#include "platform/shell_info.h"
+
+namespace dialog {
+
+std::vector<int> sortorder(const std::vector<ListEntry>& entries, int k) {
+  // The keys are built once per entry instead of once per comparison: a folder of
+  // 100,000 files needs about two million comparisons.
+  struct Keys {
+    QByteArray key;
+    QByteArray caption;
+  };
+  std::vector<Keys> keys(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) keys[i] = {sortkey(entries[i], k), sortcaption(entries[i])};
+  std::vector<int> order(entries.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&keys](int a, int b) {
+    const Keys& ka = keys[size_t(a)];
+    const Keys& kb = keys[size_t(b)];
+    if (ka.key != kb.key) return ka.key < kb.key;
+    return ka.caption < kb.caption;
+  });
+  return order;
+}
+
+int TFilesModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : int(entries_.size());
+}
+
+int TFilesModel::columnCount(const QModelIndex& parent) const {
+  // Without a column set the entries still show their captions.
+  return parent.isValid() ? 0 : std::max(1, int(columns_.size()));
+}
+
+QVariant TFilesModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= int(entries_.size())) return QVariant();
+  const ListEntry& entry = entries_[size_t(index.row())];
+  const int column = index.column();
+  switch (role) {
+    case Qt::DisplayRole:
+      if (column == 0) return entry.caption;
+      if (column - 1 < int(entry.subitems.size())) return entry.subitems[size_t(column - 1)];
+      return QVariant();
+    case Qt::DecorationRole:
+      if (column == 0) return icon(entry.imageindex);
+      return QVariant();
+    case Qt::TextAlignmentRole:
+      if (column < int(columns_.size())) return int(columns_[size_t(column)].alignment | Qt::AlignVCenter);
+      return int(Qt::AlignLeft | Qt::AlignVCenter);
+    default:
+      return QVariant();
+  }
+}
+
+QVariant TFilesModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= int(columns_.size())) return QVariant();
+  if (role == Qt::DisplayRole) return columns_[size_t(section)].caption;
+  if (role == Qt::TextAlignmentRole) return int(columns_[size_t(section)].alignment | Qt::AlignVCenter);
+  return QVariant();
+}
+
+void TFilesModel::setentries(std::vector<ListEntry>&& entries) {
+  beginResetModel();
+  entries_ = std::move(entries);
+  endResetModel();
+}
+
+void TFilesModel::setcolumns(const std::vector<ListColumn>& columns) {
+  // Columns are replaced without a reset, so that the entries and the selection stay.
+  const int before = columnCount();
+  const int after = std::max(1, int(columns.size()));
+  if (after < before) {
+    beginRemoveColumns(QModelIndex(), after, before - 1);
+    columns_ = columns;
+    endRemoveColumns();
+  } else if (after > before) {
+    beginInsertColumns(QModelIndex(), before, after - 1);
+    columns_ = columns;
+    endInsertColumns();
+  } else {
+    columns_ = columns;
+  }
+  emit headerDataChanged(Qt::Horizontal, 0, after - 1);
+  if (!entries_.empty()) emit dataChanged(index(0, 0), index(int(entries_.size()) - 1, after - 1));
+}
+
+void TFilesModel::setimagelists(platform::SystemImageList* small, platform::SystemImageList* large) {
+  small_ = small;
+  large_ = large;
+  icons_.clear();
+  if (!entries_.empty()) emit dataChanged(index(0, 0), index(int(entries_.size()) - 1, 0));
+}
+
+QIcon TFilesModel::icon(int imageindex) const {
+  if (imageindex < 0 || (!small_ && !large_)) return QIcon();
+  if (size_t(imageindex) >= icons_.size()) icons_.resize(size_t(imageindex) + 1);
+  QIcon& cached = icons_[size_t(imageindex)];
+  if (cached.isNull()) {
+    for (platform::SystemImageList* list : {small_, large_}) {
+      if (!list) continue;
+      const QPixmap pixmap = list->Pixmap(imageindex);
+      if (!pixmap.isNull()) cached.addPixmap(pixmap);
+    }
+  }
+  return cached;
+}
+
+void TFilesModel::sortentries(int k) {
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const std::vector<int> order = sortorder(entries_, k);
+  std::vector<int> newrow(order.size());
+  std::vector<ListEntry> sorted;
+  sorted.reserve(entries_.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    newrow[size_t(order[i])] = int(i);
+    sorted.push_back(std::move(entries_[size_t(order[i])]));
+  }
+  entries_ = std::move(sorted);
+  const QModelIndexList from = persistentIndexList();
+  QModelIndexList to;
+  to.reserve(from.size());
+  for (const QModelIndex& old : from) to.append(index(newrow[size_t(old.row())], old.column()));
+  changePersistentIndexList(from, to);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+namespace {
+
+// A view of the list that reports the user's mouse and key actions to the list. As in
+// the platform's own list control, a click on the empty part of the list clears the
+// selection.
+template <class Base>
+class ForwardingView : public Base {
+ public:
+  explicit ForwardingView(TFileList* owner) : Base(owner), owner_(owner) {}
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override {
+    if (!this->indexAt(event->position().toPoint()).isValid() && this->selectionModel()) {
+      this->selectionModel()->clearSelection();
+    }
+    Base::mousePressEvent(event);
+  }
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    Base::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton) owner_->viewclicked();
+  }
+  void mouseDoubleClickEvent(QMouseEvent* event) override {
+    Base::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton) owner_->viewdoubleclicked();
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    owner_->viewkeydown(virtualkey(event->key()));
+    Base::keyPressEvent(event);
+  }
+  void keyReleaseEvent(QKeyEvent* event) override {
+    Base::keyReleaseEvent(event);
+    if (!event->isAutoRepeat()) owner_->viewkeyup(virtualkey(event->key()));
+  }
+
+ private:
+  TFileList* owner_;
+};
+
+constexpr int kRowHeight = 17;
+
+}  // namespace
+
+TFileList::TFileList(QWidget* parent) : QWidget(parent) {
+  model_ = new TFilesModel(this);
+  selection_ = new QItemSelectionModel(model_, this);
+  stack_ = new QStackedLayout(this);
+  stack_->setContentsMargins(0, 0, 0, 0);
+
+  listview_ = new ForwardingView<QListView>(this);
+  listview_->setObjectName(QStringLiteral("filesListView"));
+  listview_->setUniformItemSizes(true);
+  listview_->setLayoutMode(QListView::Batched);
+  listview_->setBatchSize(2000);
+
+  reportview_ = new ForwardingView<QTableView>(this);
+  reportview_->setObjectName(QStringLiteral("filesReportView"));
+  reportview_->setShowGrid(true);
+  reportview_->setWordWrap(false);
+  reportview_->setCornerButtonEnabled(false);
+  reportview_->setTabKeyNavigation(false);
+  reportview_->setIconSize(QSize(16, 16));
+  reportview_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  QHeaderView* rows = reportview_->verticalHeader();
+  rows->hide();
+  rows->setSectionResizeMode(QHeaderView::Fixed);
+  rows->setMinimumSectionSize(kRowHeight);
+  rows->setDefaultSectionSize(kRowHeight);
+  QHeaderView* header = reportview_->horizontalHeader();
+  header->setSectionsClickable(true);
+  header->setHighlightSections(false);
+  header->setSortIndicatorShown(false);
+  header->setStretchLastSection(true);
+  header->setSectionResizeMode(QHeaderView::Interactive);
+  header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  connect(header, &QHeaderView::sectionClicked, this, &TFileList::columnclick);
+
+  for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(listview_), static_cast<QAbstractItemView*>(reportview_)}) {
+    view->setModel(model_);
+    QItemSelectionModel* own = view->selectionModel();
+    view->setSelectionModel(selection_);
+    delete own;
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view, &QWidget::customContextMenuRequested, this,
+            [this, view](const QPoint& pos) { emit contextmenu(view->viewport()->mapToGlobal(pos)); });
+    stack_->addWidget(view);
+  }
+  applystyle();
+}
+
+void TFileList::setviewstyle(ViewStyle style) {
+  if (style == style_) return;
+  const bool hadfocus = currentview()->hasFocus();
+  style_ = style;
+  applystyle();
+  if (hadfocus) currentview()->setFocus();
+}
+
+void TFileList::applystyle() {
+  switch (style_) {
+    case ViewStyle::Icon:
+      listview_->setViewMode(QListView::IconMode);
+      listview_->setMovement(QListView::Static);
+      listview_->setFlow(QListView::LeftToRight);
+      listview_->setWrapping(true);
+      listview_->setResizeMode(QListView::Adjust);
+      listview_->setIconSize(QSize(32, 32));
+      listview_->setWordWrap(true);
+      listview_->setGridSize(QSize(76, 66));
+      break;
+    case ViewStyle::List:
+      listview_->setViewMode(QListView::ListMode);
+      listview_->setMovement(QListView::Static);
+      listview_->setFlow(QListView::TopToBottom);
+      listview_->setWrapping(true);
+      listview_->setResizeMode(QListView::Adjust);
+      listview_->setIconSize(QSize(16, 16));
+      listview_->setWordWrap(false);
+      fitlistcolumns();
+      break;
+    case ViewStyle::Report:
+      break;
+  }
+  QAbstractItemView* view = currentview();
+  stack_->setCurrentWidget(view);
+  setFocusProxy(view);
+  if (selection_->currentIndex().isValid()) view->scrollTo(selection_->currentIndex());
+}
+
+QAbstractItemView* TFileList::currentview() const {
+  if (style_ == ViewStyle::Report) return reportview_;
+  return listview_;
+}
+
+void TFileList::fitlistcolumns() {
+  if (style_ != ViewStyle::List) return;
+  // The list style shows the entries in columns of one width. Measuring every caption of
+  // a large folder would take long, so only the longest captions (by characters) are
+  // measured; the widest of them sets the column width.
+  const std::vector<ListEntry>& entries = model_->entries();
+  std::vector<int> longest(entries.size());
+  std::iota(longest.begin(), longest.end(), 0);
+  const size_t measured = std::min<size_t>(longest.size(), 24);
+  std::partial_sort(longest.begin(), longest.begin() + ptrdiff_t(measured), longest.end(), [&entries](int a, int b) {
+    return entries[size_t(a)].caption.size() > entries[size_t(b)].caption.size();
+  });
+  const QFontMetrics metrics(listview_->font());
+  int textwidth = 0;
+  for (size_t i = 0; i < measured; ++i) {
+    textwidth = std::max(textwidth, metrics.horizontalAdvance(entries[size_t(longest[i])].caption));
+  }
+  const int maxwidth = std::max(80, width() - 24);
+  const int columnwidth = std::clamp(textwidth + 16 + 12, 80, maxwidth);
+  listview_->setGridSize(QSize(columnwidth, kRowHeight));
+}
+
+const ListEntry* TFileList::selected() const {
+  const int index = selectedindex();
+  return index < 0 ? nullptr : &model_->entries()[size_t(index)];
+}
+
+int TFileList::selectedindex() const {
+  const QItemSelection selection = selection_->selection();
+  int first = INT_MAX;
+  for (const QItemSelectionRange& range : selection) first = std::min(first, range.top());
+  return first == INT_MAX || first >= count() ? -1 : first;
+}
+
+void TFileList::setselectedindex(int index) {
+  if (index < 0 || index >= count()) {
+    selection_->clear();
+    return;
+  }
+  const QModelIndex target = model_->index(index, 0);
+  selection_->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  currentview()->scrollTo(target);
+}
+
+void TFileList::clear() {
+  model_->setentries({});
+}
+
+void TFileList::setentries(std::vector<ListEntry>&& entries) {
+  model_->setentries(std::move(entries));
+  fitlistcolumns();
+}
+
+void TFileList::setcolumns(const std::vector<ListColumn>& columns) {
+  model_->setcolumns(columns);
+  QHeaderView* header = reportview_->horizontalHeader();
+  const QFontMetrics metrics(header->font());
+  for (size_t i = 0; i < columns.size(); ++i) {
+    header->resizeSection(int(i), metrics.horizontalAdvance(columns[i].caption) + 16);
+  }
+}
+
+void TFileList::setimagelists(platform::SystemImageList* small, platform::SystemImageList* large) {
+  model_->setimagelists(small, large);
+}
+
+}  // namespace dialog
