@@ -57,7 +57,12 @@ class CompiledFormat {
       const bool seconds = token.field == Field::Second || token.field == Field::Second2 ||
                            token.field == Field::Millis || token.field == Field::Millis3;
       if (token.field == Field::Literal && token.literal == QLatin1String("\x01")) {
-        DropTrailingLiteral(kept);
+        // The zone goes with the blanks before it; other text before it stays.
+        if (!kept.empty() && kept.back().field == Field::Literal) {
+          QString& text = kept.back().literal;
+          while (!text.isEmpty() && text.back().isSpace()) text.chop(1);
+          if (text.isEmpty()) kept.pop_back();
+        }
         continue;
       }
       if (noSeconds && seconds) {
@@ -66,9 +71,17 @@ class CompiledFormat {
       }
       kept.push_back(token);
     }
-    while (!kept.empty() && kept.back().field == Field::Literal &&
-           kept.back().literal.trimmed().isEmpty())
-      kept.pop_back();
+    // Blanks left at either end by a removed field go as well.
+    if (!kept.empty() && kept.front().field == Field::Literal) {
+      QString& text = kept.front().literal;
+      while (!text.isEmpty() && text.front().isSpace()) text.remove(0, 1);
+      if (text.isEmpty()) kept.erase(kept.begin());
+    }
+    if (!kept.empty() && kept.back().field == Field::Literal) {
+      QString& text = kept.back().literal;
+      while (!text.isEmpty() && text.back().isSpace()) text.chop(1);
+      if (text.isEmpty()) kept.pop_back();
+    }
     tokens_ = std::move(kept);
   }
 
@@ -120,15 +133,22 @@ class CompiledFormat {
   }
 
   void Number(QString& out, int value, int width) const {
-    char16_t digits[12];
+    char32_t digits[12];
     int n = 0;
     unsigned v = value < 0 ? 0u : unsigned(value);
     do {
-      digits[n++] = char16_t(zero_ + v % 10);
+      digits[n++] = zero_ + v % 10;
       v /= 10;
     } while (v != 0 && n < 12);
     while (n < width && n < 12) digits[n++] = zero_;
-    for (int i = n - 1; i >= 0; --i) out += QChar(digits[i]);
+    for (int i = n - 1; i >= 0; --i) {
+      if (QChar::requiresSurrogates(digits[i])) {
+        out += QChar(QChar::highSurrogate(digits[i]));
+        out += QChar(QChar::lowSurrogate(digits[i]));
+      } else {
+        out += QChar(char16_t(digits[i]));
+      }
+    }
   }
 
   static void DropTrailingLiteral(std::vector<Token>& tokens) {
@@ -144,8 +164,9 @@ class CompiledFormat {
   }
 
   void Compile(const QString& format) {
-    const QString zero = locale_.zeroDigit();
-    zero_ = zero.size() == 1 ? zero.at(0).unicode() : u'0';
+    // Some scripts have digits outside the basic plane.
+    const QList<uint> zero = locale_.zeroDigit().toUcs4();
+    zero_ = zero.size() == 1 ? char32_t(zero.first()) : U'0';
     bool twelveHour = format.contains(QLatin1Char('a'), Qt::CaseInsensitive);
     qsizetype i = 0;
     while (i < format.size()) {
@@ -243,9 +264,17 @@ class CompiledFormat {
   }
 
   QLocale locale_;
-  char16_t zero_ = u'0';
+  char32_t zero_ = U'0';
   std::vector<Token> tokens_;
 };
+
+// Removes a bracketed zone "(t)" with the blank before it; a bare "t" is left to
+// CompiledFormat::Strip.
+QString WithoutZone(QString format) {
+  format.replace(QStringLiteral(" (t)"), QString());
+  format.replace(QStringLiteral("(t)"), QString());
+  return format;
+}
 
 struct Formats {
   QLocale locale;
@@ -253,11 +282,13 @@ struct Formats {
   CompiledFormat time;           // long time without time zone
   CompiledFormat timeNoSeconds;  // the same without seconds
 
+  // The long time format names the time zone, which a file time does not show; the
+  // short time format is the locale's own way of writing a time without seconds.
   explicit Formats(const QLocale& l)
       : locale(l),
         shortDate(l, l.dateFormat(QLocale::ShortFormat)),
-        time(l, l.timeFormat(QLocale::LongFormat)),
-        timeNoSeconds(l, l.timeFormat(QLocale::LongFormat)) {
+        time(l, WithoutZone(l.timeFormat(QLocale::LongFormat))),
+        timeNoSeconds(l, l.timeFormat(QLocale::ShortFormat)) {
     shortDate.Strip(false);
     time.Strip(false);
     timeNoSeconds.Strip(true);

@@ -51,9 +51,9 @@ void ResetUserLocale();
 
 // The date in the user's short date format.
 QString GetDateFormat(const SystemTime& time);
-// The time in the user's time format (the short one, which on every common locale has
-// hours and minutes only); with `noSeconds` the seconds and their separator are removed
-// from it should it hold them.
+// The time in the user's long time format (with seconds, without the time zone); with
+// `noSeconds` in the user's short time format, which holds hours and minutes only (should
+// a locale's short format hold seconds, they are removed with their separator).
 QString GetTimeFormat(const SystemTime& time, bool noSeconds);
 
 // Short date, two blanks, time without seconds, of a universal file time converted to

@@ -1,0 +1,154 @@
+// Folder enumeration: which entries are listed, their attributes, 64-bit sizes and times.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+
+#include <QFile>
+
+#include "platform/folder_listing.h"
+#include "platform/paths.h"
+#include "support/platform_env.h"
+
+using namespace platform;
+using platform_test::ScopedDrives;
+using platform_test::TempTree;
+
+namespace {
+
+struct Seen {
+  uint32_t attributes;
+  int64_t size;
+  FileTime time;
+};
+
+std::map<std::string, Seen> ByName(const FolderListing& listing) {
+  std::map<std::string, Seen> seen;
+  for (const FolderEntry& entry : listing)
+    seen[std::string(listing.NameBytes(entry))] = {entry.attributes, entry.size,
+                                                   entry.lastWriteTime};
+  return seen;
+}
+
+class Listing : public ::testing::Test {
+ protected:
+  Listing() : drives_(QStringLiteral("C=%1").arg(tree_.root())) {
+    tree_.MakeDir("f/Sub");
+    tree_.WriteFile("f/a.txt", "abc");
+    tree_.WriteFile("f/.hidden", "12345");
+    tree_.WriteFile("f/ro.bin", "1");
+    chmod(QFile::encodeName(tree_.Path("f/ro.bin")).constData(), 0444);
+    tree_.WriteFile("f/back\\slash.txt", "x");
+    mkfifo(QFile::encodeName(tree_.Path("f/pipe")).constData(), 0600);
+    QFile::link(tree_.Path("f/Sub"), tree_.Path("f/link-to-dir"));
+    QFile::link(tree_.Path("f/nowhere"), tree_.Path("f/broken-link"));
+    tree_.WriteFile(QString::fromUtf8("f/\xC3\xA9t\xC3\xA9.gif"), "gif");  // "été.gif"
+  }
+  TempTree tree_;
+  ScopedDrives drives_;
+};
+
+TEST_F(Listing, EntriesAndAttributes) {
+  FolderListing listing;
+  ASSERT_TRUE(listing.Read("C:\\F\\"));
+  const auto seen = ByName(listing);
+  const struct {
+    const char* name;
+    uint32_t attributes;
+    int64_t size;
+  } expected[] = {
+      {"Sub", FileAttributeDirectory, 0},
+      {"a.txt", FileAttributeArchive, 3},
+      {".hidden", FileAttributeArchive | FileAttributeHidden, 5},
+      {"ro.bin", FileAttributeArchive | FileAttributeReadOnly, 1},
+      {"link-to-dir", FileAttributeDirectory, 0},
+      {"broken-link", FileAttributeArchive, 0},
+      {"\xC3\xA9t\xC3\xA9.gif", FileAttributeArchive, 3},
+  };
+  for (const auto& e : expected) {
+    auto it = seen.find(e.name);
+    ASSERT_NE(it, seen.end()) << e.name;
+    EXPECT_EQ(it->second.attributes, e.attributes) << e.name;
+    EXPECT_EQ(it->second.size, e.size) << e.name;
+  }
+  // Not listed: ".", "..", a name with "\", a named pipe.
+  EXPECT_EQ(seen.size(), std::size(expected));
+  // Names decode as the host spells them.
+  for (const FolderEntry& entry : listing) {
+    if (listing.NameBytes(entry).starts_with("\xC3\xA9")) {
+      EXPECT_EQ(listing.Name(entry), QString::fromUtf8("\xC3\xA9t\xC3\xA9.gif"));
+    }
+  }
+}
+
+TEST_F(Listing, AttributeMaskLeavesOutHiddenAndDirectoriesAsFindFunctionsDo) {
+  FolderListing listing;
+  ASSERT_TRUE(listing.Read("C:\\f", FileAttributeReadOnly | FileAttributeArchive));
+  const auto seen = ByName(listing);
+  EXPECT_FALSE(seen.count(".hidden"));
+  EXPECT_FALSE(seen.count("Sub"));
+  EXPECT_FALSE(seen.count("link-to-dir"));
+  EXPECT_TRUE(seen.count("a.txt"));
+  EXPECT_TRUE(seen.count("ro.bin"));
+}
+
+TEST_F(Listing, UnreadableOrMissingFolderGivesAnEmptyListing) {
+  FolderListing listing;
+  ASSERT_TRUE(listing.Read("C:\\f"));
+  ASSERT_FALSE(listing.empty());
+  EXPECT_FALSE(listing.Read("C:\\nothing\\here\\"));
+  EXPECT_TRUE(listing.empty());
+  EXPECT_FALSE(listing.Read("Q:\\"));  // unmapped drive
+  EXPECT_FALSE(listing.Read("C:\\f\\a.txt"));  // a file, not a folder
+}
+
+TEST_F(Listing, SizesBeyondTwoGigabytesAndExactTimes) {
+  // A sparse file takes no disk space but reports its full size.
+  const int64_t size = (int64_t(3) << 30) + 5;
+  const QByteArray path = QFile::encodeName(tree_.Path("f/big.raw"));
+  const int fd = open(path.constData(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, size), 0);
+  close(fd);
+  // 2001-09-09 01:46:40.5 UTC.
+  const struct timespec times[2] = {{1000000000, 500000000}, {1000000000, 500000000}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.constData(), times, 0), 0);
+
+  FolderListing listing;
+  ASSERT_TRUE(listing.Read("C:\\f\\"));
+  const auto seen = ByName(listing);
+  ASSERT_TRUE(seen.count("big.raw"));
+  EXPECT_EQ(seen.at("big.raw").size, size);
+  EXPECT_EQ(seen.at("big.raw").time, FileTimeFromUnix(1000000000, 500000000));
+  // 100-ns steps since 1601: (1000000000 + 11644473600) s and 0.5 s.
+  EXPECT_EQ(seen.at("big.raw").time.value, 126444736005000000);
+
+  FoundFile found;
+  ASSERT_TRUE(FindFile("C:\\F\\BIG.RAW", &found));
+  EXPECT_EQ(found.name, "big.raw");
+  EXPECT_EQ(found.size, size);
+  EXPECT_EQ(found.attributes, FileAttributeArchive);
+  EXPECT_EQ(found.lastWriteTime, FileTimeFromUnix(1000000000, 500000000));
+}
+
+TEST_F(Listing, FindFileOnOneEntry) {
+  FoundFile found;
+  ASSERT_TRUE(FindFile("C:\\f\\sub\\", &found));
+  EXPECT_EQ(found.name, "Sub");
+  EXPECT_EQ(found.attributes, FileAttributeDirectory);
+  EXPECT_EQ(found.size, 0);
+  EXPECT_FALSE(FindFile("C:\\f\\missing.txt", &found));
+  EXPECT_FALSE(FindFile("C:\\f\\pipe", &found));
+}
+
+TEST(NameExtension, FromTheLastDot) {
+  EXPECT_EQ(NameExtension("a.b.PCX"), ".PCX");
+  EXPECT_EQ(NameExtension("noext"), "");
+  EXPECT_EQ(NameExtension(".bashrc"), ".bashrc");
+  EXPECT_EQ(NameExtension("trailing."), ".");
+}
+
+}  // namespace
