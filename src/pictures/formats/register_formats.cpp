@@ -5,6 +5,7 @@
 // Reader headers (one per reader, added as the readers arrive).
 #include "pictures/formats/autodesk.h"
 #include "pictures/formats/cut.h"
+#include "pictures/formats/gif.h"
 #include "pictures/formats/jpeg.h"
 #include "pictures/formats/pcd.h"
 #include "pictures/formats/pcx.h"
@@ -51,7 +52,7 @@ void RegisterReaders() {
   RegisterFormat("pcd", "Kodak Photo-CD images", TPCDGraphic::StaticClass());
   RegisterFormat("pcc", "ZSoft PCC images", TPCXGraphic::StaticClass());
   RegisterFormat("icb", "Truevision images", TTargaGraphic::StaticClass());
-  // ROW 30: RegisterFormat("gif", "CompuServe images", TGIFGraphic::StaticClass());
+  RegisterFormat("gif", "CompuServe images", TGIFGraphic::StaticClass());
   RegisterFormat("dib", "Windows bitmap", Bitmap::StaticClass());
   RegisterFormat("cut", "Dr. Halo images", TCUTGraphic::StaticClass());
   RegisterFormat("cel", "Autodesk images", TAutodeskGraphic::StaticClass());
@@ -69,7 +70,7 @@ void UnregisterReaders() {
   UnregisterReaderClass(TPCDGraphic::StaticClass());
   UnregisterReaderClass(TPPMGraphic::StaticClass());
   UnregisterReaderClass(TCUTGraphic::StaticClass());
-  // UNREGISTER: TGIFGraphic
+  UnregisterReaderClass(TGIFGraphic::StaticClass());
   UnregisterReaderClass(TRLAGraphic::StaticClass());
   UnregisterReaderClass(TPSDGraphic::StaticClass());
   // The JPEG unit's own end-of-run step, after the readers'.
