@@ -6,10 +6,14 @@
 
 #include <png.h>
 
+#include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "pictures/byte_reader.h"
@@ -92,22 +96,76 @@ bool Better(const Entry& a, const Entry& b) {
   return a.bits > b.bits;
 }
 
+// libpng reports fatal errors through a function that must not return. Ours keeps the
+// message and jumps back to DecodePng, which raises it; only libpng's frames and PngRead,
+// which holds no objects with destructors, lie between. Everything the decode owns is in
+// the session on the heap, so no local object with a destructor lives across the jump.
+struct PngSession {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  std::span<const uint8_t> data;
+  size_t position = 0;
+  std::jmp_buf jump;
+  char message[200] = {};
+
+  ~PngSession() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
+};
+
+[[noreturn]] void PngError(png_structp png, png_const_charp message) {
+  auto* session = static_cast<PngSession*>(png_get_error_ptr(png));
+  std::snprintf(session->message, sizeof session->message, "%s", message);
+  std::longjmp(session->jump, 1);
+}
+
+void PngWarning(png_structp, png_const_charp) {}
+
+void PngRead(png_structp png, png_bytep out, size_t count) {
+  auto* session = static_cast<PngSession*>(png_get_io_ptr(png));
+  if (count > session->data.size() - session->position) png_error(png, "the picture ends early");
+  std::memcpy(out, session->data.data() + session->position, count);
+  session->position += count;
+}
+
+// Decodes the PNG into blue, green, red, alpha. Samples are taken as they are stored (16
+// bits scaled to 8), with no gamma correction, as icons are drawn.
 void DecodePng(std::span<const uint8_t> data, Bitmap& bitmap) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  struct Free {
-    png_image* image;
-    ~Free() { png_image_free(image); }
-  } freeImage{&image};
-  if (!png_image_begin_read_from_memory(&image, data.data(), data.size()))
-    throw PictureError(std::string(kIconInvalid) + " (" + image.message + ")");
-  image.format = PNG_FORMAT_BGRA;
+  const std::unique_ptr<PngSession> session = std::make_unique<PngSession>();
+  session->data = data;
+  session->png =
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, session.get(), PngError, PngWarning);
+  if (!session->png) throw PictureError(kIconInvalid);
+  session->info = png_create_info_struct(session->png);
+  if (!session->info) throw PictureError(kIconInvalid);
+  if (setjmp(session->jump))
+    throw PictureError(std::string(kIconInvalid) + " (" + session->message + ")");
+
+  png_structp png = session->png;
+  png_infop info = session->info;
+  png_set_read_fn(png, session.get(), PngRead);
+  png_read_info(png, info);
+  const png_uint_32 width = png_get_image_width(png, info);
+  const png_uint_32 height = png_get_image_height(png, info);
+  CheckedBufferSize({width, height, 4});
+  const int colourType = png_get_color_type(png, info);
+  const int depth = png_get_bit_depth(png, info);
+  const bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+  if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+  if (colourType == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
+  if (transparency) png_set_tRNS_to_alpha(png);
+  if (depth == 16) png_set_scale_16(png);
+  if (!(colourType & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(png);
+  if (!(colourType & PNG_COLOR_MASK_ALPHA) && !transparency)
+    png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+  png_set_bgr(png);
+  const int passes = png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != size_t(width) * 4) png_error(png, "unexpected row layout");
+
   bitmap.SetPixelFormat(PixelFormat::Bits32);
-  bitmap.SetSize(static_cast<int>(image.width), static_cast<int>(image.height));
-  // The Bitmap's rows lie one after the other, RowStride() bytes apart.
-  if (!png_image_finish_read(&image, nullptr, bitmap.ScanLine(0),
-                             static_cast<png_int_32>(bitmap.RowStride()), nullptr))
-    throw PictureError(std::string(kIconInvalid) + " (" + image.message + ")");
+  bitmap.SetSize(static_cast<int>(width), static_cast<int>(height));
+  for (int pass = 0; pass < passes; ++pass)
+    for (png_uint_32 y = 0; y < height; ++y)
+      png_read_row(png, bitmap.ScanLine(static_cast<int>(y)), nullptr);
   bitmap.SetTransparent(true);
 }
 
