@@ -1,0 +1,180 @@
+// Runs the real picconv program.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+
+#include "pictures/bitmap.h"
+#include "pictures/registry.h"
+#include "support/tool_files.h"
+
+namespace pictures {
+namespace {
+
+using test_support::RunCommand;
+using test_support::ShellQuote;
+
+class PicconvTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test_support::ToolAvailable(test_support::kConvert)) GTEST_SKIP() << "no ImageMagick";
+    const auto made = RunCommand(std::string(test_support::kConvert) +
+                                 " -size 29x17 -seed 4 plasma:fractal " + ShellQuote(src_));
+    ASSERT_EQ(made.status, 0) << made.output;
+  }
+
+  // Makes `name` from the source picture; `options` may end in a format prefix ("BMP3:").
+  std::string Make(const std::string& name, std::string options) {
+    const std::string path = dir_.File(name);
+    std::string prefix;
+    if (!options.empty() && options.back() == ':') {
+      const size_t space = options.rfind(' ');
+      prefix = options.substr(space == std::string::npos ? 0 : space + 1);
+      options.resize(options.size() - prefix.size());
+    }
+    const auto made = RunCommand(std::string(test_support::kConvert) + " " + ShellQuote(src_) +
+                                 " " + options + " " + ShellQuote(prefix + path));
+    EXPECT_EQ(made.status, 0) << made.output;
+    return path;
+  }
+
+  // Runs picconv with `arguments`; standard output and error are kept apart.
+  test_support::CommandResult Picconv(const std::string& arguments, std::string* errors) {
+    const std::string errorFile = dir_.File("stderr.txt");
+    auto result = RunCommand(ShellQuote(IMPORTDLG_PICCONV) + " " + arguments + " 2>" +
+                             ShellQuote(errorFile));
+    const auto bytes = test_support::ReadFileBytes(errorFile);
+    *errors = std::string(bytes.begin(), bytes.end());
+    return result;
+  }
+
+  test_support::TempDir dir_;
+  std::string src_ = dir_.File("src.png");
+};
+
+struct Conversion {
+  const char* name;
+  const char* file;
+  const char* options;  // ImageMagick options that make the input
+  const char* info;     // what --info prints
+  int tolerance;
+};
+
+class PicconvConversionTest : public PicconvTest,
+                              public ::testing::WithParamInterface<Conversion> {};
+
+TEST_P(PicconvConversionTest, WritesA24BitBitmapOfThePicture) {
+  const Conversion& c = GetParam();
+  const std::string input = Make(c.file, c.options);
+  const std::string output = dir_.File("out.bmp");
+  std::string errors;
+  auto result = Picconv("--info " + ShellQuote(input), &errors);
+  EXPECT_EQ(result.status, 0) << errors;
+  EXPECT_EQ(result.output, std::string(c.info) + "\n");
+
+  result = Picconv(ShellQuote(input) + " " + ShellQuote(output), &errors);
+  ASSERT_EQ(result.status, 0) << errors;
+  EXPECT_EQ(result.output, "");
+  Bitmap written;
+  written.LoadFile(output);
+  EXPECT_EQ(written.GetPixelFormat(), PixelFormat::Bits24);
+  // ImageMagick's own decode of the input, drawn over black as the conversion draws it.
+  const auto reference = test_support::DecodeWith(
+      std::string(test_support::kConvert) + " " + ShellQuote(input) +
+      " -background black -alpha remove -depth 8 ppm:-");
+  EXPECT_TRUE(test_support::BitmapMatches(written, reference, c.tolerance));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Picconv, PicconvConversionTest,
+    ::testing::Values(Conversion{"Bitmap24", "in.bmp", "BMP3:", "29 17 24", 0},
+                      Conversion{"Bitmap8Rle", "in.rle", "-colors 50 -type Palette BMP3:", "29 17 8", 0},
+                      Conversion{"DibOs2", "in.dib", "BMP2:", "29 17 24", 0},
+                      // Both decoders are libjpeg; 2 leaves room for other IDCT choices.
+                      Conversion{"Jpeg", "in.jpg", "-quality 80", "29 17 24", 2},
+                      Conversion{"JpegLongExtension", "IN.JPEG", "-interlace JPEG", "29 17 24", 2},
+                      Conversion{"Icon", "in.ico", "-resize 32x32! -alpha set -channel A -fx i/w +channel",
+                                 "32 32 32", 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PicconvTest, FormatsListsTheRegistryInOrder) {
+  RegisterReaders();
+  std::ostringstream expected;
+  for (const FormatEntry& entry : RegisteredFormats())
+    expected << entry.extension << '\t' << entry.description << '\t' << entry.readerClass->name
+             << '\n';
+  std::string errors;
+  const auto result = Picconv("--formats", &errors);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.output, expected.str());
+  EXPECT_NE(result.output.find("bmp\tBitmaps\tBitmap\njpeg\tJPEG Image File\tTJPEGImage\n"
+                               "jpg\tJPEG Image File\tTJPEGImage\n"),
+            std::string::npos);
+}
+
+struct Failure {
+  const char* name;
+  const char* input;     // file name in the temporary folder
+  const char* contents;  // written to it, or nullptr for a missing file
+  const char* message;   // the start of what picconv prints on standard error
+};
+
+class PicconvFailureTest : public PicconvTest, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(PicconvFailureTest, ReportsTheErrorAndLeavesTheOutputAlone) {
+  const Failure& c = GetParam();
+  const std::string input = dir_.File(c.input);
+  if (c.contents) {
+    const std::string text = c.contents;
+    test_support::WriteFileBytes(input, test_support::Bytes(text.begin(), text.end()));
+  }
+  // An existing output file must survive a failed conversion unchanged.
+  const std::string output = dir_.File("out.bmp");
+  test_support::WriteFileBytes(output, test_support::Bytes{'o', 'l', 'd'});
+  std::string errors;
+  const auto result = Picconv(ShellQuote(input) + " " + ShellQuote(output), &errors);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(errors.rfind(c.message, 0), 0u) << errors;
+  EXPECT_EQ(test_support::ReadFileBytes(output), (test_support::Bytes{'o', 'l', 'd'}));
+  // Nothing else was left in the folder (src.png, the input, out.bmp, stderr.txt).
+  const auto files = std::distance(std::filesystem::directory_iterator(dir_.Path()),
+                                   std::filesystem::directory_iterator());
+  EXPECT_EQ(files, c.contents ? 4 : 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Picconv, PicconvFailureTest,
+    ::testing::Values(
+        Failure{"UnknownExtension", "picture.XYZ", "data", "Unknown picture file extension (.XYZ)\n"},
+        Failure{"NoExtension", "picture", "data", "Unknown picture file extension (.)\n"},
+        Failure{"BrokenBitmap", "broken.bmp", "BM not really", "Bitmap image is not valid\n"},
+        Failure{"BrokenJpeg", "broken.jpg", "GIF89a", "Not a JPEG file: starts with 0x47 0x49\n"},
+        Failure{"MissingFile", "missing.bmp", nullptr, "Cannot open file"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PicconvTest, UnwritableOutputFailsWithoutLeavingAFile) {
+  const std::string input = Make("in.bmp", "BMP3:");
+  std::string errors;
+  const auto result =
+      Picconv(ShellQuote(input) + " " + ShellQuote(dir_.File("no/such/folder/out.bmp")), &errors);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(errors.rfind("Cannot create file", 0), 0u) << errors;
+}
+
+TEST_F(PicconvTest, UsageOnBadArgumentsAndHelp) {
+  std::string errors;
+  for (const char* arguments : {"", "only-one", "a b c", "--info", "--bogus x"}) {
+    const auto result = Picconv(arguments, &errors);
+    EXPECT_EQ(result.status, 2) << arguments;
+    EXPECT_EQ(result.output, "") << arguments;
+    EXPECT_EQ(errors.rfind("Usage: picconv", 0), 0u) << arguments;
+  }
+  const auto help = Picconv("--help", &errors);
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.output.rfind("Usage: picconv", 0), 0u);
+  EXPECT_EQ(errors, "");
+}
+
+}  // namespace
+}  // namespace pictures
