@@ -68,7 +68,7 @@ QString MessageCaption(MessageKind kind);
 class QtPrompts : public Prompts {
  public:
   MessageAnswer Message(MessageKind kind, const QString& text,
-                        MessageButtons buttons) override;
+                        MessageButtons buttons = MessageButtons::Ok) override;
   std::optional<QString> SaveFile(const SaveFileRequest& request) override;
 };
 
@@ -96,7 +96,7 @@ class FakePrompts : public Prompts {
   std::vector<QString> MessageTexts() const;
 
   MessageAnswer Message(MessageKind kind, const QString& text,
-                        MessageButtons buttons) override;
+                        MessageButtons buttons = MessageButtons::Ok) override;
   std::optional<QString> SaveFile(const SaveFileRequest& request) override;
 };
 

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QHash>
 #include <QMimeDatabase>
 #include <QPainter>
@@ -110,6 +112,21 @@ class ShellIconStore {
   // Without a desktop theme (offscreen, bare X11 sessions) Qt names none; the
   // freedesktop default theme of the system is then used when it is installed.
   static void EnsureIconTheme() {
+    // Some platform plugins (offscreen, minimal) search only the resources; add the
+    // freedesktop locations of icon themes.
+    QStringList searchPaths = QIcon::themeSearchPaths();
+    QStringList candidates{QDir::homePath() + QStringLiteral("/.icons")};
+    for (const QString& data :
+         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+      candidates << data + QStringLiteral("/icons");
+    bool added = false;
+    for (const QString& candidate : candidates) {
+      if (!searchPaths.contains(candidate) && QFileInfo(candidate).isDir()) {
+        searchPaths << candidate;
+        added = true;
+      }
+    }
+    if (added) QIcon::setThemeSearchPaths(searchPaths);
     const QString current = QIcon::themeName();
     if (!current.isEmpty() && current != QLatin1String("hicolor")) return;
     for (const QString& path : QIcon::themeSearchPaths()) {

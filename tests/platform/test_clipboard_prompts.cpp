@@ -1,0 +1,203 @@
+// Clipboard round trip, the prompts interface and program start.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+#include "platform/clipboard.h"
+#include "platform/program_start.h"
+#include "platform/prompts.h"
+#include "support/platform_env.h"
+
+using namespace platform;
+using platform_test::ScopedDrives;
+using platform_test::ScopedEnv;
+using platform_test::TempTree;
+
+namespace {
+
+TEST(Clipboard, RoundTripAndEmpty) {
+  ASSERT_TRUE(SetClipboardText("C:\\PICTURES\\SUNSET.BMP"));
+  EXPECT_EQ(GetClipboardText(), "C:\\PICTURES\\SUNSET.BMP");
+  ASSERT_TRUE(SetClipboardText(QString::fromUtf8("C:\\\xC3\xA9T\xC3\xA9\\A.BMP")));
+  EXPECT_EQ(GetClipboardText(), QString::fromUtf8("C:\\\xC3\xA9T\xC3\xA9\\A.BMP"));
+  ASSERT_TRUE(EmptyClipboard());
+  EXPECT_EQ(GetClipboardText(), QString());
+  // Offscreen the text stays in the process: nothing to hand over, nothing lost.
+  ASSERT_TRUE(SetClipboardText("AIEPS"));
+  EXPECT_FALSE(KeepClipboardAfterExit());
+  EXPECT_EQ(GetClipboardText(), "AIEPS");
+}
+
+TEST(Prompts, FakeAnswersFromItsQueueAndRecordsEveryQuestion) {
+  FakePrompts fake;
+  ScopedPrompts scope(&fake);
+  SetApplicationTitle("Select File");
+  fake.messageAnswers = {MessageAnswer::No};
+  fake.saveAnswers = {std::nullopt, QString("D:\\OUT\\X.BMP")};
+
+  EXPECT_EQ(CurrentPrompts().Message(MessageKind::Confirm, "Copy this file to Disk?",
+                                     MessageButtons::YesNo),
+            MessageAnswer::No);
+  EXPECT_EQ(CurrentPrompts().Message(MessageKind::Confirm, "again", MessageButtons::YesNo),
+            MessageAnswer::Yes);  // queue empty: the default button
+  EXPECT_EQ(CurrentPrompts().Message(MessageKind::Error, "Unable to save x"), MessageAnswer::Ok);
+  CurrentPrompts().Message(MessageKind::Information, "Converting");
+  CurrentPrompts().Message(MessageKind::Plain, "02");
+  CurrentPrompts().Message(MessageKind::ApplicationError, "Cannot open clipboard.");
+
+  ASSERT_EQ(fake.messages.size(), 6u);
+  const char* captions[] = {"Confirm", "Confirm", "Error", "Information", "Select File",
+                            "Select File"};
+  for (size_t i = 0; i < 6; ++i) EXPECT_EQ(fake.messages[i].caption, captions[i]) << i;
+  EXPECT_EQ(fake.MessageTexts()[2], "Unable to save x");
+  EXPECT_EQ(fake.messages[0].buttons, MessageButtons::YesNo);
+
+  SaveFileRequest request{"Save Picture as Bitmap", "Windows Bitmap|*.bmp", "bmp",
+                          "C:\\pics\\SUNSET.bmp"};
+  EXPECT_EQ(CurrentPrompts().SaveFile(request), std::nullopt);
+  EXPECT_EQ(CurrentPrompts().SaveFile(request), QString("D:\\OUT\\X.BMP"));
+  EXPECT_EQ(CurrentPrompts().SaveFile(request), QString("C:\\pics\\SUNSET.bmp"));
+  ASSERT_EQ(fake.saveRequests.size(), 3u);
+  EXPECT_EQ(fake.saveRequests[0].title, "Save Picture as Bitmap");
+}
+
+TEST(Prompts, ScopedPromptsRestoreTheDefault) {
+  Prompts* before = &CurrentPrompts();
+  {
+    FakePrompts fake;
+    ScopedPrompts scope(&fake);
+    EXPECT_EQ(&CurrentPrompts(), &fake);
+  }
+  EXPECT_EQ(&CurrentPrompts(), before);
+  EXPECT_NE(dynamic_cast<QtPrompts*>(before), nullptr);
+}
+
+// Answers the next modal message box with a key, once it is shown.
+void PressInNextMessageBox(int key) {
+  QTimer::singleShot(0, [key] {
+    QWidget* box = nullptr;
+    (void)QTest::qWaitFor([&] {
+      box = QApplication::activeModalWidget();
+      return box != nullptr;
+    });
+    if (box) QTest::keyClick(box, Qt::Key(key));
+  });
+}
+
+TEST(QtPromptsBoxes, CaptionsIconsAndTheEscapeAnswer) {
+  SetApplicationTitle("Select File");
+  QtPrompts prompts;
+  QString caption;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QTimer::singleShot(0, [&] {
+    (void)QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; });
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    caption = box->windowTitle();
+    icon = box->icon();
+    QTest::keyClick(box, Qt::Key_Escape);
+  });
+  EXPECT_EQ(prompts.Message(MessageKind::Confirm, "Copy this file to Disk?",
+                            MessageButtons::YesNo),
+            MessageAnswer::No);
+  EXPECT_EQ(caption, "Confirm");
+  EXPECT_EQ(icon, QMessageBox::Question);
+
+  PressInNextMessageBox(Qt::Key_Return);  // the default button is Yes
+  EXPECT_EQ(prompts.Message(MessageKind::Confirm, "Copy?", MessageButtons::YesNo),
+            MessageAnswer::Yes);
+
+  QTimer::singleShot(0, [&] {
+    (void)QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; });
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    caption = box->windowTitle();
+    icon = box->icon();
+    QTest::keyClick(box, Qt::Key_Escape);
+  });
+  EXPECT_EQ(prompts.Message(MessageKind::ApplicationError, "Unable to write to x."),
+            MessageAnswer::Ok);
+  EXPECT_EQ(caption, "Select File");
+  EXPECT_EQ(icon, QMessageBox::Critical);
+}
+
+TEST(QtPromptsSave, ShowsHostPathsAndAnswersWithAWindowsPath) {
+  TempTree tree;
+  tree.MakeDir("pics");
+  ScopedDrives drives(QStringLiteral("C=%1").arg(tree.root()));
+  QtPrompts prompts;
+  QString shownDirectory, shownTitle;
+  QTimer::singleShot(0, [&] {
+    (void)QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; });
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    shownDirectory = dialog->directory().absolutePath();
+    shownTitle = dialog->windowTitle();
+    auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+    if (edit) edit->setText("chosen");  // without extension: "bmp" is added
+    QTest::keyClick(dialog, Qt::Key_Return);
+  });
+  const auto chosen = prompts.SaveFile(
+      {"Save Picture as Bitmap", "Windows Bitmap|*.bmp", "bmp", "C:\\PICS\\SUNSET.bmp"});
+  EXPECT_EQ(shownTitle, "Save Picture as Bitmap");
+  EXPECT_EQ(shownDirectory, tree.Path("pics"));
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(*chosen, "C:\\pics\\chosen.bmp");
+
+  QTimer::singleShot(0, [&] {
+    (void)QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; });
+    if (QWidget* dialog = QApplication::activeModalWidget())
+      QTest::keyClick(dialog, Qt::Key_Escape);
+  });
+  EXPECT_EQ(prompts.SaveFile({"t", "Windows Bitmap|*.bmp", "bmp", "C:\\pics\\a.bmp"}),
+            std::nullopt);
+}
+
+TEST(CommandLines, AreSplitIntoWords) {
+  EXPECT_EQ(SplitCommandLine("PDFread.exe tolhlp.pdf 45"),
+            (QStringList{"PDFread.exe", "tolhlp.pdf", "45"}));
+  EXPECT_EQ(SplitCommandLine("  \"C:\\My Tools\\x.exe\"  a\tb \"c d\" \"\" "),
+            (QStringList{"C:\\My Tools\\x.exe", "a", "b", "c d", ""}));
+  EXPECT_EQ(SplitCommandLine(""), QStringList());
+}
+
+// A started program writes its arguments where the test can see them.
+class ProgramStart : public ::testing::Test {
+ protected:
+  ProgramStart() : drives_(QStringLiteral("C=%1").arg(tree_.root())) {
+    tree_.MakeDir("My Tools");
+    const QByteArray script = "#!/bin/sh\necho \"$@\" > \"" +
+                              QFile::encodeName(tree_.Path("out.txt")) + ".tmp\"\nmv \"" +
+                              QFile::encodeName(tree_.Path("out.txt")) + ".tmp\" \"" +
+                              QFile::encodeName(tree_.Path("out.txt")) + "\"\n";
+    tree_.WriteFile("My Tools/PDFread", script);
+    QFile::setPermissions(tree_.Path("My Tools/PDFread"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  QByteArray WaitForOutput() {
+    (void)QTest::qWaitFor([this] { return QFile::exists(tree_.Path("out.txt")); }, 5000);
+    return tree_.ReadFile("out.txt");
+  }
+  TempTree tree_;
+  ScopedDrives drives_;
+};
+
+TEST_F(ProgramStart, UnquotedFolderWithBlanksAndExeSuffix) {
+  // The program folder is put in front without quotes, as the help button does.
+  EXPECT_GT(WinExec("C:\\My Tools\\PDFread.exe tolhlp.pdf 45", SwShowNormal), 31u);
+  EXPECT_EQ(WaitForOutput(), "tolhlp.pdf 45\n");
+}
+
+TEST_F(ProgramStart, MissingProgramsFailQuietly) {
+  EXPECT_EQ(WinExec("C:\\Nowhere\\PDFread.exe tolhlp.pdf 45"), 2u);
+  EXPECT_EQ(WinExec(""), 2u);
+  EXPECT_EQ(WinExec("\"C:\\My\" Tools\\PDFread.exe"), 2u);  // quoted: no longer runs tried
+}
+
+}  // namespace
