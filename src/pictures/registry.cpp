@@ -74,4 +74,11 @@ void Picture::LoadFile(const std::string& fileName) {
   if (OnChange) OnChange();
 }
 
+void Picture::AssignBitmap(const Bitmap& bitmap) {
+  auto copy = std::make_unique<Bitmap>();
+  copy->Assign(bitmap);
+  graphic_ = std::move(copy);
+  if (OnChange) OnChange();
+}
+
 }  // namespace pictures

@@ -53,6 +53,8 @@ class Picture {
   void LoadFile(const std::string& fileName);
 
   Bitmap* Graphic() const { return graphic_.get(); }
+  // Makes the holder hold a plain Bitmap copy of `bitmap` instead of its picture.
+  void AssignBitmap(const Bitmap& bitmap);
   int Width() const { return graphic_ ? graphic_->Width() : 0; }
   int Height() const { return graphic_ ? graphic_->Height() : 0; }
 
