@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   imagemagick netpbm python3-pil libtiff-tools giflib-tools libgif-dev libtiff-dev libnetpbm10-dev libnetpbm-dev
-  libstb-dev
+  libstb-dev libfreeimage-dev
   xvfb xauth xclip xdotool adwaita-icon-theme hyperfine
 )
 
