@@ -144,6 +144,46 @@ TEST_F(Listing, FindFileOnOneEntry) {
   EXPECT_FALSE(FindFile("C:\\f\\pipe", &found));
 }
 
+// Large folders are read on two threads; every entry must still come out once, with
+// its own status.
+TEST(LargeListing, EveryEntryOnceWithItsOwnStatus) {
+  TempTree tree;
+  const int count = 4500;  // above the size that is read on two threads
+  const std::string root = QFile::encodeName(tree.root()).toStdString();
+  for (int i = 0; i < count; ++i) {
+    const std::string path = root + (i % 10 == 0 ? "/.f" : "/f") + std::to_string(i);
+    if (i % 97 == 0) {
+      ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+      continue;
+    }
+    const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "xxxxxxxxxxxxx", i % 13), i % 13);
+    close(fd);
+  }
+  FolderListing listing;
+  ASSERT_TRUE(listing.ReadHost(QFile::encodeName(tree.root()).toStdString()));
+  ASSERT_EQ(listing.size(), size_t(count));
+  std::vector<bool> seen(count);
+  for (const FolderEntry& entry : listing) {
+    std::string name(listing.NameBytes(entry));
+    const bool hidden = name[0] == '.';
+    if (hidden) name.erase(0, 1);
+    const int i = std::stoi(name.substr(1));
+    ASSERT_FALSE(seen[i]) << i;
+    seen[i] = true;
+    EXPECT_EQ(hidden, i % 10 == 0) << i;
+    EXPECT_EQ(bool(entry.attributes & FileAttributeHidden), hidden) << i;
+    EXPECT_EQ(bool(entry.attributes & FileAttributeDirectory), i % 97 == 0) << i;
+    EXPECT_EQ(entry.size, i % 97 == 0 ? 0 : i % 13) << i;
+  }
+  // Leaving out hidden entries keeps the others in place.
+  ASSERT_TRUE(listing.ReadHost(QFile::encodeName(tree.root()).toStdString(),
+                               kAnyFileAttributes & ~FileAttributeHidden));
+  EXPECT_EQ(listing.size(), size_t(count - count / 10));
+  for (const FolderEntry& entry : listing) EXPECT_NE(listing.NameBytes(entry)[0], '.');
+}
+
 TEST(NameExtension, FromTheLastDot) {
   EXPECT_EQ(NameExtension("a.b.PCX"), ".PCX");
   EXPECT_EQ(NameExtension("noext"), "");
