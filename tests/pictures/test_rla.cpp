@@ -76,27 +76,13 @@ Bytes Literal(const Bytes& values) {
   return data;
 }
 
-// Encodes a channel with runs where values repeat and literals elsewhere.
+// Packs a channel as literals of at most 128 values.
 Bytes Encode(const Bytes& values) {
   Bytes data;
-  size_t i = 0;
-  while (i < values.size()) {
-    size_t run = 1;
-    while (i + run < values.size() && run < 128 && values[i + run] == values[i]) ++run;
-    if (run >= 3) {
-      Bytes part = RunOf(int(run), values[i]);
-      data.insert(data.end(), part.begin(), part.end());
-      i += run;
-      continue;
-    }
-    size_t end = i;
-    while (end < values.size() && end - i < 128 &&
-           !(end + 2 < values.size() && values[end] == values[end + 1] &&
-             values[end] == values[end + 2]))
-      ++end;
-    Bytes part = Literal(Bytes(values.begin() + i, values.begin() + end));
+  for (size_t i = 0; i < values.size(); i += 128) {
+    const Bytes part = Literal(Bytes(values.begin() + long(i),
+                                     values.begin() + long(std::min(values.size(), i + 128))));
     data.insert(data.end(), part.begin(), part.end());
-    i = end;
   }
   return data;
 }
