@@ -1,18 +1,143 @@
 // Import hand-off: the selected file, converted to a Windows bitmap file where the host
 // cannot read it, or one of the two keywords, goes to the clipboard and the program ends.
 //
-// FIXME: not built yet. The handlers are wired to "Import", "EPS" and "DXF" (and Import is
-// reached from a double-click or Enter on a file) but do nothing so far.
+// The host learns the result from two channels only: the clipboard text and, for a file,
+// the file's folder in the host settings file. A failure at any step leaves both as they
+// were (the settings file is always written before the clipboard) and the dialog open.
+#include <QImage>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <exception>
+
+#include "dialog/error_display.h"
 #include "dialog/form.h"
+#include "dialog/texts.h"
+#include "pictures/bitmap.h"
+#include "pictures/formats/jpeg.h"
+#include "platform/clipboard.h"
+#include "platform/ini_file.h"
+#include "platform/paths.h"
+#include "platform/prompts.h"
+
+namespace {
+
+// Extensions of the files that the host reads itself: drawings, traced curves, DXF files
+// and the two picture types it decodes on its own.
+const std::array<QString, 6> kDirectExtensions = {
+    QStringLiteral(".AI"),  QStringLiteral(".EPS"), QStringLiteral(".CRV"),
+    QStringLiteral(".BMP"), QStringLiteral(".JPG"), QStringLiteral(".DXF")};
+
+// The path as the host is given it: the short form where the file system has one (and it
+// fits in 255 characters), otherwise the path itself; then upper-cased, a to z only.
+QString handoffpath(const QString& path) {
+  QString shortpath;
+  if (!platform::GetShortPathName(path, shortpath) || shortpath.isEmpty() || shortpath.size() > 255) {
+    shortpath = path;
+  }
+  return dialog::asciiupper(shortpath);
+}
+
+bool handedoverdirectly(const QString& path) {
+  const QString extension = dialog::extensionof(path);
+  return std::any_of(kDirectExtensions.begin(), kDirectExtensions.end(), [&](const QString& direct) {
+    return extension.compare(direct, Qt::CaseInsensitive) == 0;
+  });
+}
+
+// Everything up to and including the last "\" or ":".
+QString folderpart(const QString& path) {
+  return path.left(path.size() - dialog::filenamepart(path).size());
+}
+
+// The same folder and base name with the extension ".bmp".
+QString bitmapname(const QString& path) {
+  return path.left(path.size() - dialog::extensionof(path).size()) + QStringLiteral(".bmp");
+}
+
+// The top-left part of a 24-bit Bitmap that fits into a width x height area, as an image.
+QImage visiblepart(const pictures::Bitmap& bitmap, int width, int height) {
+  const int w = std::min(bitmap.Width(), width);
+  const int h = std::min(bitmap.Height(), height);
+  QImage image(w, h, QImage::Format_BGR888);
+  for (int y = 0; y < h; ++y) std::memcpy(image.scanLine(y), bitmap.ScanLine(y), size_t(w) * 3);
+  return image;
+}
+
+void putonclipboard(const QString& text) {
+  if (!platform::SetClipboardText(text)) throw dialog::DialogError(QStringLiteral("Cannot open clipboard"));
+}
+
+}  // namespace
 
 void TForm1::dopenClick() {
-  // FIXME: not built yet (hand the selected file over).
+  QString P = labelfilename;
+  // The button is enabled only while a file is selected; without one there is nothing
+  // to hand over.
+  if (P.isEmpty()) return;
+  QString S = handoffpath(P);
+
+  if (!handedoverdirectly(S)) {
+    // The host cannot read this picture: it gets a Windows bitmap file of it instead.
+    SaveDialog1.fileName = bitmapname(P);
+    const std::optional<QString> chosen = platform::CurrentPrompts().SaveFile(SaveDialog1);
+    if (!chosen) return;
+    const QString F = *chosen;
+    SaveDialog1.fileName = F;
+
+    // The reader is chosen by the extension of the long name.
+    try {
+      Image1.LoadFile(platform::HostPathBytes(P));
+    } catch (const std::exception&) {
+      platform::CurrentPrompts().Message(platform::MessageKind::Error,
+                                         QStringLiteral("Unable to load picture!\r\r") + P);
+      return;
+    }
+    pictures::Bitmap* loaded = Image1.Graphic();
+    if (loaded->Class().InheritsFrom(pictures::TJPEGImage::StaticClass())) {
+      Image1.AssignBitmap(*loaded);
+      loaded = Image1.Graphic();
+    }
+
+    pictures::Bitmap B;
+    B.SetPixelFormat(pictures::PixelFormat::Bits24);
+    B.SetWidth(loaded->Width());
+    B.SetHeight(loaded->Height());
+    pictures::DrawOnCanvas(B, *loaded);
+    // Shown until the preview area is next painted.
+    PaintBox3->drawonce(visiblepart(B, PaintBox3->width(), PaintBox3->height()));
+
+    platform::CurrentPrompts().Message(platform::MessageKind::Information,
+                                       QStringLiteral("Converting ") + P + QStringLiteral("\rto ") + F);
+    try {
+      const std::string host = platform::HostPathBytes(F);
+      if (host.empty()) throw dialog::DialogError(QStringLiteral("No such drive"));
+      B.SaveToFile(host);
+    } catch (const std::exception&) {
+      platform::CurrentPrompts().Message(platform::MessageKind::Error, QStringLiteral("Unable to save ") + F);
+      return;
+    }
+    P = F;
+    S = handoffpath(F);
+  }
+
+  // The folder goes to the host settings file first; only when that worked does the
+  // clipboard get the path.
+  const QString settings = systemfolder() + QStringLiteral("\\tolva.ini");
+  if (!platform::WritePrivateProfileString(QStringLiteral("Paths"), QStringLiteral("Import"), folderpart(S), settings)) {
+    throw dialog::DialogError(QStringLiteral("Unable to write to ") + settings);
+  }
+  putonclipboard(S);
+  applicationterminate();
 }
 
 void TForm1::dailoadClick() {
-  // FIXME: not built yet (hand "AIEPS" over).
+  putonclipboard(QStringLiteral("AIEPS"));
+  applicationterminate();
 }
 
 void TForm1::SpeedButton6Click() {
-  // FIXME: not built yet (hand "DXF" over).
+  putonclipboard(QStringLiteral("DXF"));
+  applicationterminate();
 }

@@ -1,0 +1,436 @@
+// The Import action and the keyword buttons: what reaches the clipboard and the host
+// settings file, the bitmap file written for a picture the host cannot read, and every
+// way the action can stop with the dialog still open.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QScreen>
+#include <QTest>
+
+#include <functional>
+
+#include "dialog/form.h"
+#include "pictures/bitmap.h"
+#include "pictures/registry.h"
+#include "platform/clipboard.h"
+#include "platform/ini_file.h"
+#include "support/dialog_env.h"
+
+using dialog_test::ClickEntry;
+using dialog_test::DialogWorld;
+using platform::MessageKind;
+
+namespace {
+
+struct Rgb {
+  uint8_t r, g, b;
+};
+
+// The test picture: every pixel different from its neighbours, so that a shift, a flip or
+// a scaling shows.
+Rgb PixelAt(int x, int y) {
+  return {uint8_t(x * 7 + 3), uint8_t(y * 5 + 11), uint8_t((x ^ y) * 3)};
+}
+
+// A 24-bit PCX file: three planes of 8 bits, run-length packed per plane and row.
+QByteArray PcxFile(int width, int height) {
+  const int bytesperline = (width + 1) & ~1;  // even, as the format asks
+  QByteArray file(128, '\0');
+  auto put16 = [&](int at, int value) {
+    file[at] = char(value & 0xFF);
+    file[at + 1] = char(value >> 8);
+  };
+  file[0] = 0x0A;         // manufacturer
+  file[1] = 5;            // version 3.0 and later
+  file[2] = 1;            // run-length packed
+  file[3] = 8;            // bits per pixel and plane
+  put16(4, 0);            // xmin
+  put16(6, 0);            // ymin
+  put16(8, width - 1);    // xmax
+  put16(10, height - 1);  // ymax
+  put16(12, 72);          // horizontal resolution
+  put16(14, 72);          // vertical resolution
+  file[65] = 3;           // planes: red, green, blue
+  put16(66, bytesperline);
+  put16(68, 1);  // colour palette information
+  for (int y = 0; y < height; ++y) {
+    for (int plane = 0; plane < 3; ++plane) {
+      for (int x = 0; x < bytesperline; ++x) {
+        const Rgb p = x < width ? PixelAt(x, y) : Rgb{0, 0, 0};
+        const uint8_t value = plane == 0 ? p.r : plane == 1 ? p.g : p.b;
+        // Values with the two top bits set must be written as runs of one.
+        if ((value & 0xC0) == 0xC0) file.append(char(0xC1));
+        file.append(char(value));
+      }
+    }
+  }
+  return file;
+}
+
+// Expects the bitmap file to hold the test picture at 24 bits per pixel.
+void ExpectTestPicture(const QString& hostpath, int width, int height) {
+  pictures::Bitmap saved;
+  ASSERT_NO_THROW(saved.LoadFile(QFile::encodeName(hostpath).toStdString())) << hostpath.toStdString();
+  ASSERT_EQ(saved.GetPixelFormat(), pictures::PixelFormat::Bits24);
+  ASSERT_EQ(saved.Width(), width);
+  ASSERT_EQ(saved.Height(), height);
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* row = saved.ScanLine(y);
+    for (int x = 0; x < width; ++x) {
+      const Rgb p = PixelAt(x, y);
+      ASSERT_EQ(row[3 * x + 2], p.r) << x << "," << y;
+      ASSERT_EQ(row[3 * x + 1], p.g) << x << "," << y;
+      ASSERT_EQ(row[3 * x], p.b) << x << "," << y;
+    }
+  }
+}
+
+// Passes every question on to the recording prompts, and lets a test look at the window
+// while a message box is open.
+class WatchingPrompts : public platform::Prompts {
+ public:
+  explicit WatchingPrompts(platform::FakePrompts& inner) : inner_(inner), scoped_(this) {}
+  std::function<void(MessageKind, const QString&)> onmessage;
+
+  platform::MessageAnswer Message(MessageKind kind, const QString& text, platform::MessageButtons buttons) override {
+    if (onmessage) onmessage(kind, text);
+    return inner_.Message(kind, text, buttons);
+  }
+  std::optional<QString> SaveFile(const platform::SaveFileRequest& request) override {
+    return inner_.SaveFile(request);
+  }
+
+ private:
+  platform::FakePrompts& inner_;
+  platform::ScopedPrompts scoped_;
+};
+
+class Import : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pictures::RegisterReaders();
+    platform::SetApplicationTitle(QStringLiteral("Select File"));
+    world.tree.MakeDir(QStringLiteral("c/pics"));
+    world.tree.MakeDir(QStringLiteral("c/out"));
+    world.WriteSettings("[Other]\r\nKey=kept\r\n[Paths]\r\nImport=C:\\pics\\\r\n");
+  }
+
+  // Opens the dialog in C:\PICS\, selects the file by a click and leaves a mark on the
+  // clipboard, so that a test can tell whether the dialog wrote to it.
+  TForm1* OpenAndSelect(const QString& name) {
+    TForm1* form = world.Open();
+    EXPECT_EQ(form->currentpath, QStringLiteral("C:\\PICS\\"));
+    ClickEntry(*form, name);
+    EXPECT_EQ(form->labelfilename, QStringLiteral("C:\\PICS\\") + name);
+    EXPECT_TRUE(platform::SetClipboardText(QStringLiteral("mark")));
+    return form;
+  }
+
+  void ClickImport(TForm1* form) {
+    ASSERT_TRUE(form->dopen->isEnabled());
+    QTest::mouseClick(form->dopen, Qt::LeftButton);
+  }
+
+  QString ImportSetting() const {
+    return platform::GetPrivateProfileString(QStringLiteral("Paths"), QStringLiteral("Import"), QStringLiteral("<none>"),
+                                             world.form()->systemfolder() + QStringLiteral("\\tolva.ini"));
+  }
+
+  QByteArray SettingsBytes() const {
+    QFile file(world.tree.Path(QStringLiteral("sys/tolva.ini")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
+
+  // The dialog is still open and has handed nothing over.
+  void ExpectNothingHandedOver(TForm1* form, const QByteArray& settingsbefore) {
+    EXPECT_FALSE(form->terminated);
+    EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("mark"));
+    EXPECT_EQ(SettingsBytes(), settingsbefore);
+  }
+
+  DialogWorld world;
+};
+
+TEST_F(Import, DirectTypesAreHandedOverAsTheyAre) {
+  const struct {
+    const char* name;
+    const char* handed;
+  } cases[] = {
+      {"Sunset.bmp", "C:\\PICS\\SUNSET.BMP"},
+      {"photo.JPG", "C:\\PICS\\PHOTO.JPG"},
+      {"drawing.ai", "C:\\PICS\\DRAWING.AI"},
+      {"figure.Eps", "C:\\PICS\\FIGURE.EPS"},
+      {"curves.crv", "C:\\PICS\\CURVES.CRV"},
+      {"Site plan final.dxf", "C:\\PICS\\SITE PLAN FINAL.DXF"},
+      // Letters outside a to z keep their case.
+      {"äpfel.bmp", "C:\\PICS\\äPFEL.BMP"},
+  };
+  for (const auto& c : cases) world.tree.WriteFile(QStringLiteral("c/pics/") + QString::fromUtf8(c.name), "x");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TForm1* form = OpenAndSelect(QString::fromUtf8(c.name));
+    ClickImport(form);
+    EXPECT_TRUE(world.prompts.saveRequests.empty());
+    EXPECT_TRUE(world.prompts.messages.empty());
+    EXPECT_EQ(platform::GetClipboardText(), QString::fromUtf8(c.handed));
+    EXPECT_EQ(ImportSetting(), QStringLiteral("C:\\PICS\\"));
+    EXPECT_TRUE(form->terminated);
+    // Nothing was written beside the file.
+    EXPECT_EQ(QDir(world.tree.Path(QStringLiteral("c/pics"))).count(), std::size(cases) + 2);
+  }
+  // The rest of the settings file is as it was.
+  EXPECT_EQ(SettingsBytes(), QByteArray("[Other]\r\nKey=kept\r\n[Paths]\r\nImport=C:\\PICS\\\r\n"));
+}
+
+TEST_F(Import, FolderWithLettersOutsideAsciiKeepsTheirCase) {
+  world.tree.MakeDir(QStringLiteral("c/pics/bäder"));
+  world.tree.WriteFile(QStringLiteral("c/pics/bäder/foto.jpg"), "x");
+  world.WriteSettings("[Paths]\r\nImport=C:\\pics\\bäder\\\r\n");
+  TForm1* form = world.Open();
+  ClickEntry(*form, QStringLiteral("foto.jpg"));
+  ClickImport(form);
+  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\BäDER\\FOTO.JPG"));
+  EXPECT_EQ(ImportSetting(), QStringLiteral("C:\\PICS\\BäDER\\"));
+}
+
+TEST_F(Import, PictureIsConvertedToABitmapFileThatIsHandedOver) {
+  world.tree.WriteFile(QStringLiteral("c/pics/Sunset.pcx"), PcxFile(200, 150));
+  TForm1* form = OpenAndSelect(QStringLiteral("Sunset.pcx"));
+
+  // While the information box is open, the converted picture shows in the preview area,
+  // unscaled and cut at its size.
+  WatchingPrompts watching(world.prompts);
+  QImage shown;
+  watching.onmessage = [&](MessageKind kind, const QString&) {
+    if (kind == MessageKind::Information) {
+      shown = form->screen()->grabWindow(form->winId(), 392, 264, 160, 140).toImage();
+    }
+  };
+  ClickImport(form);
+
+  ASSERT_EQ(world.prompts.saveRequests.size(), 1u);
+  const platform::SaveFileRequest& asked = world.prompts.saveRequests[0];
+  EXPECT_EQ(asked.title, QStringLiteral("Save Picture as Bitmap"));
+  EXPECT_EQ(asked.filter, QStringLiteral("Windows Bitmap|*.bmp"));
+  EXPECT_EQ(asked.defaultExtension, QStringLiteral("bmp"));
+  EXPECT_EQ(asked.fileName, QStringLiteral("C:\\PICS\\Sunset.bmp"));
+  EXPECT_FALSE(asked.overwritePrompt);
+
+  ASSERT_EQ(world.prompts.messages.size(), 1u);
+  EXPECT_EQ(world.prompts.messages[0].kind, MessageKind::Information);
+  EXPECT_EQ(world.prompts.messages[0].caption, QStringLiteral("Information"));
+  EXPECT_EQ(world.prompts.messages[0].text, QStringLiteral("Converting C:\\PICS\\Sunset.pcx\rto C:\\PICS\\Sunset.bmp"));
+
+  ExpectTestPicture(world.tree.Path(QStringLiteral("c/pics/Sunset.bmp")), 200, 150);
+  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\SUNSET.BMP"));
+  EXPECT_EQ(ImportSetting(), QStringLiteral("C:\\PICS\\"));
+  EXPECT_TRUE(form->terminated);
+
+  ASSERT_EQ(shown.size(), QSize(160, 140));
+  for (int y = 0; y < 140; ++y) {
+    for (int x = 0; x < 160; ++x) {
+      const Rgb p = PixelAt(x, y);
+      ASSERT_EQ(shown.pixel(x, y), qRgb(p.r, p.g, p.b)) << x << "," << y;
+    }
+  }
+  // The next repaint brings the illustration back.
+  form->PaintBox3->repaint();
+  const QImage after = form->screen()->grabWindow(form->winId(), 392, 264, 160, 140).toImage();
+  EXPECT_NE(after, shown);
+}
+
+TEST_F(Import, BitmapGoesWhereTheUserSaysAndReplacesAnOlderFileWithoutAQuestion) {
+  world.tree.WriteFile(QStringLiteral("c/pics/scan.pcx"), PcxFile(33, 17));
+  world.tree.WriteFile(QStringLiteral("c/out/Result.bmp"), "an older file");
+  TForm1* form = OpenAndSelect(QStringLiteral("scan.pcx"));
+  world.prompts.saveAnswers.push_back(QStringLiteral("C:\\out\\Result.bmp"));
+  ClickImport(form);
+  ASSERT_EQ(world.prompts.MessageTexts(),
+            std::vector<QString>{QStringLiteral("Converting C:\\PICS\\scan.pcx\rto C:\\out\\Result.bmp")});
+  ExpectTestPicture(world.tree.Path(QStringLiteral("c/out/Result.bmp")), 33, 17);
+  // The folder handed over is the bitmap file's, not the picture's.
+  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\OUT\\RESULT.BMP"));
+  EXPECT_EQ(ImportSetting(), QStringLiteral("C:\\OUT\\"));
+  EXPECT_FALSE(QFile::exists(world.tree.Path(QStringLiteral("c/pics/scan.bmp"))));
+}
+
+TEST_F(Import, NameWithoutExtensionGetsBmpAppended) {
+  world.tree.WriteFile(QStringLiteral("c/pics/noext"), PcxFile(4, 4));
+  world.tree.WriteFile(QStringLiteral("c/pics/a.b.tga"), "x");
+  TForm1* form = world.Open();
+  // A file without extension is not listed, so it is chosen as a file the user typed.
+  form->labelfilename = QStringLiteral("C:\\PICS\\noext");
+  world.prompts.saveAnswers.push_back(std::nullopt);
+  form->dopenClick();
+  ClickEntry(*form, QStringLiteral("a.b.tga"));
+  world.prompts.saveAnswers.push_back(std::nullopt);
+  ClickImport(form);
+  ASSERT_EQ(world.prompts.saveRequests.size(), 2u);
+  EXPECT_EQ(world.prompts.saveRequests[0].fileName, QStringLiteral("C:\\PICS\\noext.bmp"));
+  EXPECT_EQ(world.prompts.saveRequests[1].fileName, QStringLiteral("C:\\PICS\\a.b.bmp"));
+}
+
+TEST_F(Import, JpegPictureIsHeldAsAPlainBitmapAfterLoading) {
+  const QString jpeg = world.tree.Path(QStringLiteral("c/pics/photo.jpeg"));
+  ASSERT_EQ(QProcess::execute(QStringLiteral("/usr/bin/convert"),
+                              {QStringLiteral("-size"), QStringLiteral("40x30"), QStringLiteral("gradient:red-blue"), jpeg}),
+            0);
+  // ".jpeg" files are not listed under any file type; the file is chosen as if typed.
+  TForm1* form = world.Open();
+  form->labelfilename = QStringLiteral("C:\\PICS\\photo.jpeg");
+  form->dopenClick();
+  ASSERT_NE(form->Image1.Graphic(), nullptr);
+  EXPECT_EQ(&form->Image1.Graphic()->Class(), &pictures::Bitmap::StaticClass());
+  EXPECT_EQ(form->Image1.Width(), 40);
+  pictures::Bitmap saved;
+  saved.LoadFile(QFile::encodeName(world.tree.Path(QStringLiteral("c/pics/photo.bmp"))).toStdString());
+  EXPECT_EQ(saved.Width(), 40);
+  EXPECT_EQ(saved.Height(), 30);
+  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\PHOTO.BMP"));
+}
+
+TEST_F(Import, CancelledSaveDialogChangesNothing) {
+  world.tree.WriteFile(QStringLiteral("c/pics/Sunset.pcx"), PcxFile(8, 8));
+  TForm1* form = OpenAndSelect(QStringLiteral("Sunset.pcx"));
+  const QByteArray settings = SettingsBytes();
+  world.prompts.saveAnswers.push_back(std::nullopt);
+  ClickImport(form);
+  EXPECT_EQ(world.prompts.saveRequests.size(), 1u);
+  EXPECT_TRUE(world.prompts.messages.empty());
+  EXPECT_EQ(form->Image1.Graphic(), nullptr);  // nothing was loaded
+  EXPECT_FALSE(QFile::exists(world.tree.Path(QStringLiteral("c/pics/Sunset.bmp"))));
+  ExpectNothingHandedOver(form, settings);
+  // The user can go on and import after all.
+  ClickImport(form);
+  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\SUNSET.BMP"));
+}
+
+TEST_F(Import, PictureThatCannotBeLoadedIsReportedAndNothingIsHandedOver) {
+  world.tree.WriteFile(QStringLiteral("c/pics/good.pcx"), PcxFile(12, 9));
+  world.tree.WriteFile(QStringLiteral("c/pics/broken.pcx"), "this is not a picture file at all");
+  world.tree.WriteFile(QStringLiteral("c/pics/gone.gif"), "soon deleted");
+  TForm1* form = OpenAndSelect(QStringLiteral("good.pcx"));
+  const QByteArray settings = SettingsBytes();
+  // A first conversion that fails at the save leaves its picture in the holder.
+  world.prompts.saveAnswers.push_back(QStringLiteral("C:\\nosuchfolder\\good.bmp"));
+  ClickImport(form);
+  ASSERT_EQ(form->Image1.Width(), 12);
+
+  const struct {
+    const char* name;
+    bool deleted;
+  } cases[] = {{"broken.pcx", false}, {"gone.gif", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    world.prompts.messages.clear();
+    const QString name = QString::fromUtf8(c.name);
+    ClickEntry(*form, name);
+    if (c.deleted) {
+      ASSERT_TRUE(QFile::remove(world.tree.Path(QStringLiteral("c/pics/") + name)));
+    }
+    ClickImport(form);
+    ASSERT_EQ(world.prompts.messages.size(), 1u);
+    EXPECT_EQ(world.prompts.messages[0].kind, MessageKind::Error);
+    EXPECT_EQ(world.prompts.messages[0].caption, QStringLiteral("Error"));
+    EXPECT_EQ(world.prompts.messages[0].text, QStringLiteral("Unable to load picture!\r\rC:\\PICS\\") + name);
+    EXPECT_EQ(form->Image1.Width(), 12);  // the previous picture stays
+    EXPECT_EQ(QDir(world.tree.Path(QStringLiteral("c/pics"))).entryList(QDir::Files).filter(QStringLiteral(".bmp")),
+              QStringList());
+    ExpectNothingHandedOver(form, settings);
+  }
+}
+
+TEST_F(Import, DeletedFileOfADirectTypeIsStillHandedOver) {
+  world.tree.WriteFile(QStringLiteral("c/pics/gone.bmp"), "x");
+  TForm1* form = OpenAndSelect(QStringLiteral("gone.bmp"));
+  ASSERT_TRUE(QFile::remove(world.tree.Path(QStringLiteral("c/pics/gone.bmp"))));
+  ClickImport(form);
+  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\GONE.BMP"));
+  EXPECT_TRUE(form->terminated);
+}
+
+TEST_F(Import, BitmapFileThatCannotBeWrittenIsReportedAndNothingIsHandedOver) {
+  world.tree.WriteFile(QStringLiteral("c/pics/Sunset.pcx"), PcxFile(20, 10));
+  world.tree.MakeDir(QStringLiteral("c/pics/taken.bmp"));
+  const char* answers[] = {
+      "C:\\nosuchfolder\\Sunset.bmp",  // a folder that does not exist
+      "Q:\\Sunset.bmp",                // a drive that is not there
+      "C:\\pics\\taken.bmp",           // a folder of that name is in the way
+  };
+  TForm1* form = OpenAndSelect(QStringLiteral("Sunset.pcx"));
+  const QByteArray settings = SettingsBytes();
+  for (const char* answer : answers) {
+    SCOPED_TRACE(answer);
+    world.prompts.messages.clear();
+    world.prompts.saveAnswers.push_back(QString::fromUtf8(answer));
+    ClickImport(form);
+    ASSERT_EQ(world.prompts.messages.size(), 2u);
+    EXPECT_EQ(world.prompts.messages[0].kind, MessageKind::Information);
+    EXPECT_EQ(world.prompts.messages[1].kind, MessageKind::Error);
+    EXPECT_EQ(world.prompts.messages[1].text, QStringLiteral("Unable to save ") + QString::fromUtf8(answer));
+    ExpectNothingHandedOver(form, settings);
+  }
+  EXPECT_EQ(QDir(world.tree.Path(QStringLiteral("c/pics"))).entryList(QDir::Files), QStringList{"Sunset.pcx"});
+}
+
+TEST_F(Import, SettingsFileThatCannotBeWrittenStopsTheHandOver) {
+  world.tree.WriteFile(QStringLiteral("c/pics/Sunset.pcx"), PcxFile(5, 5));
+  world.tree.WriteFile(QStringLiteral("c/pics/plan.dxf"), "x");
+  TForm1* form = OpenAndSelect(QStringLiteral("plan.dxf"));
+  // A folder where the settings file should be: it can be neither read nor replaced.
+  ASSERT_TRUE(QFile::remove(world.tree.Path(QStringLiteral("sys/tolva.ini"))));
+  world.tree.MakeDir(QStringLiteral("sys/tolva.ini"));
+  const QString expected =
+      QStringLiteral("Unable to write to ") + form->systemfolder() + QStringLiteral("\\tolva.ini.");
+
+  ClickImport(form);
+  ASSERT_EQ(world.prompts.messages.size(), 1u);
+  EXPECT_EQ(world.prompts.messages[0].kind, MessageKind::ApplicationError);
+  EXPECT_EQ(world.prompts.messages[0].caption, QStringLiteral("Select File"));
+  EXPECT_EQ(world.prompts.messages[0].text, expected);
+  EXPECT_FALSE(form->terminated);
+  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("mark"));
+
+  // When converting, the bitmap file is already written by then.
+  world.prompts.messages.clear();
+  ClickEntry(*form, QStringLiteral("Sunset.pcx"));
+  ClickImport(form);
+  ASSERT_EQ(world.prompts.MessageTexts().size(), 2u);
+  EXPECT_EQ(world.prompts.MessageTexts()[1], expected);
+  ExpectTestPicture(world.tree.Path(QStringLiteral("c/pics/Sunset.bmp")), 5, 5);
+  EXPECT_FALSE(form->terminated);
+  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("mark"));
+}
+
+TEST_F(Import, KeywordButtonsHandOverTheirKeywordOnly) {
+  world.tree.WriteFile(QStringLiteral("c/pics/Sunset.bmp"), "x");
+  const struct {
+    QToolButton* TForm1::*button;
+    const char* keyword;
+  } cases[] = {{&TForm1::daiload, "AIEPS"}, {&TForm1::SpeedButton6, "DXF"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keyword);
+    // A file is selected, and still only the keyword goes.
+    TForm1* form = OpenAndSelect(QStringLiteral("Sunset.bmp"));
+    const QByteArray settings = SettingsBytes();
+    QTest::mouseClick(form->*c.button, Qt::LeftButton);
+    EXPECT_EQ(platform::GetClipboardText(), QString::fromUtf8(c.keyword));
+    EXPECT_TRUE(form->terminated);
+    EXPECT_EQ(SettingsBytes(), settings);
+    EXPECT_TRUE(world.prompts.messages.empty());
+  }
+}
+
+TEST_F(Import, ImportWithNothingSelectedDoesNothing) {
+  TForm1* form = world.Open();
+  ASSERT_TRUE(platform::SetClipboardText(QStringLiteral("mark")));
+  form->dopenClick();
+  EXPECT_TRUE(world.prompts.saveRequests.empty());
+  EXPECT_FALSE(form->terminated);
+  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("mark"));
+}
+
+}  // namespace
