@@ -121,7 +121,7 @@ TEST(Listing, ByteTotalCountsOnlyListedFiles) {
   world.tree.WriteFile(QStringLiteral("c/t/d.pcx"), QByteArray(100, 'd'));
   TForm1* form = world.Open();
   ListFolder(form, QStringLiteral("C:\\t\\"));
-  EXPECT_EQ(form->fstate->panel(1), QStringLiteral("1.6 KByte")  // 1636 bytes: c.txt is not listed);
+  EXPECT_EQ(form->fstate->panel(1), QStringLiteral("1.6 KByte"));  // 1636 bytes: c.txt is not listed
   ListFolder(form, QStringLiteral("C:\\t\\"), 4);  // Windows Bitmap (*.bmp)
   EXPECT_EQ(form->fstate->panel(0), QStringLiteral("2 Object(s)"));
   EXPECT_EQ(form->fstate->panel(1), QStringLiteral("1.5 KByte"));
