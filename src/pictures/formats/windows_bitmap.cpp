@@ -338,8 +338,9 @@ void DecodeDibPixels(Stream& stream, const DibHeader& h, const std::vector<Palet
                          h.compression == DibCompression::Rle24;
   if (!runLength) {
     // Every row must be there; only the padding of the last one may be missing.
-    const uint64_t needed = storedStride * (uint64_t(h.height) - 1) + rowBytes;
-    if (static_cast<uint64_t>(stream.Remaining()) < needed) Fail(kBitmapTruncated);
+    const uint64_t remaining = static_cast<uint64_t>(stream.Remaining());
+    if (remaining < rowBytes || (remaining - rowBytes) / storedStride < uint64_t(h.height) - 1)
+      Fail(kBitmapTruncated);
   } else if (stream.Remaining() == 0) {
     Fail(kBitmapTruncated);
   }

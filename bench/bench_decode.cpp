@@ -1,0 +1,228 @@
+// Decoding speed of the Windows bitmap and JPEG readers on 4000 x 3000 pictures built in
+// memory by the benchmark itself, beside peers that read the same bytes: stb_image (both
+// formats) and, for JPEG, plain libjpeg's own decode loop with the same output (blue,
+// green, red rows). Every decoder reads from memory and keeps its own output layout.
+#include <benchmark/benchmark.h>
+
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "pictures/bitmap.h"
+#include "pictures/formats/jpeg.h"
+#include "pictures/stream.h"
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_BMP
+#define STBI_ONLY_JPEG
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr int kWidth = 4000;
+constexpr int kHeight = 3000;
+
+// A read-only stream over bytes that stay where they are, so that no reader pays for a copy.
+class SpanStream : public pictures::Stream {
+ public:
+  explicit SpanStream(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  int64_t Position() const override { return position_; }
+  void Seek(int64_t position) override { position_ = position < 0 ? 0 : position; }
+  int64_t Size() const override { return int64_t(bytes_.size()); }
+  size_t Read(void* buffer, size_t count) override {
+    if (position_ >= Size()) return 0;
+    const size_t n = std::min<size_t>(count, size_t(Size() - position_));
+    std::memcpy(buffer, bytes_.data() + position_, n);
+    position_ += int64_t(n);
+    return n;
+  }
+
+ private:
+  std::span<const uint8_t> bytes_;
+  int64_t position_ = 0;
+};
+
+// A photograph-like picture: gradients with a little noise.
+uint8_t Sample(int x, int y, int channel) {
+  uint32_t noise = uint32_t(x) * 2654435761u ^ uint32_t(y) * 40503u ^ uint32_t(channel) * 977u;
+  noise = (noise >> 13) & 7;
+  return uint8_t((x / 16 + y / 12 + channel * 50) + noise);
+}
+
+pictures::Bitmap Picture24() {
+  pictures::Bitmap bitmap;
+  bitmap.SetPixelFormat(pictures::PixelFormat::Bits24);
+  bitmap.SetSize(kWidth, kHeight);
+  for (int y = 0; y < kHeight; ++y) {
+    uint8_t* row = bitmap.ScanLine(y);
+    for (int x = 0; x < kWidth; ++x)
+      for (int c = 0; c < 3; ++c) row[3 * x + c] = Sample(x, y, c);
+  }
+  return bitmap;
+}
+
+const Bytes& BitmapFile() {
+  static const Bytes file = [] {
+    pictures::MemoryStream stream;
+    Picture24().SaveToStream(stream);
+    return stream.Bytes();
+  }();
+  return file;
+}
+
+struct JpegError {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+[[noreturn]] void JpegErrorExit(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1);
+}
+
+// Quality 90, 4:2:0 chroma, baseline: what cameras and most programs write.
+const Bytes& JpegFile() {
+  static const Bytes file = [] {
+    const pictures::Bitmap picture = Picture24();
+    jpeg_compress_struct cinfo{};
+    JpegError error{};
+    cinfo.err = jpeg_std_error(&error.pub);
+    error.pub.error_exit = JpegErrorExit;
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    if (setjmp(error.jump)) throw std::runtime_error("cannot make the JPEG file");
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = kWidth;
+    cinfo.image_height = kHeight;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 90, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+      JSAMPROW row = const_cast<uint8_t*>(picture.ScanLine(int(cinfo.next_scanline)));
+      jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    Bytes bytes(buffer, buffer + size);
+    std::free(buffer);
+    return bytes;
+  }();
+  return file;
+}
+
+void SetCounters(benchmark::State& state, size_t fileBytes) {
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fileBytes));
+  state.counters["Mpixel/s"] = benchmark::Counter(double(kWidth) * kHeight * 1e-6 * state.iterations(),
+                                                  benchmark::Counter::kIsRate);
+}
+
+void BM_Bmp24_Ours(benchmark::State& state) {
+  const Bytes& file = BitmapFile();
+  for (auto _ : state) {
+    SpanStream stream(file);
+    pictures::Bitmap bitmap;
+    bitmap.LoadFromStream(stream);
+    benchmark::DoNotOptimize(bitmap.ScanLine(0));
+  }
+  SetCounters(state, file.size());
+}
+BENCHMARK(BM_Bmp24_Ours)->Unit(benchmark::kMillisecond);
+
+void BM_Bmp24_Stb(benchmark::State& state) {
+  const Bytes& file = BitmapFile();
+  for (auto _ : state) {
+    int w, h, n;
+    stbi_uc* pixels = stbi_load_from_memory(file.data(), int(file.size()), &w, &h, &n, 0);
+    if (!pixels) state.SkipWithError("stb_image could not read the file");
+    benchmark::DoNotOptimize(pixels);
+    stbi_image_free(pixels);
+  }
+  SetCounters(state, file.size());
+}
+BENCHMARK(BM_Bmp24_Stb)->Unit(benchmark::kMillisecond);
+
+void BM_Bmp24_Save(benchmark::State& state) {
+  const pictures::Bitmap picture = Picture24();
+  for (auto _ : state) {
+    pictures::MemoryStream stream;
+    picture.SaveToStream(stream);
+    benchmark::DoNotOptimize(stream.Bytes().data());
+  }
+  SetCounters(state, BitmapFile().size());
+}
+BENCHMARK(BM_Bmp24_Save)->Unit(benchmark::kMillisecond);
+
+void BM_Jpeg_Ours(benchmark::State& state) {
+  const Bytes& file = JpegFile();
+  for (auto _ : state) {
+    SpanStream stream(file);
+    pictures::TJPEGImage image;
+    image.LoadFromStream(stream);
+    benchmark::DoNotOptimize(image.ScanLine(0));
+  }
+  SetCounters(state, file.size());
+}
+BENCHMARK(BM_Jpeg_Ours)->Unit(benchmark::kMillisecond);
+
+// libjpeg's own loop: the same output (blue, green, red) into a new buffer of rows, as
+// every decoder here makes a new picture each time.
+void BM_Jpeg_Libjpeg(benchmark::State& state) {
+  const Bytes& file = JpegFile();
+  for (auto _ : state) {
+    std::unique_ptr<uint8_t[]> pixels(new uint8_t[size_t(kWidth) * kHeight * 3]);
+    jpeg_decompress_struct cinfo{};
+    JpegError error{};
+    cinfo.err = jpeg_std_error(&error.pub);
+    error.pub.error_exit = JpegErrorExit;
+    if (setjmp(error.jump)) {
+      jpeg_destroy_decompress(&cinfo);
+      state.SkipWithError("libjpeg could not read the file");
+      break;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, file.data(), file.size());
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&cinfo);
+    while (cinfo.output_scanline < cinfo.output_height) {
+      JSAMPROW row = pixels.get() + size_t(cinfo.output_scanline) * kWidth * 3;
+      jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    benchmark::DoNotOptimize(pixels.get());
+  }
+  SetCounters(state, file.size());
+}
+BENCHMARK(BM_Jpeg_Libjpeg)->Unit(benchmark::kMillisecond);
+
+void BM_Jpeg_Stb(benchmark::State& state) {
+  const Bytes& file = JpegFile();
+  for (auto _ : state) {
+    int w, h, n;
+    stbi_uc* pixels = stbi_load_from_memory(file.data(), int(file.size()), &w, &h, &n, 0);
+    if (!pixels) state.SkipWithError("stb_image could not read the file");
+    benchmark::DoNotOptimize(pixels);
+    stbi_image_free(pixels);
+  }
+  SetCounters(state, file.size());
+}
+BENCHMARK(BM_Jpeg_Stb)->Unit(benchmark::kMillisecond);
+
+}  // namespace
