@@ -729,7 +729,11 @@ TEST(TIFFReader, DamagedFilesFailWithTheirMessage) {
       {"a width past the Bitmap's range", grey().Set(kWidth, kLong, {0x80000000}).Build(), tooLarge},
       {"a picture past the memory limit", grey().Set(kWidth, kLong, {0x7FFFFFFF}).Build(), tooLarge},
       {"a row past the memory limit",
-       grey().Set(kBits, kLong, {0xFFFFFFFF}).Set(kWidth, kLong, {100}).Build(), tooLarge},
+       grey().Set(kBits, kShort, {64}).Set(kSamples, kShort, {255}).Set(kWidth, kLong, {0x100000}).Build(),
+       tooLarge},
+      {"no samples", grey().Set(kSamples, kShort, {0}).Build(), "Invalid TIFF file."},
+      {"0 bits a sample", grey().Set(kBits, kShort, {0}).Build(), "Invalid TIFF file."},
+      {"65 bits a sample", grey().Set(kBits, kShort, {65}).Build(), "Invalid TIFF file."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -776,6 +780,21 @@ TEST(TIFFReader, StripDataCutShortOrOutsideTheFileLeavesBlackRows) {
     TTIFFGraphic picture;
     Load(picture, file.Build());
     ExpectPicture(picture, Expected(rows, width, 1, grey));
+  }
+}
+
+TEST(TIFFReader, FilesFoundByFuzzingFailCleanly) {
+  const struct {
+    const char* file;
+    const char* message;
+  } cases[] = {
+      {"fuzz-samples-low-byte-zero.tif", "Invalid TIFF file."},
+      {"fuzz-huge-odd-sample-width.tif", "Invalid TIFF file."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    EXPECT_EQ(LoadError(test_support::ReadFileBytes(std::string(IMPORTDLG_TESTDATA) + "/tiff/" + c.file)),
+              c.message);
   }
 }
 

@@ -73,27 +73,21 @@ uint32_t LoadValue(const uint8_t* p, uint32_t size, bool motorola) {
   }
 }
 
-// Bit-level access for samples narrower than a byte; the leftmost sample sits in the most
-// significant bits, as in TIFF rows and in 1- and 4-bit Bitmap rows.
-uint32_t GetBits(const uint8_t* p, uint64_t position, uint32_t count) {
-  uint32_t value = 0;
-  for (uint32_t i = 0; i < count; ++i, ++position)
-    value = value << 1 | ((p[position >> 3] >> (7 - (position & 7))) & 1);
-  return value;
-}
-
-void PutBits(uint8_t* p, uint64_t position, uint32_t count, uint32_t value) {
-  for (uint32_t i = count; i-- > 0; ++position) {
-    const uint8_t mask = static_cast<uint8_t>(0x80 >> (position & 7));
-    if ((value >> i) & 1)
-      p[position >> 3] |= mask;
+// Copies `count` bits, most significant bit first within each byte, as TIFF rows and 1-
+// and 4-bit Bitmap rows store samples narrower than a byte.
+void CopyBits(const uint8_t* source, uint64_t from, uint8_t* dest, uint64_t to, uint64_t count) {
+  for (uint64_t i = 0; i < count; ++i, ++from, ++to) {
+    const uint8_t mask = static_cast<uint8_t>(0x80 >> (to & 7));
+    if ((source[from >> 3] >> (7 - (from & 7))) & 1)
+      dest[to >> 3] |= mask;
     else
-      p[position >> 3] &= static_cast<uint8_t>(~mask);
+      dest[to >> 3] &= static_cast<uint8_t>(~mask);
   }
 }
 
-// Copies sample `from` of each pixel of `fromSamples` samples to sample `to` of each pixel
-// of `toSamples` samples. Used to drop extra samples and to interleave separate planes.
+// Copies `count` samples from index `from` of each pixel of `fromSamples` samples to index
+// `to` of each pixel of `toSamples` samples. Used to drop extra samples and to interleave
+// separate planes.
 void MoveSamples(const uint8_t* source, uint32_t fromSamples, uint32_t from, uint8_t* dest,
                  uint32_t toSamples, uint32_t to, uint32_t count, uint32_t pixels,
                  uint32_t bits) {
@@ -107,9 +101,8 @@ void MoveSamples(const uint8_t* source, uint32_t fromSamples, uint32_t from, uin
     return;
   }
   for (uint32_t x = 0; x < pixels; ++x)
-    for (uint32_t k = 0; k < count; ++k)
-      PutBits(dest, (uint64_t(x) * toSamples + to + k) * bits, bits,
-              GetBits(source, (uint64_t(x) * fromSamples + from + k) * bits, bits));
+    CopyBits(source, (uint64_t(x) * fromSamples + from) * bits, dest,
+             (uint64_t(x) * toSamples + to) * bits, uint64_t(count) * bits);
 }
 
 // Undoes horizontal differencing on a row of `pixels` pixels of `stride` samples each.
@@ -311,7 +304,8 @@ void TTIFFGraphic::LoadFromStream(Stream& stream) {
   const std::vector<uint32_t> rowsList = GetValueList(stream, kRowsPerStrip);
   const std::vector<uint32_t> offsets = GetValueList(stream, kStripOffsets);
   std::vector<uint32_t> byteCounts = GetValueList(stream, kStripByteCounts);
-  if (offsets.empty()) throw PictureError(kInvalidTIFF);
+  // No TIFF sample is wider than 64 bits.
+  if (offsets.empty() || samples == 0 || bits == 0 || bits > 64) throw PictureError(kInvalidTIFF);
 
   // ExtraSamples counts the samples that follow the colour samples of each pixel; its
   // values only say what they mean (unspecified, associated or unassociated alpha).
@@ -410,7 +404,7 @@ void TTIFFGraphic::LoadFromStream(Stream& stream) {
     uint8_t* dest = ScanLine(y);
     switch (plan.kind) {
       case RowKind::Copy:
-        std::memcpy(dest, row, std::min(usedRowBytes, bitmapRowBytes));
+        if (usedRowBytes != 0) std::memcpy(dest, row, std::min(usedRowBytes, bitmapRowBytes));
         break;
       case RowKind::Expand2:
         for (uint32_t x = 0; x < width; ++x) dest[x] = (row[x >> 2] >> (6 - 2 * (x & 3))) & 3;
