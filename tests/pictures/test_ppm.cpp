@@ -87,6 +87,19 @@ TEST(PPM, ReadsEveryVariant) {
   }
 }
 
+TEST(PPM, RawPixelMapsOfEveryWidthKeepTheirColours) {
+  // Pixels are turned from red, green, blue to the Bitmap's order several at a time; every
+  // width checks the turn and the pixels left over after it.
+  for (int width = 1; width <= 13; ++width) {
+    SCOPED_TRACE(width);
+    Bytes raw(size_t(width) * 2 * 3);
+    for (size_t i = 0; i < raw.size(); ++i) raw[i] = uint8_t(i * 37 + 1);
+    TPPMGraphic g;
+    Load(g, File("P6\n" + std::to_string(width) + " 2\n255\n", raw));
+    EXPECT_EQ(FromBitmap(g).rgb, raw);
+  }
+}
+
 TEST(PPM, BitmapsUseAMonoPaletteAndGreyMapsAGreyOne) {
   TPPMGraphic g;
   Load(g, File("P1\n10 1\n1111111111\n"));
