@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pictures/error.h"
+#include "pictures/registry.h"
 #include "pictures/stream.h"
 
 namespace pictures {
@@ -190,6 +191,12 @@ TEST(PCD, RefusesPacksWithoutSignatureOrCutShort) {
       EXPECT_TRUE(g.Empty());
     }
   }
+}
+
+TEST(PCD, TheRegistryChoosesThisReaderForItsExtensions) {
+  RegisterReaders();
+  for (const char* extension : {"pcd", "PCD"})
+    EXPECT_EQ(FindReaderClass(extension), &TPCDGraphic::StaticClass()) << extension;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pictures/error.h"
+#include "pictures/registry.h"
 #include "pictures/stream.h"
 #include "support/tool_files.h"
 
@@ -240,6 +241,12 @@ TEST(PPM, MatchesFilesWrittenByOtherTools) {
     ASSERT_NO_THROW(g.LoadFile(dir.File(c.file)));
     EXPECT_TRUE(BitmapMatches(g, expected, c.tolerance));
   }
+}
+
+TEST(PPM, TheRegistryChoosesThisReaderForItsExtensions) {
+  RegisterReaders();
+  for (const char* extension : {"ppm", "pgm", "pbm", "PBM"})
+    EXPECT_EQ(FindReaderClass(extension), &TPPMGraphic::StaticClass()) << extension;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pictures/error.h"
+#include "pictures/registry.h"
 #include "pictures/stream.h"
 #include "support/tool_files.h"
 
@@ -280,6 +281,12 @@ TEST(SGI, MatchesFilesWrittenByOtherTools) {
       EXPECT_TRUE(AlphaMatches(g, expected));
     }
   }
+}
+
+TEST(SGI, TheRegistryChoosesThisReaderForItsExtensions) {
+  RegisterReaders();
+  for (const char* extension : {"sgi", "rgb", "rgba", "bw", "RGB"})
+    EXPECT_EQ(FindReaderClass(extension), &TSGIGraphic::StaticClass()) << extension;
 }
 
 }  // namespace

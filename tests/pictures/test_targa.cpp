@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pictures/error.h"
+#include "pictures/registry.h"
 #include "pictures/stream.h"
 #include "support/tool_files.h"
 
@@ -277,6 +278,12 @@ TEST(Targa, MatchesFilesWrittenByOtherTools) {
       EXPECT_TRUE(AlphaMatches(g, expected));
     }
   }
+}
+
+TEST(Targa, TheRegistryChoosesThisReaderForItsExtensions) {
+  RegisterReaders();
+  for (const char* extension : {"tga", "vda", "icb", "vst", "win", "TGA"})
+    EXPECT_EQ(FindReaderClass(extension), &TTargaGraphic::StaticClass()) << extension;
 }
 
 }  // namespace
