@@ -143,12 +143,15 @@ void DecodeBlock(LZWStringTable& table, unsigned rootBits, const uint8_t* src, i
 
     const size_t room = static_cast<size_t>(outEnd - out);
     size_t length;
+    uint8_t first;  // the first byte of this code's string, read from where it came from
     if (code < clearCode) {
-      *out++ = static_cast<uint8_t>(code);
+      first = static_cast<uint8_t>(code);
+      *out++ = first;
       length = 1;
     } else if (code < freeCode) {
       const LZWStringTable::Entry e = table.entries[code];
       length = e.length;
+      first = dest[e.offset];
       const size_t n = std::min<size_t>(length, room);
       CopyString(out, dest + e.offset, n);
       out += n;
@@ -156,17 +159,18 @@ void DecodeBlock(LZWStringTable& table, unsigned rootBits, const uint8_t* src, i
       // The code of the entry about to be made: the previous string plus its own first
       // byte, which immediately follows it in the output.
       length = prevLength + 1;
+      first = dest[prevOffset];
       const size_t n = std::min(prevLength, room);
       CopyString(out, dest + prevOffset, n);
       out += n;
-      if (n < room) *out++ = dest[prevOffset];
+      if (n < room) *out++ = first;
     }
 
     // A full table takes no new entries until the next clear code.
     if (freeCode < kTableSize) {
       table.entries[freeCode] = {static_cast<uint32_t>(prevOffset),
                                  static_cast<uint32_t>(prevLength + 1)};
-      table.lastByte[freeCode] = dest[start];
+      table.lastByte[freeCode] = first;
       if constexpr (F == Flavour::Tiff) {
         ++freeCode;
         if (freeCode == mask && width < kMaxWidth) mask = (1u << ++width) - 1;

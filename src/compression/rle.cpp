@@ -30,6 +30,7 @@ struct Bounds {
   // Writes `value` `count` times, as far as the output has room.
   void Fill(uint8_t value, size_t count) {
     count = std::min(count, Room());
+    if (count == 0) return;  // the output may be empty, without a buffer at all
     std::memset(out, value, count);
     out += count;
   }
@@ -38,7 +39,7 @@ struct Bounds {
   void Copy(size_t count) {
     const size_t available = std::min(count, In());
     const size_t written = std::min(available, Room());
-    std::memcpy(out, p, written);
+    if (written > 0) std::memcpy(out, p, written);
     out += written;
     p += available;
   }
@@ -66,7 +67,26 @@ void TPCXRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
   const uint8_t* p = b.p;
   uint8_t* out = b.out;
   for (;;) {
-    // While both buffers have room for the longest packet, no bound needs checking.
+    // While both buffers have room for the longest packet, no bound needs checking. Eight
+    // plain bytes in a row (none with both top bits set) are copied at once.
+    while (b.end - p >= 8 && b.outEnd - out >= 64) {
+      uint64_t eight;
+      std::memcpy(&eight, p, 8);
+      if ((eight & (eight << 1) & 0x8080808080808080ull) == 0) {
+        std::memcpy(out, &eight, 8);
+        p += 8;
+        out += 8;
+        continue;
+      }
+      const uint8_t v = *p++;
+      if (v < 0xC0) {
+        *out++ = v;
+      } else {
+        const size_t count = v & 0x3F;
+        std::memset(out, *p++, count);
+        out += count;
+      }
+    }
     while (b.end - p >= 2 && b.outEnd - out >= 63) {
       const uint8_t v = *p++;
       if (v < 0xC0) {
@@ -195,9 +215,11 @@ uint32_t DecodeTargaRLE(const uint8_t* Source, uint8_t* Dest, uint32_t Count,
       const uint8_t* pixel = Source + consumed;
       consumed += s;
       const size_t fill = std::min(bytes, room);
-      if (s == 1) {
+      if (fill == 0) {
+        // The row buffer is full; the packet is only consumed.
+      } else if (s == 1) {
         std::memset(out, *pixel, fill);
-      } else if (fill > 0) {
+      } else {
         // One pixel, then doubling copies of what is already written.
         const size_t first = std::min(s, fill);
         std::memcpy(out, pixel, first);
@@ -210,7 +232,7 @@ uint32_t DecodeTargaRLE(const uint8_t* Source, uint8_t* Dest, uint32_t Count,
       }
     } else {
       const size_t available = std::min(bytes, static_cast<size_t>(SourceSize) - consumed);
-      std::memcpy(out, Source + consumed, std::min(available, room));
+      if (const size_t n = std::min(available, room); n > 0) std::memcpy(out, Source + consumed, n);
       consumed += available;
       if (available < bytes) break;
     }

@@ -147,6 +147,18 @@ TEST(RunLengthSizes, NegativeSizesReadAndWriteNothing) {
   }
 }
 
+// An empty output may come without a buffer; nothing may be written through it.
+TEST(RunLengthSizes, EmptyOutputWithoutBuffer) {
+  const Bytes packed = {0x02, 0x04, 0x04, 0x00, 0x81, 0x05, 0x00};
+  for (Kind kind : {Kind::Packbits, Kind::PCX, Kind::SGI8, Kind::SGI16, Kind::CUT, Kind::RLA}) {
+    const uint8_t* p = packed.data();
+    MakeDecoder(kind)->Decode(p, nullptr, static_cast<int32_t>(packed.size()), 0);
+  }
+  // Found by fuzzing: a raw Targa packet with no room left in the row.
+  const Bytes targa = {0x00, 0x05, 0x81, 0x01};
+  EXPECT_EQ(DecodeTargaRLE(targa.data(), nullptr, 3, 8, 4, 0), 4u);
+}
+
 struct TargaCase {
   std::string name;
   uint32_t bitsPerPixel;

@@ -168,6 +168,14 @@ std::vector<Case> Cases() {
        Pcx({.xMax = 1, .yMax = 0, .planes = 3, .bytesPerLine = 2},
            {10, 11, 20, 21, 30, 31}),
        PixelFormat::Bits24, 2, 1, {{30, 20, 10, 31, 21, 11}}, {}},
+      // Lines exactly as long as the rows (3 planes of 4 bytes): a run crosses from the red
+      // plane into the green one.
+      {"Rgb24LinesAsLongAsRows",
+       Pcx({.xMax = 3, .yMax = 1, .planes = 3, .bytesPerLine = 4},
+           {1, 2, 3, 0xC3, 9, 5, 6, 7, 8, 0xC2, 0xC8,  // line 0: R 1 2 3 9, G 9 9 5 6, B 7 8 C8 C8
+            0xCC, 0x01}),                               // line 1: all 1
+       PixelFormat::Bits24, 4, 2,
+       {{7, 9, 1, 8, 9, 2, 0xC8, 5, 3, 0xC8, 6, 9}, Bytes(12, 1)}, {}},
       {"EdgesNotAtZero",
        Pcx({.bits = 1, .xMin = 10, .yMin = 5, .xMax = 19, .yMax = 6, .bytesPerLine = 2},
            {0xC4, 0x00}),
@@ -247,6 +255,16 @@ TEST(Pcx, RejectsWhatItCannotRead) {
     }
     EXPECT_TRUE(g.Empty());
   }
+}
+
+// Lines as long as the Bitmap's rows are unpacked straight into them; the bytes past the
+// pixels (here the 9 that pads each 3-pixel line to 4 bytes) stay 0 all the same.
+TEST(Pcx, RowPaddingStaysClear) {
+  TPCXGraphic g;
+  Load(g, Pcx({.xMax = 2, .yMax = 1, .bytesPerLine = 4}, {0xC3, 0x05, 0x09, 1, 2, 3, 9}, PaletteBlock()));
+  ASSERT_EQ(g.RowStride(), 4u);
+  EXPECT_EQ(Bytes(g.ScanLine(0), g.ScanLine(0) + 4), (Bytes{5, 5, 5, 0}));
+  EXPECT_EQ(Bytes(g.ScanLine(1), g.ScanLine(1) + 4), (Bytes{1, 2, 3, 0}));
 }
 
 TEST(Pcx, HugeSizeFailsBeforeAllocating) {

@@ -237,6 +237,38 @@ void TPCXGraphic::LoadFromStream(Stream& stream) {
   const size_t lineSize = h.planes * bytesPerLine;
   std::vector<uint8_t> data = stream.ReadBytes(static_cast<size_t>(dataSize));
 
+  void (*convert)(const uint8_t*, size_t, uint8_t*, size_t) = nullptr;
+  switch (layout) {
+    case Layout::Mono: convert = MonoRow; break;
+    case Layout::Planes16: convert = Planes16Row; break;
+    case Layout::Indexed256: convert = Indexed256Row; break;
+    case Layout::Rgb24: convert = Rgb24Row; break;
+  }
+  if (h.encoding == 1 && lineSize == RowStride() && height > 0) {
+    // Unpacked lines as long as the Bitmap's rows: the data is unpacked straight into the
+    // Bitmap, and each row is then converted in place through a copy of its line.
+    const uint8_t* source = data.data();
+    TPCXRLE decoder;
+    decoder.Decode(source, ScanLine(0), static_cast<int32_t>(std::min<size_t>(data.size(), INT32_MAX)),
+                   static_cast<int32_t>(std::min<size_t>(lineSize * size_t(height), INT32_MAX)));
+    if (h.planes == 1) {
+      // The line is the row already; only the bytes past the pixels are cleared.
+      const size_t rowBytes = std::min(RowBytes(), lineSize);
+      if (rowBytes < lineSize) {
+        for (int y = 0; y < height; ++y) std::memset(ScanLine(y) + rowBytes, 0, lineSize - rowBytes);
+      }
+      return;
+    }
+    std::vector<uint8_t> line(lineSize);
+    for (int y = 0; y < height; ++y) {
+      uint8_t* row = ScanLine(y);
+      std::memcpy(line.data(), row, lineSize);
+      std::memset(row, 0, lineSize);
+      convert(line.data(), bytesPerLine, row, size_t(width));
+    }
+    return;
+  }
+
   // Packed data is expanded in one call into a buffer of the whole picture; plain data is
   // used as it is. Either may hold less than the picture: rows past its end stay empty.
   std::unique_ptr<uint8_t, FreeBuffer> unpacked;
@@ -255,13 +287,6 @@ void TPCXGraphic::LoadFromStream(Stream& stream) {
     available = pictureSize;
   }
 
-  void (*convert)(const uint8_t*, size_t, uint8_t*, size_t) = nullptr;
-  switch (layout) {
-    case Layout::Mono: convert = MonoRow; break;
-    case Layout::Planes16: convert = Planes16Row; break;
-    case Layout::Indexed256: convert = Indexed256Row; break;
-    case Layout::Rgb24: convert = Rgb24Row; break;
-  }
   std::vector<uint8_t> partial;
   for (int y = 0; y < height; ++y) {
     const size_t offset = size_t(y) * lineSize;
