@@ -1,21 +1,82 @@
 // Navigation: moving from one location to another with the folder combo, a double-click
 // or Enter on an entry, the "Previous folder" button and Backspace.
-//
-// FIXME: not built yet. ComboBox1Change, filesDblClick, SpeedButton1Click and chClick are
-// wired to their controls but do nothing so far; the key handlers below already pass the
-// keys on to them.
 #include "dialog/form.h"
+#include "dialog/texts.h"
+#include "platform/paths.h"
+#include "platform/prompts.h"
+
+namespace {
+
+const QString kDrives = QStringLiteral("Drives");
+
+void noaccess(const QString& where) {
+  platform::CurrentPrompts().Message(platform::MessageKind::Plain,
+                                     QStringLiteral("No Access to ") + where + QStringLiteral(" ."));
+}
+
+}  // namespace
 
 void TForm1::ComboBox1Change() {
-  // FIXME: not built yet (go to the chosen combo item).
+  clearitClick();
+  // Moving through the open list with the keyboard changes the selection too; only a
+  // choice made with the list closed moves the dialog.
+  if (ComboBox1->droppeddown() || ComboBox1->currentIndex() < 0) return;
+  const QString item = ComboBox1->currentText();
+  const QString target = item.mid(item.indexOf(QLatin1Char(':')) + 1);
+  if (target == kDrives || platform::DirectoryExists(target)) {
+    if (currentpath == kDrives && target != kDrives) setcolumnforfiles();
+    currentpath = target;
+    setfiles();
+    files->setFocus();
+    if (files->count() > 0) files->setselectedindex(0);
+  } else {
+    noaccess(target);
+    ComboBox1update();
+    files->setFocus();
+  }
 }
 
 void TForm1::filesDblClick() {
-  // FIXME: not built yet (open a folder or drive, import a file).
+  const ListEntry* entry = files->selected();
+  if (!entry) return;
+  // The entry goes away with the next listing, so its texts are copied first.
+  const QString kind = entry->subitems[dialog::kKindItem];
+  const QString path = entry->subitems[dialog::kPathItem];
+  const QString caption = entry->caption;
+  if (kind == QLatin1String("dir")) {
+    currentpath = path;
+    setfiles();
+  } else if (kind == QLatin1String("drive")) {
+    if (platform::DirectoryExists(path)) {
+      currentpath = path;
+      setcolumnforfiles();
+      setfiles();
+    } else {
+      noaccess(caption);
+    }
+  } else {
+    // The import reads the details of the selection; they are brought up to date in case
+    // the selection moved without a click.
+    if (labelfilename != path) SpeedButton5Click();
+    dopenClick();
+  }
 }
 
 void TForm1::SpeedButton1Click() {
-  // FIXME: not built yet (up one level).
+  if (currentpath == kDrives) return;
+  if (currentpath.size() >= 2 && currentpath[currentpath.size() - 2] == QLatin1Char(':')) {
+    currentpath = kDrives;
+  } else {
+    currentpath.chop(1);
+    while (!currentpath.isEmpty() && !currentpath.endsWith(QLatin1Char('\\'))) currentpath.chop(1);
+    // A location without a drive letter ("\srv\pics\", from the host settings file) runs
+    // out of backslashes at its top; the way up then ends in the drives pseudo-folder,
+    // as it does from a drive root.
+    if (currentpath.isEmpty()) currentpath = kDrives;
+  }
+  setfiles();
+  files->setFocus();
+  if (files->count() > 0) files->setselectedindex(0);
 }
 
 void TForm1::filesKeyDown(int key) {
@@ -29,5 +90,6 @@ void TForm1::filesKeyUp(int key) {
 }
 
 void TForm1::chClick() {
-  // FIXME: not built yet (list the current location again).
+  files->setFocus();
+  setfiles();
 }
