@@ -2,6 +2,7 @@
 // drawing records, the mappings, pictures inside records, and damaged files.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -433,7 +434,61 @@ TEST(MetafileErrors, DamagedRecordsFailCleanly) {
   Wmf::Put32(blit, 0x00CC0020);
   for (int v : {0, 2, 2, 0, 0, 40, 40, 0, 0}) Wmf::Put16(blit, uint16_t(v));
   blit.insert(blit.end(), dib.begin(), dib.end());
+  // Text with advances, fonts, a pen with styles, a gradient and a clip region.
+  std::vector<uint8_t> font;
+  for (int v : {-12, 0, 450, 0, 400}) Wmf::Put16(font, uint16_t(v));
+  for (int i = 0; i < 8; ++i) font.push_back(0);
+  font.insert(font.end(), {'A', 'r', 'i', 'a', 'l', 0});
+  std::vector<uint8_t> wmfText;
+  for (int v : {20, 5, 3, 6, 0, 0, 60, 30}) Wmf::Put16(wmfText, uint16_t(v));
+  wmfText.insert(wmfText.end(), {'a', 'b', 'c', 0});
+  for (int v : {7, 7, 7}) Wmf::Put16(wmfText, uint16_t(v));
+  std::vector<uint8_t> region;
+  for (int v : {0, 6, 0, 0, 40, 1, 4, 0, 0, 30, 30, 2, 0, 30, 5, 25, 2}) Wmf::Put16(region, uint16_t(v));
+  std::vector<uint8_t> emfText;
+  for (int32_t v : {0, 0, 0, 0, 1, 0x3F800000, 0x3F800000, 10, 10, 3, 76, 6, 0, 0, 50, 20, 82})
+    Wmf::Put32(emfText, uint32_t(v));
+  for (char16_t c : {u'x', u'y', u'z'}) Wmf::Put16(emfText, c);
+  Wmf::Put16(emfText, 0);
+  for (int32_t v : {8, 8, 8}) Wmf::Put32(emfText, uint32_t(v));
+  std::vector<uint8_t> emfFont;
+  for (int32_t v : {2, -16, 0, 0, 0, 700}) Wmf::Put32(emfFont, uint32_t(v));
+  for (int i = 0; i < 8; ++i) emfFont.push_back(0);
+  for (char16_t c : u"Times New Roman") Wmf::Put16(emfFont, c);
+  while (emfFont.size() < 4 + 92) emfFont.push_back(0);
+  std::vector<uint8_t> clip;
+  for (int32_t v : {48, 1, 32, 1, 1, 16, 0, 0, 50, 30, 5, 5, 50, 30}) Wmf::Put32(clip, uint32_t(v));
+  std::vector<uint8_t> gradient;
+  for (uint32_t v : {0u, 0u, 0u, 0u, 2u, 1u, 0u, 0u, 0u, 0xFF000000u, 0u, 90u, 40u, 0x0000FF00u, 0u, 0u, 1u})
+    Wmf::Put32(gradient, uint32_t(v));
   const std::vector<std::vector<uint8_t>> seeds = {
+      Wmf()
+          .RecordBytes(0x02FB, font)
+          .Select(0)
+          .RecordBytes(0x0A32, wmfText)
+          .RecordBytes(0x06FF, region)
+          .Record(0x012C, {1})
+          .Record(0x0228, {1, 0})
+          .Pen(2, 3, kBlueRef)
+          .Select(2)
+          .Record(0x061C, {10, 10, 50, 50, 5, 5})
+          .Record(0x081A, {0, 30, 30, 0, 60, 60, 0, 0})
+          .Build(0, 0, 64, 64),
+      Emf()
+          .RecordBytes(82, emfFont)
+          .Record(37, {2})
+          .Record(22, {24})
+          .RecordBytes(84, emfText)
+          .Record(95, {3, 0, 0, 0, 0, 0x00012207, 4, 0, int32_t(kRedRef), 0, 2, 3, 1})
+          .Record(37, {3})
+          .Record(27, {5, 5})
+          .Record(55, {0, 0, 40, 40, 0, 20, 40, 20})
+          .Record(41, {30, 30, 20, 0, 0x43340000})
+          .RecordBytes(75, clip)
+          .RecordBytes(118, gradient)
+          .Record(36, {0x3F000000, 0, 0, 0x3F000000, 0, 0, 2})
+          .Record(91, {0, 0, 0, 0, 2, 6, 3, 3, 0, 0x000A0000, 0x000A000A, 5, 0x00050005, 0x00050000})
+          .Build(2540, 1270),
       Wmf()
           .SolidBrush(kRedRef)
           .Select(0)
@@ -458,8 +513,11 @@ TEST(MetafileErrors, DamagedRecordsFailCleanly) {
   pictures::Bitmap::SetPixelMemoryLimit(4 << 20);
   std::mt19937 random(12345);
   int loaded = 0, refused = 0;
+  // A longer run under the sanitizers: IMPORTDLG_METAFILE_ROUNDS=200000.
+  const char* roundsText = std::getenv("IMPORTDLG_METAFILE_ROUNDS");
+  const int rounds = roundsText ? std::max(1, std::atoi(roundsText)) : 1500;
   for (const auto& seed : seeds) {
-    for (int round = 0; round < 1500; ++round) {
+    for (int round = 0; round < rounds; ++round) {
       std::vector<uint8_t> bytes = seed;
       const int edits = 1 + int(random() % 8);
       for (int e = 0; e < edits; ++e) {
