@@ -1,5 +1,6 @@
 // Folder listing: the entries of the current location, the two column sets, the three
 // view styles, the column-click sorting and the folder combo.
+#include <QHash>
 #include <QPainter>
 
 #include "dialog/form.h"
@@ -24,6 +25,33 @@ const QString kDrives = QStringLiteral("Drives");
 const QString kKindDir = QStringLiteral("dir");
 const QString kKindFile = QStringLiteral("file");
 const QString kKindDrive = QStringLiteral("drive");
+
+// The size and Modified texts of one listing. Many entries share them (files of the same
+// size in KB, files written in the same second), so each text is made once and then
+// shared, which saves formatting and memory in large folders.
+class EntryTexts {
+ public:
+  const QString& size(qint64 bytes, bool isdirectory) {
+    // Keyed by the whole kilobytes that the text shows (1 to 1023 bytes count as 1).
+    const qint64 key = isdirectory ? -1 : (bytes > 0 && bytes < 1024 ? 1 : bytes / 1024);
+    auto found = sizes_.constFind(key);
+    if (found == sizes_.constEnd()) found = sizes_.insert(key, dialog::kbtext(bytes, isdirectory));
+    return found.value();
+  }
+  QString modified(platform::FileTime lastwrite) {
+    // Local time differs from universal time by whole seconds, so two times of the same
+    // second always show the same minute.
+    if (lastwrite.value < 0) return dialog::datetimetext(lastwrite);
+    const qint64 second = lastwrite.value / 10000000;
+    auto found = times_.constFind(second);
+    if (found == times_.constEnd()) found = times_.insert(second, dialog::datetimetext(lastwrite));
+    return found.value();
+  }
+
+ private:
+  QHash<qint64, QString> sizes_;
+  QHash<qint64, QString> times_;
+};
 
 }  // namespace
 
@@ -50,6 +78,7 @@ void TForm1::setfiles() {
   std::vector<ListEntry> entries;
   entries.reserve(listing.size());
   platform::ShellFileInfo info;
+  EntryTexts texts;
   for (const platform::FolderEntry& found : listing) {
     const std::string_view rawname = listing.NameBytes(found);
     const bool isdirectory = (found.attributes & platform::FileAttributeDirectory) != 0;
@@ -61,9 +90,8 @@ void TForm1::setfiles() {
     ListEntry entry;
     entry.caption = info.displayName;
     entry.imageindex = info.iconIndex;
-    entry.subitems = {dialog::kbtext(found.size, isdirectory), info.typeName,
-                      platform::FileTimeText(found.lastWriteTime), isdirectory ? kKindDir : kKindFile,
-                      currentpath + name};
+    entry.subitems = {texts.size(found.size, isdirectory), info.typeName, texts.modified(found.lastWriteTime),
+                      isdirectory ? kKindDir : kKindFile, currentpath + name};
     total += found.size;
     entries.push_back(std::move(entry));
   }
