@@ -168,6 +168,20 @@ TEST(Targa, AColourMapOfMoreThan256EntriesKeepsTheFirst256AndSkipsTheRest) {
   EXPECT_EQ(FromBitmap(g).rgb, (Bytes{248, 0, 0, 0, 0, 24}));
 }
 
+TEST(Targa, ALargePackedPictureWithLittleDataKeepsWhatThereIs) {
+  // 8000 x 8000 grey levels from three packets: the bottom row starts with 128 4s, 128 5s
+  // and the single level 6; everything after is black.
+  TTargaGraphic g;
+  Load(g, Tga({.imageType = 11, .width = 8000, .height = 8000, .depth = 8},
+              {0xFF, 4, 0xFF, 5, 0x00, 6}));
+  const uint8_t* bottom = g.ScanLine(7999);
+  EXPECT_EQ(bottom[0], 4);
+  EXPECT_EQ(bottom[128], 5);
+  EXPECT_EQ(bottom[256], 6);
+  EXPECT_EQ(bottom[257], 0);
+  EXPECT_EQ(g.ScanLine(0)[0], 0);
+}
+
 TEST(Targa, ImageTypeZeroIsAPictureOfTheHeadersSizeWithNoPixels) {
   TTargaGraphic g;
   Load(g, Tga({.imageType = 0, .width = 3, .height = 2, .depth = 0}, {}));

@@ -164,13 +164,20 @@ void TTargaGraphic::LoadFromStream(Stream& stream) {
     // rows. A file cut short leaves the rest of the picture black.
     const size_t pictureBytes = CheckedBufferSize({rowBytes, uint64_t(height)});
     std::vector<uint8_t> packed = stream.ReadRest();
-    std::vector<uint8_t> pixels(pictureBytes, 0);
-    DecodeTargaRLE(packed.data(), pixels.data(), uint32_t(pictureBytes), header.depth,
-                   uint32_t(std::min<size_t>(packed.size(), UINT32_MAX)),
-                   uint32_t(pictureBytes));
-    for (int r = 0; r < height; ++r)
-      std::memcpy(ScanLine(topRowFirst ? r : height - r - 1), &pixels[size_t(r) * rowBytes],
-                  rowBytes);
+    // A run packet of 1 + pixelBytes bytes gives at most 128 pixels, so the packed data
+    // bounds what the work buffer must hold: a short file with a large picture does not
+    // take the whole picture's memory twice.
+    const uint64_t producible = (uint64_t(packed.size()) + pixelBytes) / (pixelBytes + 1) * 128 * pixelBytes;
+    const size_t decodedBytes = size_t(std::min<uint64_t>(pictureBytes, producible));
+    std::vector<uint8_t> pixels(decodedBytes, 0);
+    DecodeTargaRLE(packed.data(), pixels.data(), uint32_t(decodedBytes), header.depth,
+                   uint32_t(std::min<size_t>(packed.size(), UINT32_MAX)), uint32_t(decodedBytes));
+    for (int r = 0; r < height; ++r) {
+      const size_t offset = size_t(r) * rowBytes;
+      if (offset >= decodedBytes) break;
+      std::memcpy(ScanLine(topRowFirst ? r : height - r - 1), &pixels[offset],
+                  std::min(rowBytes, decodedBytes - offset));
+    }
   }
 }
 
