@@ -194,6 +194,16 @@ TEST(SGI, RowsTheFileDoesNotHoldReadAsBlack) {
   EXPECT_EQ(FromBitmap(g).rgb, rgb);
 }
 
+TEST(SGI, ALargeHeaderOverAShortFileKeepsWhatThereIs) {
+  // 20000 x 20000 grey samples declared, three present: the bottom row starts 7 8 9.
+  Bytes file = Header(0, 1, 20000, 20000, 1);
+  file.insert(file.end(), {7, 8, 9});
+  TSGIGraphic g;
+  Load(g, file);
+  EXPECT_EQ(Bytes(g.ScanLine(19999), g.ScanLine(19999) + 4), (Bytes{7, 8, 9, 0}));
+  EXPECT_EQ(g.ScanLine(0)[0], 0);
+}
+
 TEST(SGI, RefusesFilesThatAreNotSGI) {
   const Bytes good = Verbatim(Picture(1, false), 1);
   Bytes wrongMagic = good;

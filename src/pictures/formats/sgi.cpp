@@ -85,19 +85,23 @@ void TSGIGraphic::LoadFromStream(Stream& stream) {
   SetSize(width, height);
   if (width == 0 || height == 0) return;
 
-  if (channels == 1) {
-    for (int i = 0; i < height; ++i) ReadRow(i, ScanLine(height - 1 - i), nullptr, nullptr, nullptr);
-    return;
-  }
+  // Rows are read into channel buffers first; a row the file holds nothing of is left as
+  // the Bitmap's own zero memory, so that a short file with a large header touches no
+  // more memory than it has rows.
   std::vector<uint8_t> planes(size_t(width) * 4);
   uint8_t* red = planes.data();
   uint8_t* green = red + width;
   uint8_t* blue = green + width;
   uint8_t* alpha = blue + width;
   for (int i = 0; i < height; ++i) {
+    if (channels == 1) {
+      if (ReadRow(i, red, nullptr, nullptr, nullptr))
+        std::memcpy(ScanLine(height - 1 - i), red, size_t(width));
+      continue;
+    }
+    if (!ReadRow(i, red, green, blue, channels == 4 ? alpha : nullptr)) continue;
     uint8_t* out = ScanLine(height - 1 - i);
     if (channels == 3) {
-      ReadRow(i, red, green, blue, nullptr);
       for (int x = 0; x < width; ++x) {
         out[0] = blue[x];
         out[1] = green[x];
@@ -105,7 +109,6 @@ void TSGIGraphic::LoadFromStream(Stream& stream) {
         out += 3;
       }
     } else {
-      ReadRow(i, red, green, blue, alpha);
       for (int x = 0; x < width; ++x) {
         out[0] = blue[x];
         out[1] = green[x];
@@ -117,20 +120,22 @@ void TSGIGraphic::LoadFromStream(Stream& stream) {
   }
 }
 
-void TSGIGraphic::ReadRow(int row, uint8_t* red, uint8_t* green, uint8_t* blue,
+bool TSGIGraphic::ReadRow(int row, uint8_t* red, uint8_t* green, uint8_t* blue,
                           uint8_t* alpha) {
   uint8_t* const dests[4] = {red, green, blue, alpha};
+  bool any = false;
   for (int c = 0; c < 4; ++c)
-    if (dests[c]) ReadChannelRow(row, c, dests[c]);
+    if (dests[c] && ReadChannelRow(row, c, dests[c])) any = true;
+  return any;
 }
 
-void TSGIGraphic::ReadChannelRow(int row, int channel, uint8_t* dest) {
+bool TSGIGraphic::ReadChannelRow(int row, int channel, uint8_t* dest) {
   const size_t width = size_t(Width());
   const int64_t height = Height();
   if (Decoder) {
     std::memset(dest, 0, width);
     const size_t index = size_t(row + channel * height);
-    if (index >= RowStarts.size()) return;
+    if (index >= RowStarts.size()) return false;
     Stream_->Seek(BasePosition + int64_t(RowStarts[index]));
     // Rows are read at their length times the sample size; the decoder ends the row at
     // its closing zero count.
@@ -139,19 +144,20 @@ void TSGIGraphic::ReadChannelRow(int row, int channel, uint8_t* dest) {
     const size_t got = Stream_->Read(RowBuffer.data(), wanted);
     const uint8_t* source = RowBuffer.data();
     Decoder->Decode(source, dest, int32_t(got), int32_t(width));
-    return;
+    return got > 0;
   }
   const int64_t plane = (channel * height + row) * int64_t(width) * BytesPerChannel;
   Stream_->Seek(BasePosition + int64_t(kHeaderSize) + plane);
   if (BytesPerChannel == 1) {
     const size_t got = Stream_->Read(dest, width);
     std::memset(dest + got, 0, width - got);
-    return;
+    return got > 0;
   }
   const size_t got = Stream_->Read(RowBuffer.data(), width * 2);
   std::memset(RowBuffer.data() + got, 0, width * 2 - got);
   // Samples are big-endian: the first byte of each is its most significant one.
   for (size_t x = 0; x < width; ++x) dest[x] = RowBuffer[x * 2];
+  return got > 0;
 }
 
 }  // namespace pictures

@@ -18,9 +18,10 @@ class TSGIGraphic : public Bitmap {
 
  private:
   // Reads SGI row `row` (0 = bottom) of each channel whose buffer is given into that
-  // buffer, one byte a pixel. Samples the file does not hold read as 0.
-  void ReadRow(int row, uint8_t* red, uint8_t* green, uint8_t* blue, uint8_t* alpha);
-  void ReadChannelRow(int row, int channel, uint8_t* dest);
+  // buffer, one byte a pixel. Samples the file does not hold read as 0. Returns false
+  // when the file holds nothing of the row.
+  bool ReadRow(int row, uint8_t* red, uint8_t* green, uint8_t* blue, uint8_t* alpha);
+  bool ReadChannelRow(int row, int channel, uint8_t* dest);
   void ReleaseLoadState();
 
   // Load state, alive during one LoadFromStream.
