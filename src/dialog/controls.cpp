@@ -3,10 +3,11 @@
 #include <QAbstractItemDelegate>
 #include <QAbstractItemView>
 #include <QEvent>
-#include <QHBoxLayout>
 #include <QPainter>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
+
+#include <algorithm>
 
 namespace dialog {
 
@@ -90,25 +91,33 @@ void TOwnerDrawComboBox::paintEvent(QPaintEvent*) {
   painter.restore();
 }
 
-TStatusBar::TStatusBar(const std::array<int, 2>& fixedwidths, QWidget* parent) : QWidget(parent) {
-  auto* layout = new QHBoxLayout(this);
-  layout->setContentsMargins(0, 2, 0, 0);
-  layout->setSpacing(2);
+TStatusBar::TStatusBar(const std::array<int, 2>& fixedwidths, QWidget* parent)
+    : QWidget(parent), widths_(fixedwidths) {
   for (size_t i = 0; i < panels_.size(); ++i) {
     auto* label = new QLabel(this);
     label->setObjectName(QStringLiteral("panel%1").arg(i));
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     label->setTextFormat(Qt::PlainText);
     label->setIndent(2);
-    label->setMinimumWidth(0);
-    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    if (i < fixedwidths.size()) {
-      label->setFixedWidth(fixedwidths[i]);
-      layout->addWidget(label);
-    } else {
-      layout->addWidget(label, 1);
-    }
     panels_[i] = label;
+  }
+  placepanels();
+}
+
+void TStatusBar::resizeEvent(QResizeEvent*) {
+  placepanels();
+}
+
+void TStatusBar::placepanels() {
+  // The panels stand side by side with two pixels between them; the last takes the rest.
+  constexpr int kTop = 2;
+  constexpr int kGap = 2;
+  const int h = std::max(0, height() - kTop);
+  int x = 0;
+  for (size_t i = 0; i < panels_.size(); ++i) {
+    const int w = i < widths_.size() ? widths_[i] : std::max(0, width() - x);
+    panels_[i]->setGeometry(x, kTop, w, h);
+    x += w + kGap;
   }
 }
 

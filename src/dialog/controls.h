@@ -56,7 +56,13 @@ class TStatusBar : public QWidget {
   void setpanel(int index, const QString& text);
   QLabel* panellabel(int index) const { return panels_[size_t(index)]; }
 
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
+  void placepanels();
+
+  std::array<int, 2> widths_;
   std::array<QLabel*, 3> panels_{};
 };
 

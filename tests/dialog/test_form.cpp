@@ -93,6 +93,9 @@ TEST(Form, ControlsStandWhereTheLayoutPutsThem) {
   EXPECT_EQ(form->ComboBox2->maxVisibleItems(), 17);
   EXPECT_EQ(form->fstate->panellabel(0)->width(), 150);
   EXPECT_EQ(form->fstate->panellabel(1)->width(), 80);
+  EXPECT_LT(form->fstate->panellabel(0)->geometry().right(), form->fstate->panellabel(1)->x());
+  EXPECT_LT(form->fstate->panellabel(1)->geometry().right(), form->fstate->panellabel(2)->x());
+  EXPECT_EQ(form->fstate->panellabel(2)->geometry().right(), form->fstate->width() - 1);
   EXPECT_EQ(form->menuitem->text(), QStringLiteral("&Properties"));
   EXPECT_EQ(form->ThiscouldbeanExplorerlikemenu1->text(), QStringLiteral("This could be an Explorer-like menu"));
   EXPECT_FALSE(form->ThiscouldbeanExplorerlikemenu1->isEnabled());
