@@ -1,4 +1,5 @@
 // The records of enhanced metafiles.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -10,6 +11,8 @@ namespace platform::metafile {
 namespace {
 
 using pictures::ByteReader;
+
+constexpr size_t kMaxRegionRectangles = 4096;
 
 float F32(ByteReader& r) {
   const uint32_t bits = r.U32LE();
@@ -78,7 +81,10 @@ QPainterPath RegionData(ByteReader& r, size_t bytes) {
   if (headerSize > 32) r.Seek(start + headerSize);
   if (count > r.Remaining() / 16) throw pictures::StreamReadError();
   QPainterPath path;
-  for (size_t i = 0; i < count; ++i) path.addRect(RectL(r).normalized());
+  // Region arithmetic grows with the square of the rectangles; beyond this many the
+  // rest are left out rather than making the picture take minutes.
+  for (size_t i = 0; i < std::min(count, kMaxRegionRectangles); ++i)
+    path.addRect(RectL(r).normalized());
   path.setFillRule(Qt::WindingFill);
   return path;
 }

@@ -830,6 +830,9 @@ void DeviceContext::TextOut(QPointF reference, const QString& text, uint32_t opt
   if (!ownSpacing && state_.charExtra == 0) {
     painter_.drawText(QPointF(0, 0), text);
   } else {
+    // Characters placed one by one; those that fall outside the picture are not drawn.
+    const QRectF visible = OutputBounds().adjusted(-2 * pixels, -2 * pixels, 2 * pixels,
+                                                   2 * pixels);
     double x = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
       if (text.at(i).isLowSurrogate()) {
@@ -837,7 +840,7 @@ void DeviceContext::TextOut(QPointF reference, const QString& text, uint32_t opt
         continue;
       }
       const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-      painter_.drawText(QPointF(x, 0), text.mid(i, n));
+      if (visible.contains(baseline + along * x)) painter_.drawText(QPointF(x, 0), text.mid(i, n));
       x += advances[size_t(i)];
     }
   }

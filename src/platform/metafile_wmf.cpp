@@ -1,5 +1,6 @@
 // The records of 16-bit Windows metafiles. Parameters are stored in the reverse order of
 // the drawing functions' arguments, so a rectangle reads bottom, right, top, left.
+#include <algorithm>
 #include <vector>
 
 #include "pictures/byte_reader.h"
@@ -113,7 +114,8 @@ GdiObject RegionRecord(Params& p, const DeviceContext& dc) {
   p.U16();  // the largest scan
   p.Skip(8);  // bounding rectangle
   QPainterPath path;
-  for (size_t s = 0; s < scans && p.Remaining() >= 6; ++s) {
+  // Region arithmetic grows with the square of the pieces: a few thousand scans at most.
+  for (size_t s = 0; s < std::min<size_t>(scans, 4096) && p.Remaining() >= 6; ++s) {
     const size_t count = p.U16();
     const double top = p.D();
     const double bottom = p.D();
