@@ -2,13 +2,35 @@
 // event loop until the dialog ends.
 #include <QApplication>
 
+#include <cstdio>
+#include <string>
+#include <string_view>
+
 #include "dialog/form.h"
 #include "pictures/registry.h"
 #include "platform/clipboard.h"
 #include "platform/metafile.h"
+#include "platform/paths.h"
 #include "platform/prompts.h"
 
 int main(int argc, char** argv) {
+  // ---- handoff: --native-path and the save dialog's own widgets ----
+  // "importdlg --native-path WINPATH" prints the host path that a Windows path (such as
+  // a hand-off text) leads to, so that a host on this machine can open the file.
+  if (argc == 3 && std::string_view(argv[1]) == "--native-path") {
+    const std::string host = platform::HostPathBytes(QString::fromLocal8Bit(argv[2]));
+    if (host.empty()) {
+      std::fprintf(stderr, "importdlg: %s is not on a mapped drive\n", argv[2]);
+      return 1;
+    }
+    std::printf("%s\n", host.c_str());
+    return 0;
+  }
+  // Qt's own file dialog everywhere: a desktop's dialog may ask before replacing a file,
+  // which the bitmap save dialog must not, and it behaves the same with the keyboard on
+  // every desktop.
+  QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+  // ---- end handoff ----
   QApplication app(argc, argv);
   const QString title = QStringLiteral("Select File");
   QApplication::setApplicationName(title);
