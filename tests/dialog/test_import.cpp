@@ -185,17 +185,6 @@ TEST_F(Import, DirectTypesAreHandedOverAsTheyAre) {
   EXPECT_EQ(SettingsBytes(), QByteArray("[Other]\r\nKey=kept\r\n[Paths]\r\nImport=C:\\PICS\\\r\n"));
 }
 
-TEST_F(Import, FolderWithLettersOutsideAsciiKeepsTheirCase) {
-  world.tree.MakeDir(QStringLiteral("c/pics/bäder"));
-  world.tree.WriteFile(QStringLiteral("c/pics/bäder/foto.jpg"), "x");
-  world.WriteSettings("[Paths]\r\nImport=C:\\pics\\bäder\\\r\n");
-  TForm1* form = world.Open();
-  ClickEntry(*form, QStringLiteral("foto.jpg"));
-  ClickImport(form);
-  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\BäDER\\FOTO.JPG"));
-  EXPECT_EQ(ImportSetting(), QStringLiteral("C:\\PICS\\BäDER\\"));
-}
-
 TEST_F(Import, PictureIsConvertedToABitmapFileThatIsHandedOver) {
   world.tree.WriteFile(QStringLiteral("c/pics/Sunset.pcx"), PcxFile(200, 150));
   TForm1* form = OpenAndSelect(QStringLiteral("Sunset.pcx"));
@@ -422,15 +411,6 @@ TEST_F(Import, KeywordButtonsHandOverTheirKeywordOnly) {
     EXPECT_EQ(SettingsBytes(), settings);
     EXPECT_TRUE(world.prompts.messages.empty());
   }
-}
-
-TEST_F(Import, ImportWithNothingSelectedDoesNothing) {
-  TForm1* form = world.Open();
-  ASSERT_TRUE(platform::SetClipboardText(QStringLiteral("mark")));
-  form->dopenClick();
-  EXPECT_TRUE(world.prompts.saveRequests.empty());
-  EXPECT_FALSE(form->terminated);
-  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("mark"));
 }
 
 }  // namespace

@@ -296,14 +296,6 @@ TEST_F(Navigation, DoubleClickWithNothingSelectedDoesNothing) {
   EXPECT_TRUE(world.prompts.saveRequests.empty());
 }
 
-TEST_F(Navigation, KeysOtherThanEnterOnlyRefreshTheDetails) {
-  TForm1* form = OpenIn("C:\\A\\B\\");
-  ClickEntry(*form, QStringLiteral("C"));
-  PressKey(*form, Qt::Key_Down);
-  EXPECT_EQ(form->currentpath, QStringLiteral("C:\\A\\B\\"));
-  EXPECT_EQ(form->labelfilename, QStringLiteral("C:\\A\\B\\picture.pcx"));
-}
-
 // ---- Show only directories ----
 
 TEST_F(Navigation, ShowOnlyDirectoriesListsAgain) {
