@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # End-to-end test of the real program on a virtual X server, driven by the keyboard alone:
-# move from C:\ into C:\pics\, import the PCX picture there, name the bitmap file in the
-# save dialog, confirm the information box; then, after the program has ended, read the
-# clipboard as another program would and look at the host settings file and the bitmap.
+# move from C:\ up to the drives and down into C:\pics\, import the PCX picture there,
+# name the bitmap file in the save dialog, confirm the information box; then, after the
+# program has ended, read the clipboard as another program would and look at the host
+# settings file and the bitmap file.
 #
 #   import_keyboard.sh IMPORTDLG PICCONV
 #
@@ -84,9 +85,14 @@ dialog_pid=$!
 # ---- Into C:\pics\ ----
 main=$(wait_window "Select File to Import")
 wait_name "$main" 'Select File to Import.. [C:\]'
-# The folder combo has the focus at start; Tab passes Cancel and reaches the folder list,
-# where typing "p" selects "pics" and Enter opens it.
-keys "$main" Tab Tab p Return
+# The folder combo has the focus at start: Up chooses its item above C:\, the drives,
+# and hands the focus to the folder list with drive C: selected. Enter opens the drive;
+# typing "p" selects the folder "pics" and Enter opens it.
+keys "$main" Up
+wait_name "$main" 'Select File to Import.. [Drives]'
+keys "$main" Return
+wait_name "$main" 'Select File to Import.. [C:\]'
+keys "$main" p Return
 wait_name "$main" 'Select File to Import.. [C:\pics]'
 
 # ---- Import the picture ----
