@@ -59,9 +59,12 @@ void RgbToBgrWords(const uint8_t* src, uint8_t* dst, size_t count) {
       std::memcpy(&w0, src, 4);
       std::memcpy(&w1, src + 4, 4);
       std::memcpy(&w2, src + 8, 4);
-      const uint32_t o0 = (w0 >> 16 & 0xFF) | (w0 & 0xFF00) | (w0 & 0xFF) << 16 | (w1 & 0xFF00) << 16;
-      const uint32_t o1 = (w1 & 0xFF) | (w0 >> 16 & 0xFF00) | (w2 & 0xFF) << 16 | (w1 & 0xFF000000);
-      const uint32_t o2 = (w1 >> 16 & 0xFF) | (w2 >> 16 & 0xFF00) | (w2 & 0xFF0000) | (w2 & 0xFF00) << 16;
+      const uint32_t o0 =
+          (w0 >> 16 & 0xFF) | (w0 & 0xFF00) | (w0 & 0xFF) << 16 | (w1 & 0xFF00) << 16;
+      const uint32_t o1 =
+          (w1 & 0xFF) | (w0 >> 16 & 0xFF00) | (w2 & 0xFF) << 16 | (w1 & 0xFF000000);
+      const uint32_t o2 =
+          (w1 >> 16 & 0xFF) | (w2 >> 16 & 0xFF00) | (w2 & 0xFF0000) | (w2 & 0xFF00) << 16;
       std::memcpy(dst, &o0, 4);
       std::memcpy(dst + 4, &o1, 4);
       std::memcpy(dst + 8, &o2, 4);
@@ -83,8 +86,9 @@ __attribute__((target("ssse3"))) void RgbToBgrShuffle(const uint8_t* src, uint8_
   const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
   size_t i = 0;
   for (; i + 6 <= count; i += 4, src += 12, dst += 12)
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
-                     _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), order));
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(dst),
+        _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), order));
   RgbToBgrWords(src, dst, count - i);
 }
 #endif
@@ -209,9 +213,11 @@ void TPPMGraphic::LoadFromStream(Stream& stream) {
   // text sample needs at least one byte, every raw sample its full size.
   const uint64_t samples = colour ? 3 : 1;
   const uint64_t sampleBytes = maxValue > 255 ? 2 : 1;
-  const bool fits = magic == 4 ? ProductAtMost(BytesLeft(), {(uint64_t(width) + 7) / 8, uint64_t(height)})
-                  : magic >= 5 ? ProductAtMost(BytesLeft(), {uint64_t(width), uint64_t(height), samples, sampleBytes})
-                               : ProductAtMost(BytesLeft(), {uint64_t(width), uint64_t(height), samples});
+  const uint64_t left = BytesLeft();
+  const bool fits =
+      magic == 4   ? ProductAtMost(left, {(uint64_t(width) + 7) / 8, uint64_t(height)})
+      : magic >= 5 ? ProductAtMost(left, {uint64_t(width), uint64_t(height), samples, sampleBytes})
+                   : ProductAtMost(left, {uint64_t(width), uint64_t(height), samples});
   if (!fits) FailRead();
 
   SetWidth(width);

@@ -79,8 +79,9 @@ void TSGIGraphic::LoadFromStream(Stream& stream) {
     Decoder->SampleSize = BytesPerChannel;
   }
 
-  SetPixelFormat(depth == 3 ? PixelFormat::Bits24 : depth == 4 ? PixelFormat::Bits32
-                                                               : PixelFormat::Bits8);
+  SetPixelFormat(depth == 3   ? PixelFormat::Bits24
+                 : depth == 4 ? PixelFormat::Bits32
+                              : PixelFormat::Bits8);
   if (channels == 1) SetPalette(CreatePalette(GreyPaletteRecord()));
   SetSize(width, height);
   if (width == 0 || height == 0) return;

@@ -133,8 +133,10 @@ void TTargaGraphic::LoadFromStream(Stream& stream) {
     // A grey picture takes its levels as they are. A colour map announced beside it is
     // skipped, since the pixel rows follow it in the file.
     if (header.colourMapType == 1)
-      stream.Seek(stream.Position() + int64_t(header.colourMapLength) * header.MapEntryBytes());
-    if (GetPixelFormat() == PixelFormat::Bits8) SetPalette(CreatePalette(GreyPaletteRecord()));
+      stream.Seek(stream.Position() +
+                  int64_t(header.colourMapLength) * int64_t(header.MapEntryBytes()));
+    if (GetPixelFormat() == PixelFormat::Bits8)
+      SetPalette(CreatePalette(GreyPaletteRecord()));
   } else if (header.colourMapType == 1) {
     // The map is read (and so skipped) for true-colour pictures too; only an 8-bit
     // picture has a use for it.
@@ -167,11 +169,13 @@ void TTargaGraphic::LoadFromStream(Stream& stream) {
     // A run packet of 1 + pixelBytes bytes gives at most 128 pixels, so the packed data
     // bounds what the work buffer must hold: a short file with a large picture does not
     // take the whole picture's memory twice.
-    const uint64_t producible = (uint64_t(packed.size()) + pixelBytes) / (pixelBytes + 1) * 128 * pixelBytes;
+    const uint64_t producible =
+        (uint64_t(packed.size()) + pixelBytes) / (pixelBytes + 1) * 128 * pixelBytes;
     const size_t decodedBytes = size_t(std::min<uint64_t>(pictureBytes, producible));
     std::vector<uint8_t> pixels(decodedBytes, 0);
     DecodeTargaRLE(packed.data(), pixels.data(), uint32_t(decodedBytes), header.depth,
-                   uint32_t(std::min<size_t>(packed.size(), UINT32_MAX)), uint32_t(decodedBytes));
+                   uint32_t(std::min<size_t>(packed.size(), UINT32_MAX)),
+                   uint32_t(decodedBytes));
     for (int r = 0; r < height; ++r) {
       const size_t offset = size_t(r) * rowBytes;
       if (offset >= decodedBytes) break;
