@@ -96,7 +96,8 @@ keys "$main" p Return
 wait_name "$main" 'Select File to Import.. [C:\pics]'
 
 # ---- Import the picture ----
-keys "$main" Home Return
+# Typing "s" selects "sunset.pcx"; Enter on a file imports it.
+keys "$main" s Return
 save=$(wait_window "Save Picture as Bitmap")
 # The name field has the focus, holding the proposed "sunset.bmp".
 keys "$save" ctrl+a c o n v e r t e d Return
