@@ -96,8 +96,9 @@ keys "$main" p Return
 wait_name "$main" 'Select File to Import.. [C:\pics]'
 
 # ---- Import the picture ----
-# Typing "s" selects "sunset.pcx"; Enter on a file imports it.
-keys "$main" s Return
+# Home goes to the first entry, "sunset.pcx", and Space selects it where Home found it
+# current already; Enter on a file imports it.
+keys "$main" Home space Return
 save=$(wait_window "Save Picture as Bitmap")
 # The name field has the focus, holding the proposed "sunset.bmp".
 keys "$save" ctrl+a c o n v e r t e d Return
