@@ -94,7 +94,8 @@ Layout Examine(std::span<const uint8_t> bytes) {
     layout.window = QRectF(QPointF(left, top), QPointF(right, bottom));
     layout.recordsStart = 22;
     if (!IsPlainWmfHeader(ByteReader(bytes.subspan(22)))) throw PictureError(kInvalidMetafile);
-  } else if (first == 1 && pictures::LoadU32LE(bytes.data() + 40) == kEmfSignature) {
+  } else if (first == 1 && bytes.size() >= 88 &&
+             pictures::LoadU32LE(bytes.data() + 40) == kEmfSignature) {
     // The enhanced header: bounds in device pixels, frame in 0.01 mm, then the reference
     // device's size in pixels and millimetres.
     layout.kind = Kind::Enhanced;

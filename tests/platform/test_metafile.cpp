@@ -401,6 +401,9 @@ TEST(MetafileErrors, NotAMetafile) {
       std::vector<uint8_t>(100, 0xFF),
       Wmf().Build(0, 0, 0, 0, 96),          // empty bounding box
       Wmf().Build(0, 0, 100, 100, 0),       // no placeable header and no window
+      {1, 0, 0, 0, 88, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // an enhanced header
+       0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // cut before its
+       0, 0},                                                        // signature
   };
   for (const auto& bytes : files) {
     pictures::MemoryStream stream(bytes);
