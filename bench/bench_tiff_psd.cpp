@@ -5,7 +5,6 @@
 // leave the samples as stored; stb_image produces RGB bytes. Every load allocates a new
 // picture, as a program that opens a file does.
 #include <benchmark/benchmark.h>
-
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -186,7 +185,8 @@ struct MemoryFile {
 
 tsize_t MemoryRead(thandle_t handle, tdata_t buffer, tsize_t size) {
   auto* file = static_cast<MemoryFile*>(handle);
-  const toff_t left = file->position < file->bytes->size() ? file->bytes->size() - file->position : 0;
+  const toff_t left =
+      file->position < file->bytes->size() ? file->bytes->size() - file->position : 0;
   const tsize_t n = tsize_t(std::min<toff_t>(left, toff_t(size)));
   std::memcpy(buffer, file->bytes->data() + file->position, size_t(n));
   file->position += toff_t(n);
@@ -280,8 +280,8 @@ void BM_PSD_Stb(benchmark::State& state) {
   state.SetLabel(state.range(0) ? "PackBits" : "raw");
   for (auto _ : state) {
     int width, height, channels;
-    stbi_uc* pixels = stbi_load_from_memory(file.data(), int(file.size()), &width, &height,
-                                            &channels, 3);
+    stbi_uc* pixels =
+        stbi_load_from_memory(file.data(), int(file.size()), &width, &height, &channels, 3);
     benchmark::DoNotOptimize(pixels);
     stbi_image_free(pixels);
   }

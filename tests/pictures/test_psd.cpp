@@ -1,5 +1,3 @@
-#include "pictures/formats/psd.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "pictures/error.h"
+#include "pictures/formats/psd.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
 #include "support/tool_files.h"
@@ -85,8 +84,8 @@ struct PsdFile {
 
   Bytes Build() const {
     Bytes out(signature.begin(), signature.end());
-    Append16(out, 1);                       // version
-    out.insert(out.end(), 6, 0);            // reserved
+    Append16(out, 1);             // version
+    out.insert(out.end(), 6, 0);  // reserved
     Append16(out, channels);
     Append32(out, rows);
     Append32(out, columns);
@@ -222,29 +221,50 @@ TEST(PSDReader, ColourModesInRawAndPackedData) {
   const Bytes table = ColourTable();
   const Case cases[] = {
       {"bitmap: 0 is white, 1 is black", kBitmap, 1, 1, PixelFormat::Bits1,
-       [](const uint32_t* s) { return s[0] & 1 ? Rgb{0, 0, 0} : Rgb{255, 255, 255}; }},
+       [](const uint32_t* s) {
+         return s[0] & 1 ? Rgb{0, 0, 0} : Rgb{255, 255, 255};
+       }},
       {"grey", kGrey, 8, 1, PixelFormat::Bits8,
-       [](const uint32_t* s) { return Rgb{int(s[0]), int(s[0]), int(s[0])}; }},
+       [](const uint32_t* s) {
+         return Rgb{int(s[0]), int(s[0]), int(s[0])};
+       }},
       {"grey and alpha shows the grey plane", kGrey, 8, 2, PixelFormat::Bits8,
-       [](const uint32_t* s) { return Rgb{int(s[0]), int(s[0]), int(s[0])}; }},
+       [](const uint32_t* s) {
+         return Rgb{int(s[0]), int(s[0]), int(s[0])};
+       }},
       {"16-bit grey shows the upper byte", kGrey, 16, 1, PixelFormat::Bits8,
-       [](const uint32_t* s) { int v = int(s[0] >> 8); return Rgb{v, v, v}; }},
+       [](const uint32_t* s) {
+         int v = int(s[0] >> 8);
+         return Rgb{v, v, v};
+       }},
       {"duotone shows as grey", kDuotone, 8, 1, PixelFormat::Bits8,
-       [](const uint32_t* s) { return Rgb{int(s[0]), int(s[0]), int(s[0])}; }},
+       [](const uint32_t* s) {
+         return Rgb{int(s[0]), int(s[0]), int(s[0])};
+       }},
       {"indexed", kIndexed, 8, 1, PixelFormat::Bits8,
        [&](const uint32_t* s) {
          return Rgb{table[s[0]], table[256 + s[0]], table[512 + s[0]]};
        }},
       {"RGB", kRGB, 8, 3, PixelFormat::Bits24,
-       [](const uint32_t* s) { return Rgb{int(s[0]), int(s[1]), int(s[2])}; }},
+       [](const uint32_t* s) {
+         return Rgb{int(s[0]), int(s[1]), int(s[2])};
+       }},
       {"RGB and alpha", kRGB, 8, 4, PixelFormat::Bits24,
-       [](const uint32_t* s) { return Rgb{int(s[0]), int(s[1]), int(s[2])}; }},
+       [](const uint32_t* s) {
+         return Rgb{int(s[0]), int(s[1]), int(s[2])};
+       }},
       {"16-bit RGB shows the upper bytes", kRGB, 16, 3, PixelFormat::Bits24,
-       [](const uint32_t* s) { return Rgb{int(s[0] >> 8), int(s[1] >> 8), int(s[2] >> 8)}; }},
+       [](const uint32_t* s) {
+         return Rgb{int(s[0] >> 8), int(s[1] >> 8), int(s[2] >> 8)};
+       }},
       {"16-bit RGB, alpha and a spot channel", kRGB, 16, 5, PixelFormat::Bits24,
-       [](const uint32_t* s) { return Rgb{int(s[0] >> 8), int(s[1] >> 8), int(s[2] >> 8)}; }},
+       [](const uint32_t* s) {
+         return Rgb{int(s[0] >> 8), int(s[1] >> 8), int(s[2] >> 8)};
+       }},
       {"CMYK", kCMYK, 8, 4, PixelFormat::Bits24,
-       [](const uint32_t* s) { return Rgb{Ink(s[0], s[3]), Ink(s[1], s[3]), Ink(s[2], s[3])}; }},
+       [](const uint32_t* s) {
+         return Rgb{Ink(s[0], s[3]), Ink(s[1], s[3]), Ink(s[2], s[3])};
+       }},
       {"16-bit CMYK", kCMYK, 16, 5, PixelFormat::Bits24,
        [](const uint32_t* s) {
          // 16-bit inks: (65535 - ink) is reduced through the 16-bit formula.
@@ -266,7 +286,8 @@ TEST(PSDReader, ColourModesInRawAndPackedData) {
       TPSDGraphic picture;
       Load(picture, file.Build());
       EXPECT_EQ(picture.GetPixelFormat(), c.format);
-      EXPECT_TRUE(test_support::BitmapMatches(picture, Expected(width, height, int(c.depth), c.expect)));
+      EXPECT_TRUE(
+          test_support::BitmapMatches(picture, Expected(width, height, int(c.depth), c.expect)));
     }
   }
 }
@@ -282,7 +303,13 @@ TEST(PSDReader, CornerColours) {
   const Case cases[] = {
       {"CMYK without ink is white", kCMYK, 8, 4, {255, 255, 255, 255}, {255, 255, 255}, 0},
       {"CMYK full black ink is black", kCMYK, 8, 4, {200, 100, 0, 0}, {0, 0, 0}, 0},
-      {"16-bit CMYK without ink is white", kCMYK, 16, 4, {65535, 65535, 65535, 65535}, {255, 255, 255}, 0},
+      {"16-bit CMYK without ink is white",
+       kCMYK,
+       16,
+       4,
+       {65535, 65535, 65535, 65535},
+       {255, 255, 255},
+       0},
       {"Lab white", kLab, 8, 3, {255, 128, 128}, {255, 255, 255}, 0},
       {"Lab black", kLab, 8, 3, {0, 128, 128}, {0, 0, 0}, 0},
       {"Lab neutral mid grey", kLab, 8, 3, {128, 128, 128}, {49, 49, 49}, 3},
@@ -335,8 +362,9 @@ TEST(PSDReader, PackedRowsAreCutAtTheRowsEnd) {
     Load(picture, file.Build());
     for (int y = 0; y < 3; ++y) {
       const uint8_t* p = picture.ScanLine(y);
-      const Bytes expected = mode == kGrey ? Bytes(5, uint8_t(10 + y))
-                                           : Bytes{uint8_t(16 + y), uint8_t(13 + y), uint8_t(10 + y)};
+      const Bytes expected = mode == kGrey
+                                 ? Bytes(5, uint8_t(10 + y))
+                                 : Bytes{uint8_t(16 + y), uint8_t(13 + y), uint8_t(10 + y)};
       for (size_t x = 0; x < 5; ++x) {
         const size_t size = expected.size() == 5 ? 1 : 3;
         EXPECT_EQ(Bytes(p + size * x, p + size * x + size),
@@ -428,9 +456,10 @@ TEST(PSDReader, IsRegisteredForPsdAndPdd) {
   holder.LoadFile(dir.File("x.pdd"));
   ASSERT_NE(holder.Graphic(), nullptr);
   EXPECT_EQ(&holder.Graphic()->Class(), &TPSDGraphic::StaticClass());
-  EXPECT_TRUE(test_support::BitmapMatches(*holder.Graphic(), Expected(5, 2, 8, [](const uint32_t* s) {
-    return Rgb{int(s[0]), int(s[1]), int(s[2])};
-  })));
+  EXPECT_TRUE(
+      test_support::BitmapMatches(*holder.Graphic(), Expected(5, 2, 8, [](const uint32_t* s) {
+        return Rgb{int(s[0]), int(s[1]), int(s[2])};
+      })));
 }
 
 TEST(PSDToolFiles, ImageMagickFilesMatchTheToolsDecode) {
@@ -482,11 +511,12 @@ TEST(PSDToolFiles, ImageMagickFilesMatchTheToolsDecode) {
         "Image.open(sys.argv[1]).convert('RGB').save(sys.stdout.buffer, 'PPM')";
     const std::string convert = std::string(test_support::kConvert) + " ";
     const RgbImage expected = test_support::DecodeWith(
-        v.reference == Variant::kPillow
-            ? std::string(test_support::kPython) + " -c " + test_support::ShellQuote(pillow) + " " + name
+        v.reference == Variant::kPillow ? std::string(test_support::kPython) + " -c " +
+                                              test_support::ShellQuote(pillow) + " " + name
         : v.reference == Variant::kSource
             ? convert + dir.File(v.source) + " " + v.options + " -alpha off -depth 8 pam:-"
-            : convert + test_support::ShellQuote(name + "[0]") + " -colorspace sRGB -depth 8 pam:-");
+            : convert + test_support::ShellQuote(name + "[0]") +
+                  " -colorspace sRGB -depth 8 pam:-");
     EXPECT_TRUE(test_support::BitmapMatches(picture, expected, v.tolerance));
   }
 }

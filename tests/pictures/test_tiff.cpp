@@ -1,5 +1,3 @@
-#include "pictures/formats/tiff.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "pictures/error.h"
+#include "pictures/formats/tiff.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
 #include "support/tool_files.h"
@@ -95,7 +94,8 @@ class TiffFile {
     auto has = [&](uint16_t tag) {
       return std::any_of(entries.begin(), entries.end(), [&](auto& e) { return e.tag == tag; });
     };
-    if (!strips_.empty() && !has(kStripOffsets)) entries.push_back({kStripOffsets, stripType_, offsets});
+    if (!strips_.empty() && !has(kStripOffsets))
+      entries.push_back({kStripOffsets, stripType_, offsets});
     if (!strips_.empty() && byteCounts_ && !has(kByteCounts))
       entries.push_back({kByteCounts, stripType_, counts});
     if (sorted_)
@@ -126,7 +126,8 @@ class TiffFile {
       const size_t at = 2 + 12 * i;
       Put(ifd, at, entries[i].tag, 2);
       Put(ifd, at + 2, entries[i].type, 2);
-      Put(ifd, at + 4, entries[i].rawCount ? entries[i].rawCount : uint32_t(entries[i].values.size()), 4);
+      Put(ifd, at + 4,
+          entries[i].rawCount ? entries[i].rawCount : uint32_t(entries[i].values.size()), 4);
       std::copy(fields[i].begin(), fields[i].end(), ifd.begin() + long(at) + 8);
     }
     out.insert(out.end(), ifd.begin(), ifd.end());
@@ -154,7 +155,8 @@ class TiffFile {
   Bytes Encode(const Entry& e) const {
     const uint32_t size = e.type == kShort ? 2 : e.type == kLong ? 4 : e.type == kRational ? 8 : 1;
     Bytes data(size * e.values.size(), 0);
-    for (size_t i = 0; i < e.values.size(); ++i) Put(data, i * size, e.values[i], std::min(size, 4u));
+    for (size_t i = 0; i < e.values.size(); ++i)
+      Put(data, i * size, e.values[i], std::min(size, 4u));
     return data;
   }
 
@@ -244,7 +246,8 @@ TiffFile Baseline(int width, int height, const Layout& layout, const std::vector
       .Set(kSamples, kShort, {uint32_t(layout.samples)})
       .Set(kRowsPerStrip, kShort, {uint32_t(height)});
   if (!layout.extra.empty()) file.Set(kExtraSamples, kShort, layout.extra);
-  if (layout.photometric == 3 && layout.bits <= 16) file.Set(kColorMap, kShort, ColourMap(layout.bits));
+  if (layout.photometric == 3 && layout.bits <= 16)
+    file.Set(kColorMap, kShort, ColourMap(layout.bits));
   file.Strips({Pack(rows, layout.bits, motorola)});
   return file;
 }
@@ -312,57 +315,121 @@ TEST(TIFFReader, LayoutsGiveTheirPixelFormatAndColoursInBothByteOrders) {
     std::function<Rgba(const uint32_t*)> expect;
   };
   const Case cases[] = {
-      {"bilevel, white is zero", {1, 1, 0, {}}, PixelFormat::Bits1,
+      {"bilevel, white is zero",
+       {1, 1, 0, {}},
+       PixelFormat::Bits1,
        [](const uint32_t* s) { return Grey(s[0] ? 0 : 255); }},
-      {"bilevel, black is zero", {1, 1, 1, {}}, PixelFormat::Bits1,
+      {"bilevel, black is zero",
+       {1, 1, 1, {}},
+       PixelFormat::Bits1,
        [](const uint32_t* s) { return Grey(s[0] ? 255 : 0); }},
-      {"2-bit grey", {1, 2, 1, {}}, PixelFormat::Bits8,
+      {"2-bit grey",
+       {1, 2, 1, {}},
+       PixelFormat::Bits8,
        [](const uint32_t* s) { return Grey(int(s[0]) * 85); }},
-      {"4-bit grey, white is zero", {1, 4, 0, {}}, PixelFormat::Bits4,
+      {"4-bit grey, white is zero",
+       {1, 4, 0, {}},
+       PixelFormat::Bits4,
        [](const uint32_t* s) { return Grey(255 - int(s[0]) * 17); }},
-      {"4-bit grey", {1, 4, 1, {}}, PixelFormat::Bits4,
+      {"4-bit grey",
+       {1, 4, 1, {}},
+       PixelFormat::Bits4,
        [](const uint32_t* s) { return Grey(int(s[0]) * 17); }},
-      {"8-bit grey, white is zero", {1, 8, 0, {}}, PixelFormat::Bits8,
+      {"8-bit grey, white is zero",
+       {1, 8, 0, {}},
+       PixelFormat::Bits8,
        [](const uint32_t* s) { return Grey(255 - int(s[0])); }},
-      {"8-bit grey", {1, 8, 1, {}}, PixelFormat::Bits8,
+      {"8-bit grey",
+       {1, 8, 1, {}},
+       PixelFormat::Bits8,
        [](const uint32_t* s) { return Grey(int(s[0])); }},
-      {"16-bit grey", {1, 16, 1, {}}, PixelFormat::Bits8,
+      {"16-bit grey",
+       {1, 16, 1, {}},
+       PixelFormat::Bits8,
        [](const uint32_t* s) { return Grey(int(s[0] >> 8)); }},
-      {"1-bit palette", {1, 1, 3, {}}, PixelFormat::Bits1,
+      {"1-bit palette",
+       {1, 1, 3, {}},
+       PixelFormat::Bits1,
        [](const uint32_t* s) { return MapColour(1, s[0]); }},
-      {"2-bit palette", {1, 2, 3, {}}, PixelFormat::Bits8,
+      {"2-bit palette",
+       {1, 2, 3, {}},
+       PixelFormat::Bits8,
        [](const uint32_t* s) { return MapColour(2, s[0]); }},
-      {"4-bit palette", {1, 4, 3, {}}, PixelFormat::Bits4,
+      {"4-bit palette",
+       {1, 4, 3, {}},
+       PixelFormat::Bits4,
        [](const uint32_t* s) { return MapColour(4, s[0]); }},
-      {"8-bit palette", {1, 8, 3, {}}, PixelFormat::Bits8,
+      {"8-bit palette",
+       {1, 8, 3, {}},
+       PixelFormat::Bits8,
        [](const uint32_t* s) { return MapColour(8, s[0]); }},
-      {"16-bit palette", {1, 16, 3, {}}, PixelFormat::Bits24,
+      {"16-bit palette",
+       {1, 16, 3, {}},
+       PixelFormat::Bits24,
        [](const uint32_t* s) { return MapColour(16, s[0]); }},
-      {"grey and unassociated alpha", {2, 8, 1, {2}}, PixelFormat::Bits8,
+      {"grey and unassociated alpha",
+       {2, 8, 1, {2}},
+       PixelFormat::Bits8,
        [](const uint32_t* s) { return Grey(int(s[0])); }},
-      {"16-bit grey and alpha", {2, 16, 1, {2}}, PixelFormat::Bits8,
+      {"16-bit grey and alpha",
+       {2, 16, 1, {2}},
+       PixelFormat::Bits8,
        [](const uint32_t* s) { return Grey(int(s[0] >> 8)); }},
-      {"palette and alpha", {2, 8, 3, {2}}, PixelFormat::Bits8,
+      {"palette and alpha",
+       {2, 8, 3, {2}},
+       PixelFormat::Bits8,
        [](const uint32_t* s) { return MapColour(8, s[0]); }},
-      {"RGB", {3, 8, 2, {}}, PixelFormat::Bits24,
-       [](const uint32_t* s) { return Rgba{int(s[0]), int(s[1]), int(s[2])}; }},
-      {"16-bit RGB", {3, 16, 2, {}}, PixelFormat::Bits24,
-       [](const uint32_t* s) { return Rgba{int(s[0] >> 8), int(s[1] >> 8), int(s[2] >> 8)}; }},
-      {"RGB and four samples without ExtraSamples", {4, 8, 2, {}}, PixelFormat::Bits32,
-       [](const uint32_t* s) { return Rgba{int(s[0]), int(s[1]), int(s[2]), int(s[3])}; }},
-      {"RGB and unspecified extra sample", {4, 8, 2, {0}}, PixelFormat::Bits32,
-       [](const uint32_t* s) { return Rgba{int(s[0]), int(s[1]), int(s[2]), int(s[3])}; }},
-      {"RGB and associated alpha", {4, 8, 2, {1}}, PixelFormat::Bits32,
-       [](const uint32_t* s) { return Rgba{int(s[0]), int(s[1]), int(s[2]), int(s[3])}; }},
-      {"RGB and unassociated alpha", {4, 8, 2, {2}}, PixelFormat::Bits32,
-       [](const uint32_t* s) { return Rgba{int(s[0]), int(s[1]), int(s[2]), int(s[3])}; }},
-      {"16-bit RGBA", {4, 16, 2, {2}}, PixelFormat::Bits32,
+      {"RGB",
+       {3, 8, 2, {}},
+       PixelFormat::Bits24,
+       [](const uint32_t* s) {
+         return Rgba{int(s[0]), int(s[1]), int(s[2])};
+       }},
+      {"16-bit RGB",
+       {3, 16, 2, {}},
+       PixelFormat::Bits24,
+       [](const uint32_t* s) {
+         return Rgba{int(s[0] >> 8), int(s[1] >> 8), int(s[2] >> 8)};
+       }},
+      {"RGB and four samples without ExtraSamples",
+       {4, 8, 2, {}},
+       PixelFormat::Bits32,
+       [](const uint32_t* s) {
+         return Rgba{int(s[0]), int(s[1]), int(s[2]), int(s[3])};
+       }},
+      {"RGB and unspecified extra sample",
+       {4, 8, 2, {0}},
+       PixelFormat::Bits32,
+       [](const uint32_t* s) {
+         return Rgba{int(s[0]), int(s[1]), int(s[2]), int(s[3])};
+       }},
+      {"RGB and associated alpha",
+       {4, 8, 2, {1}},
+       PixelFormat::Bits32,
+       [](const uint32_t* s) {
+         return Rgba{int(s[0]), int(s[1]), int(s[2]), int(s[3])};
+       }},
+      {"RGB and unassociated alpha",
+       {4, 8, 2, {2}},
+       PixelFormat::Bits32,
+       [](const uint32_t* s) {
+         return Rgba{int(s[0]), int(s[1]), int(s[2]), int(s[3])};
+       }},
+      {"16-bit RGBA",
+       {4, 16, 2, {2}},
+       PixelFormat::Bits32,
        [](const uint32_t* s) {
          return Rgba{int(s[0] >> 8), int(s[1] >> 8), int(s[2] >> 8), int(s[3] >> 8)};
        }},
-      {"RGB and two extra samples", {5, 8, 2, {2, 0}}, PixelFormat::Bits32,
-       [](const uint32_t* s) { return Rgba{int(s[0]), int(s[1]), int(s[2]), int(s[3])}; }},
-      {"CMYK", {4, 8, 5, {}}, PixelFormat::Bits24,
+      {"RGB and two extra samples",
+       {5, 8, 2, {2, 0}},
+       PixelFormat::Bits32,
+       [](const uint32_t* s) {
+         return Rgba{int(s[0]), int(s[1]), int(s[2]), int(s[3])};
+       }},
+      {"CMYK",
+       {4, 8, 5, {}},
+       PixelFormat::Bits24,
        [](const uint32_t* s) {
          // (255 - ink) * (255 - K) / 255, rounded to the nearest.
          auto channel = [&](uint32_t ink) {
@@ -370,9 +437,15 @@ TEST(TIFFReader, LayoutsGiveTheirPixelFormatAndColoursInBothByteOrders) {
          };
          return Rgba{channel(s[0]), channel(s[1]), channel(s[2])};
        }},
-      {"YCbCr is copied as it stands", {3, 8, 6, {}}, PixelFormat::Bits24,
-       [](const uint32_t* s) { return Rgba{int(s[2]), int(s[1]), int(s[0])}; }},
-      {"32-bit samples are not converted", {3, 32, 2, {}}, PixelFormat::Bits24,
+      {"YCbCr is copied as it stands",
+       {3, 8, 6, {}},
+       PixelFormat::Bits24,
+       [](const uint32_t* s) {
+         return Rgba{int(s[2]), int(s[1]), int(s[0])};
+       }},
+      {"32-bit samples are not converted",
+       {3, 32, 2, {}},
+       PixelFormat::Bits24,
        [](const uint32_t*) { return Grey(0); }},
   };
   for (const Case& c : cases) {
@@ -437,7 +510,8 @@ TEST(TIFFReader, AnUnknownByteOrderWordIsReadAsIntel) {
   TiffFile file = Baseline(6, 3, {1, 16, 1, {}}, rows, false);
   TTIFFGraphic picture;
   Load(picture, file.OrderWord('X', 'Y').Build());
-  ExpectPicture(picture, Expected(rows, 6, 1, [](const uint32_t* s) { return Grey(int(s[0] >> 8)); }));
+  ExpectPicture(picture,
+                Expected(rows, 6, 1, [](const uint32_t* s) { return Grey(int(s[0] >> 8)); }));
 }
 
 TEST(TIFFReader, StripLayouts) {
@@ -504,7 +578,8 @@ std::vector<Bytes> PlaneStrips(const std::vector<Values>& rows, int samples, int
       std::vector<Values> part;
       for (size_t r = y; r < std::min(rows.size(), y + size_t(per)); ++r) {
         Values plane;
-        for (size_t i = size_t(c); i < rows[r].size(); i += size_t(samples)) plane.push_back(rows[r][i]);
+        for (size_t i = size_t(c); i < rows[r].size(); i += size_t(samples))
+          plane.push_back(rows[r][i]);
         part.push_back(plane);
       }
       list.push_back(Pack(part, bits, motorola));
@@ -520,16 +595,28 @@ TEST(TIFFReader, SeparatePlanesAreInterleaved) {
     std::function<Rgba(const uint32_t*)> expect;
   };
   const Case cases[] = {
-      {"RGB, one strip a plane", {3, 8, 2, {}}, 6,
-       [](const uint32_t* s) { return Rgba{int(s[0]), int(s[1]), int(s[2])}; }},
-      {"RGB, strips of four rows", {3, 8, 2, {}}, 4,
-       [](const uint32_t* s) { return Rgba{int(s[0]), int(s[1]), int(s[2])}; }},
-      {"16-bit RGBA", {4, 16, 2, {2}}, 5,
+      {"RGB, one strip a plane",
+       {3, 8, 2, {}},
+       6,
+       [](const uint32_t* s) {
+         return Rgba{int(s[0]), int(s[1]), int(s[2])};
+       }},
+      {"RGB, strips of four rows",
+       {3, 8, 2, {}},
+       4,
+       [](const uint32_t* s) {
+         return Rgba{int(s[0]), int(s[1]), int(s[2])};
+       }},
+      {"16-bit RGBA",
+       {4, 16, 2, {2}},
+       5,
        [](const uint32_t* s) {
          return Rgba{int(s[0] >> 8), int(s[1] >> 8), int(s[2] >> 8), int(s[3] >> 8)};
        }},
       {"grey and alpha", {2, 8, 1, {2}}, 3, [](const uint32_t* s) { return Grey(int(s[0])); }},
-      {"4-bit grey and alpha", {2, 4, 1, {2}}, 3,
+      {"4-bit grey and alpha",
+       {2, 4, 1, {2}},
+       3,
        [](const uint32_t* s) { return Grey(int(s[0]) * 17); }},
   };
   for (const Case& c : cases) {
@@ -553,7 +640,8 @@ TEST(TIFFReader, SeparatePlanesAreInterleaved) {
 std::vector<Values> Difference(std::vector<Values> rows, int samples, int bits) {
   const uint32_t mask = bits == 16 ? 0xFFFF : 0xFF;
   for (Values& row : rows)
-    for (size_t i = row.size(); i-- > size_t(samples);) row[i] = (row[i] - row[i - size_t(samples)]) & mask;
+    for (size_t i = row.size(); i-- > size_t(samples);)
+      row[i] = (row[i] - row[i - size_t(samples)]) & mask;
   return rows;
 }
 
@@ -566,13 +654,23 @@ TEST(TIFFReader, PredictorTwoRestoresRowsBySamples) {
   const Case cases[] = {
       {"8-bit grey", {1, 8, 1, {}}, [](const uint32_t* s) { return Grey(int(s[0])); }},
       {"grey and alpha", {2, 8, 1, {2}}, [](const uint32_t* s) { return Grey(int(s[0])); }},
-      {"RGB", {3, 8, 2, {}},
-       [](const uint32_t* s) { return Rgba{int(s[0]), int(s[1]), int(s[2])}; }},
-      {"RGBA", {4, 8, 2, {2}},
-       [](const uint32_t* s) { return Rgba{int(s[0]), int(s[1]), int(s[2]), int(s[3])}; }},
-      {"RGB and two extra samples", {5, 8, 2, {2, 0}},
-       [](const uint32_t* s) { return Rgba{int(s[0]), int(s[1]), int(s[2]), int(s[3])}; }},
-      {"CMYK", {4, 8, 5, {}},
+      {"RGB",
+       {3, 8, 2, {}},
+       [](const uint32_t* s) {
+         return Rgba{int(s[0]), int(s[1]), int(s[2])};
+       }},
+      {"RGBA",
+       {4, 8, 2, {2}},
+       [](const uint32_t* s) {
+         return Rgba{int(s[0]), int(s[1]), int(s[2]), int(s[3])};
+       }},
+      {"RGB and two extra samples",
+       {5, 8, 2, {2, 0}},
+       [](const uint32_t* s) {
+         return Rgba{int(s[0]), int(s[1]), int(s[2]), int(s[3])};
+       }},
+      {"CMYK",
+       {4, 8, 5, {}},
        [](const uint32_t* s) {
          auto channel = [&](uint32_t ink) {
            return Clamp(255 - int(ink + s[3]) + (int(ink * s[3]) + 127) / 255);
@@ -580,8 +678,11 @@ TEST(TIFFReader, PredictorTwoRestoresRowsBySamples) {
          return Rgba{channel(s[0]), channel(s[1]), channel(s[2])};
        }},
       {"16-bit grey", {1, 16, 1, {}}, [](const uint32_t* s) { return Grey(int(s[0] >> 8)); }},
-      {"16-bit RGB", {3, 16, 2, {}},
-       [](const uint32_t* s) { return Rgba{int(s[0] >> 8), int(s[1] >> 8), int(s[2] >> 8)}; }},
+      {"16-bit RGB",
+       {3, 16, 2, {}},
+       [](const uint32_t* s) {
+         return Rgba{int(s[0] >> 8), int(s[1] >> 8), int(s[2] >> 8)};
+       }},
   };
   for (const Case& c : cases) {
     for (bool motorola : {false, true}) {
@@ -707,7 +808,8 @@ TEST(TIFFReader, DamagedFilesFailWithTheirMessage) {
       {"no strips", grey().Strips({}).Build(), "Invalid TIFF file."},
       {"palette without colour map", grey().Set(kPhotometric, kShort, {3}).Build(),
        "Invalid TIFF file."},
-      {"no Compression tag", grey().Remove(kCompression).Build(), "TIFF: Unknown compression scheme"},
+      {"no Compression tag", grey().Remove(kCompression).Build(),
+       "TIFF: Unknown compression scheme"},
       {"JPEG compression", grey().Set(kCompression, kShort, {7}).Build(),
        "TIFF: Unknown compression scheme"},
       {"an impossible LZW code",  // the 9-bit code 511 while the table ends at 258
@@ -726,10 +828,16 @@ TEST(TIFFReader, DamagedFilesFailWithTheirMessage) {
        grey().Set(kPhotometric, kShort, {3}).Raw(kColorMap, kShort, 768, 0x7FFFFFF0).Build(),
        "Stream read error"},
       {"a colour map cut short", mapCut.Build(), "Stream read error"},
-      {"a width past the Bitmap's range", grey().Set(kWidth, kLong, {0x80000000}).Build(), tooLarge},
-      {"a picture past the memory limit", grey().Set(kWidth, kLong, {0x7FFFFFFF}).Build(), tooLarge},
+      {"a width past the Bitmap's range", grey().Set(kWidth, kLong, {0x80000000}).Build(),
+       tooLarge},
+      {"a picture past the memory limit", grey().Set(kWidth, kLong, {0x7FFFFFFF}).Build(),
+       tooLarge},
       {"a row past the memory limit",
-       grey().Set(kBits, kShort, {64}).Set(kSamples, kShort, {255}).Set(kWidth, kLong, {0x100000}).Build(),
+       grey()
+           .Set(kBits, kShort, {64})
+           .Set(kSamples, kShort, {255})
+           .Set(kWidth, kLong, {0x100000})
+           .Build(),
        tooLarge},
       {"no samples", grey().Set(kSamples, kShort, {0}).Build(), "Invalid TIFF file."},
       {"0 bits a sample", grey().Set(kBits, kShort, {0}).Build(), "Invalid TIFF file."},
@@ -793,8 +901,9 @@ TEST(TIFFReader, FilesFoundByFuzzingFailCleanly) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    EXPECT_EQ(LoadError(test_support::ReadFileBytes(std::string(IMPORTDLG_TESTDATA) + "/tiff/" + c.file)),
-              c.message);
+    EXPECT_EQ(
+        LoadError(test_support::ReadFileBytes(std::string(IMPORTDLG_TESTDATA) + "/tiff/" + c.file)),
+        c.message);
   }
 }
 
@@ -804,22 +913,24 @@ TEST(TIFFReader, IsRegisteredForTifAndTiff) {
   EXPECT_EQ(FindReaderClass("TIFF"), &TTIFFGraphic::StaticClass());
   test_support::TempDir dir;
   const auto rows = Samples(5, 2, 3, 8);
-  test_support::WriteFileBytes(dir.File("x.TIF"), Baseline(5, 2, {3, 8, 2, {}}, rows, true).Build());
+  test_support::WriteFileBytes(dir.File("x.TIF"),
+                               Baseline(5, 2, {3, 8, 2, {}}, rows, true).Build());
   Picture holder;
   holder.LoadFile(dir.File("x.TIF"));
   ASSERT_NE(holder.Graphic(), nullptr);
   EXPECT_EQ(&holder.Graphic()->Class(), &TTIFFGraphic::StaticClass());
-  EXPECT_TRUE(test_support::BitmapMatches(*holder.Graphic(), Expected(rows, 5, 3, [](const uint32_t* s) {
-    return Rgba{int(s[0]), int(s[1]), int(s[2])};
-  })));
+  EXPECT_TRUE(
+      test_support::BitmapMatches(*holder.Graphic(), Expected(rows, 5, 3, [](const uint32_t* s) {
+        return Rgba{int(s[0]), int(s[1]), int(s[2])};
+      })));
 }
 
 // Files written by independent tools, each compared with that tool's own decode.
 class TIFFToolFiles : public testing::Test {
  protected:
   void SetUp() override {
-    for (const char* tool : {"/usr/bin/tiffcp", "/usr/bin/ppm2tiff", test_support::kConvert,
-                             test_support::kPython})
+    for (const char* tool :
+         {"/usr/bin/tiffcp", "/usr/bin/ppm2tiff", test_support::kConvert, test_support::kPython})
       if (!test_support::ToolAvailable(tool)) GTEST_SKIP() << tool << " is not installed";
     test_support::WriteFileBytes(dir_.File("rgb.ppm"),
                                  test_support::EncodePnm(test_support::TestPattern(71, 43)));
@@ -839,9 +950,9 @@ class TIFFToolFiles : public testing::Test {
     SCOPED_TRACE(name);
     TTIFFGraphic picture;
     ASSERT_NO_THROW(picture.LoadFile(Path(name)));
-    const RgbImage expected = test_support::DecodeWith(
-        std::string(test_support::kConvert) + " " + test_support::ShellQuote(Path(name)) +
-        " -colorspace sRGB -depth 8 pam:-");
+    const RgbImage expected = test_support::DecodeWith(std::string(test_support::kConvert) + " " +
+                                                       test_support::ShellQuote(Path(name)) +
+                                                       " -colorspace sRGB -depth 8 pam:-");
     EXPECT_TRUE(test_support::BitmapMatches(picture, expected, tolerance));
     if (alpha) {
       EXPECT_TRUE(test_support::AlphaMatches(picture, expected, tolerance));
@@ -853,21 +964,32 @@ class TIFFToolFiles : public testing::Test {
 
 TEST_F(TIFFToolFiles, LibtiffCopiesInEveryCompressionLayoutAndByteOrder) {
   Run("/usr/bin/ppm2tiff " + Path("rgb.ppm") + " " + Path("rgb.tif"));
-  Run(std::string(test_support::kConvert) + " " + Path("rgb.ppm") +
-      " -colorspace Gray -depth 8 " + Path("grey.tif"));
-  Run(std::string(test_support::kConvert) + " " + Path("rgb.ppm") + " -depth 16 " + Path("rgb16.tif"));
+  Run(std::string(test_support::kConvert) + " " + Path("rgb.ppm") + " -colorspace Gray -depth 8 " +
+      Path("grey.tif"));
+  Run(std::string(test_support::kConvert) + " " + Path("rgb.ppm") + " -depth 16 " +
+      Path("rgb16.tif"));
   Run(std::string(test_support::kConvert) + " " + Path("rgba.pam") + " " + Path("rgba.tif"));
   const char* options[] = {
-      "-c none",          "-c lzw",          "-c packbits",        "-c lzw:2",
-      "-c none -p separate", "-c lzw -p separate", "-c lzw:2 -p separate", "-c lzw -B",
-      "-c packbits -B",   "-c lzw:2 -B",     "-c none -L",         "-c lzw -r 5",
+      "-c none",
+      "-c lzw",
+      "-c packbits",
+      "-c lzw:2",
+      "-c none -p separate",
+      "-c lzw -p separate",
+      "-c lzw:2 -p separate",
+      "-c lzw -B",
+      "-c packbits -B",
+      "-c lzw:2 -B",
+      "-c none -L",
+      "-c lzw -r 5",
       "-c lzw:2 -B -p separate -r 7",
   };
   int n = 0;
   for (const char* source : {"rgb", "grey", "rgb16", "rgba"})
     for (const char* option : options) {
       // libtiff copies 16-bit samples into separate planes only through ImageMagick.
-      if (std::string(source) == "rgb16" && std::string(option).find("-p separate") != std::string::npos)
+      if (std::string(source) == "rgb16" &&
+          std::string(option).find("-p separate") != std::string::npos)
         continue;
       const std::string name = std::string(source) + "-" + std::to_string(n++) + ".tif";
       SCOPED_TRACE(option);
@@ -891,17 +1013,19 @@ TEST_F(TIFFToolFiles, ImageMagickColourModesAndDepths) {
       {"-colorspace CMYK", "cmyk"},
       {"-colorspace CMYK -depth 16 -compress lzw", "cmyk16"},
       {"-define tiff:endian=msb -compress lzw", "rgbmsb"},
-      {"-depth 16 -define tiff:endian=msb -define tiff:predictor=2 -compress lzw", "msbpredictor16"},
+      {"-depth 16 -define tiff:endian=msb -define tiff:predictor=2 -compress lzw",
+       "msbpredictor16"},
       {"-compress RLE", "packbits"},
   };
   for (const auto& v : variants) {
     const std::string name = std::string(v[1]) + ".tif";
-    Run(std::string(test_support::kConvert) + " " + Path("rgb.ppm") + " " + v[0] + " " + Path(name));
+    Run(std::string(test_support::kConvert) + " " + Path("rgb.ppm") + " " + v[0] + " " +
+        Path(name));
     // 16-bit samples and colour maps are cut to their upper byte, where ImageMagick
     // rounds; its CMYK conversion rounds too.
     const std::string kind = v[1];
-    const bool rounded = kind.find("16") != std::string::npos || kind.find("cmyk") == 0 ||
-                         kind.find("pal") == 0;
+    const bool rounded =
+        kind.find("16") != std::string::npos || kind.find("cmyk") == 0 || kind.find("pal") == 0;
     ExpectLikeConvert(name, rounded ? 1 : 0);
   }
   Run(std::string(test_support::kConvert) + " " + Path("rgba.pam") + " -colorspace Gray " +
@@ -937,7 +1061,8 @@ TEST_F(TIFFToolFiles, PillowModesAndCompressions) {
           std::string(test_support::kPython) + " -c " +
           test_support::ShellQuote(open + "im.convert('RGB').save(sys.stdout.buffer, 'PPM')") +
           " " + Path(name));
-      EXPECT_TRUE(test_support::BitmapMatches(picture, expected, std::string(mode) == "cmyk" ? 1 : 0));
+      EXPECT_TRUE(
+          test_support::BitmapMatches(picture, expected, std::string(mode) == "cmyk" ? 1 : 0));
       if (std::string(mode) == "rgba") {
         RgbImage alpha = test_support::DecodeWith(
             std::string(test_support::kPython) + " -c " +

@@ -41,15 +41,11 @@ uint32_t PlanesOf(uint32_t mode) {
     case kBitmapMode:
     case kGreyMode:
     case kIndexedMode:
-    case kDuotoneMode:
-      return 1;
+    case kDuotoneMode: return 1;
     case kRGBMode:
-    case kLabMode:
-      return 3;
-    case kCMYKMode:
-      return 4;
-    default:
-      return 0;
+    case kLabMode: return 3;
+    case kCMYKMode: return 4;
+    default: return 0;
   }
 }
 
@@ -57,15 +53,11 @@ uint32_t PlanesOf(uint32_t mode) {
 // indexed pictures 1 or 8; colour pictures 8 or 16 bits a channel.
 bool DepthSupported(uint32_t mode, uint32_t depth) {
   switch (mode) {
-    case kBitmapMode:
-      return depth == 1;
+    case kBitmapMode: return depth == 1;
     case kGreyMode:
-    case kDuotoneMode:
-      return depth == 1 || depth == 8 || depth == 16;
-    case kIndexedMode:
-      return depth == 1 || depth == 8;
-    default:
-      return depth == 8 || depth == 16;
+    case kDuotoneMode: return depth == 1 || depth == 8 || depth == 16;
+    case kIndexedMode: return depth == 1 || depth == 8;
+    default: return depth == 8 || depth == 16;
   }
 }
 
@@ -123,7 +115,8 @@ __attribute__((target("ssse3"))) void ShuffleRGBPlanarToBGR(const uint8_t* r, co
                                                             const uint8_t* b, uint8_t* out,
                                                             uint32_t pixels) {
   auto mask = [](int k, int plane) {
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave[size_t(k)][size_t(plane)].data()));
+    return _mm_load_si128(
+        reinterpret_cast<const __m128i*>(kInterleave[size_t(k)][size_t(plane)].data()));
   };
   const __m128i m[3][3] = {{mask(0, 0), mask(0, 1), mask(0, 2)},
                            {mask(1, 0), mask(1, 1), mask(1, 2)},
@@ -134,9 +127,9 @@ __attribute__((target("ssse3"))) void ShuffleRGBPlanarToBGR(const uint8_t* r, co
     const __m128i vg = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + i));
     const __m128i vr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i));
     for (int k = 0; k < 3; ++k) {
-      const __m128i block = _mm_or_si128(
-          _mm_or_si128(_mm_shuffle_epi8(vb, m[k][0]), _mm_shuffle_epi8(vg, m[k][1])),
-          _mm_shuffle_epi8(vr, m[k][2]));
+      const __m128i block =
+          _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(vb, m[k][0]), _mm_shuffle_epi8(vg, m[k][1])),
+                       _mm_shuffle_epi8(vr, m[k][2]));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * k), block);
     }
   }
@@ -145,8 +138,8 @@ __attribute__((target("ssse3"))) void ShuffleRGBPlanarToBGR(const uint8_t* r, co
 #endif
 
 // RGBPlanarToBGR for one row, through byte shuffles where the processor has them.
-void PlanarRGBRow(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint8_t* out,
-                  uint8_t bits, uint32_t pixels) {
+void PlanarRGBRow(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint8_t* out, uint8_t bits,
+                  uint32_t pixels) {
 #ifdef PICTURES_PSD_SHUFFLE
   static const bool shuffle = __builtin_cpu_supports("ssse3");
   if (bits == 8 && shuffle) return ShuffleRGBPlanarToBGR(r, g, b, out, pixels);
@@ -234,8 +227,7 @@ void TPSDGraphic::LoadFromStream(Stream& stream) {
           decoder.Decode(at, wide.data(), count, static_cast<int32_t>(fileRowBytes));
           High8(wide.data(), ScanLine(static_cast<int>(y)), columns);
         } else {
-          decoder.Decode(at, ScanLine(static_cast<int>(y)), count,
-                         static_cast<int32_t>(rowBytes));
+          decoder.Decode(at, ScanLine(static_cast<int>(y)), count, static_cast<int32_t>(rowBytes));
         }
         source += count;
       }
@@ -262,9 +254,7 @@ void TPSDGraphic::LoadFromStream(Stream& stream) {
     const uint32_t samples = columns * planes;
     if (depth == 8) {
       switch (mode) {
-        case kRGBMode:
-          PlanarRGBRow(p[0], p[1], p[2], dest, 8, columns);
-          break;
+        case kRGBMode: PlanarRGBRow(p[0], p[1], p[2], dest, 8, columns); break;
         case kCMYKMode:
           for (int k = 0; k < 4; ++k) Invert(p[k], columns);
           CMYKPlanarToBGR(p[0], p[1], p[2], p[3], dest, 8, samples);

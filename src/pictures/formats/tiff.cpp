@@ -54,27 +54,20 @@ enum : uint16_t {
 uint32_t IntegerSize(uint16_t type) {
   switch (type) {
     case kByte:
-    case kSByte:
-      return 1;
+    case kSByte: return 1;
     case kShort:
-    case kSShort:
-      return 2;
+    case kSShort: return 2;
     case kLong:
-    case kSLong:
-      return 4;
-    default:
-      return 0;
+    case kSLong: return 4;
+    default: return 0;
   }
 }
 
 uint32_t LoadValue(const uint8_t* p, uint32_t size, bool motorola) {
   switch (size) {
-    case 1:
-      return p[0];
-    case 2:
-      return motorola ? LoadU16BE(p) : LoadU16LE(p);
-    default:
-      return motorola ? LoadU32BE(p) : LoadU32LE(p);
+    case 1: return p[0];
+    case 2: return motorola ? LoadU16BE(p) : LoadU16LE(p);
+    default: return motorola ? LoadU32BE(p) : LoadU32LE(p);
   }
 }
 
@@ -94,8 +87,7 @@ void CopyBits(const uint8_t* source, uint64_t from, uint8_t* dest, uint64_t to, 
 // `to` of each pixel of `toSamples` samples. Used to drop extra samples and to interleave
 // separate planes.
 void MoveSamples(const uint8_t* source, uint32_t fromSamples, uint32_t from, uint8_t* dest,
-                 uint32_t toSamples, uint32_t to, uint32_t count, uint32_t pixels,
-                 uint32_t bits) {
+                 uint32_t toSamples, uint32_t to, uint32_t count, uint32_t pixels, uint32_t bits) {
   if (bits % 8 == 0) {
     const size_t size = bits / 8;
     const size_t bytes = size * count;
@@ -118,18 +110,13 @@ void UndoPrediction(uint8_t* row, uint32_t pixels, uint32_t stride, uint32_t bit
   const uint32_t n = pixels - 1;
   if (bits == 8) {
     switch (stride) {
-      case 1:
-        UndoPredictor1(row, n);
-        return;
-      case 3:
-        UndoPredictor3(row, n);
-        return;
-      case 4:
-        UndoPredictor4(row, n);
-        return;
+      case 1: UndoPredictor1(row, n); return;
+      case 3: UndoPredictor3(row, n); return;
+      case 4: UndoPredictor4(row, n); return;
     }
     const size_t total = size_t(n) * stride;
-    for (size_t j = 0; j < total; ++j) row[j + stride] = static_cast<uint8_t>(row[j + stride] + row[j]);
+    for (size_t j = 0; j < total; ++j)
+      row[j + stride] = static_cast<uint8_t>(row[j + stride] + row[j]);
   } else if (bits == 16) {
     const size_t total = size_t(n) * stride;
     for (size_t j = 0; j < total; ++j) {
@@ -205,14 +192,16 @@ struct RowPlan {
   uint32_t used = 1;  // leading samples of each pixel that the row routine reads
 };
 
-RowPlan ChoosePlan(uint32_t colourSamples, uint32_t samples, uint32_t photometric,
-                   uint32_t bits) {
+RowPlan ChoosePlan(uint32_t colourSamples, uint32_t samples, uint32_t photometric, uint32_t bits) {
   RowPlan plan;
   const bool wide = bits == 8 || bits == 16;
   if (colourSamples == 1) {
     switch (bits) {
       case 1: plan.format = PixelFormat::Bits1; break;
-      case 2: plan.format = PixelFormat::Bits8; plan.kind = RowKind::Expand2; break;
+      case 2:
+        plan.format = PixelFormat::Bits8;
+        plan.kind = RowKind::Expand2;
+        break;
       case 4: plan.format = PixelFormat::Bits4; break;
       case 8: plan.format = PixelFormat::Bits8; break;
       case 16:
@@ -375,7 +364,8 @@ void TTIFFGraphic::LoadFromStream(Stream& stream) {
       stream.Seek(BasePosition + map->value);
       const std::vector<uint8_t> bytes = stream.ReadBytes(values * 2);
       ColorMap.resize(values);
-      for (size_t i = 0; i < values; ++i) ColorMap[i] = static_cast<uint16_t>(LoadValue(&bytes[2 * i], 2, motorola));
+      for (size_t i = 0; i < values; ++i)
+        ColorMap[i] = static_cast<uint16_t>(LoadValue(&bytes[2 * i], 2, motorola));
     }
   }
   if (plan.format == PixelFormat::Bits1 || plan.format == PixelFormat::Bits4 ||
@@ -460,9 +450,7 @@ void TTIFFGraphic::LoadFromStream(Stream& stream) {
       case RowKind::Expand2:
         for (uint32_t x = 0; x < width; ++x) dest[x] = (row[x >> 2] >> (6 - 2 * (x & 3))) & 3;
         break;
-      case RowKind::Grey16:
-        Samples16To8(row, dest, 16, width);
-        break;
+      case RowKind::Grey16: Samples16To8(row, dest, 16, width); break;
       case RowKind::Palette16:
         for (uint32_t x = 0; x < width; ++x, dest += 3) {
           const size_t index = LoadU16LE(row + 2 * size_t(x));
@@ -478,8 +466,7 @@ void TTIFFGraphic::LoadFromStream(Stream& stream) {
         Samples16To8(row, reduced.data(), 16, pixelSamples);
         CIELabToBGR(reduced.data(), dest, 8, pixelSamples);
         break;
-      case RowKind::Nothing:
-        break;
+      case RowKind::Nothing: break;
     }
   };
 
@@ -517,7 +504,8 @@ void TTIFFGraphic::LoadFromStream(Stream& stream) {
         }
       }
     }
-    for (uint32_t y = 0; y < height; ++y) writeRow(image.data() + size_t(y) * usedRowBytes, static_cast<int>(y));
+    for (uint32_t y = 0; y < height; ++y)
+      writeRow(image.data() + size_t(y) * usedRowBytes, static_cast<int>(y));
   }
 }
 
