@@ -208,7 +208,8 @@ void BM_Gif_Giflib(benchmark::State& state) {
       c->position += take;
       return int(take);
     }, &error);
-    if (!gif || DGifSlurp(gif) != GIF_OK) throw std::runtime_error("giflib could not read the GIF file");
+    if (!gif || DGifSlurp(gif) != GIF_OK)
+      throw std::runtime_error("giflib could not read the GIF file");
     benchmark::DoNotOptimize(gif->SavedImages[0].RasterBits);
     DGifCloseFile(gif, &error);
   }

@@ -126,7 +126,8 @@ std::vector<HandCase> HandCases() {
       // Entry 7 is made with the code 6, so the end code after it is 4 bits wide.
       {"GifClearToEnd", Flavour::Gif, 2, {{4, 3}, {1, 3}, {2, 3}, {6, 3}, {5, 4}, {7, 4}}, 10,
        {1, 2, 1, 2}, ""},
-      {"GifCodeEqualToFreeCode", Flavour::Gif, 2, {{4, 3}, {3, 3}, {6, 3}, {5, 3}}, 10, {3, 3, 3}, ""},
+      {"GifCodeEqualToFreeCode", Flavour::Gif, 2, {{4, 3}, {3, 3}, {6, 3}, {5, 3}}, 10,
+       {3, 3, 3}, ""},
       {"GifCodeAboveFreeCode", Flavour::Gif, 8, {{256, 9}, {1, 9}, {259, 9}}, 10, {1},
        "GIF LZW: invalid opcode."},
       // The width grows once the entry at the mask (7) is filled: entries 6 and 7 come with
@@ -291,8 +292,8 @@ for bits in (1, 2, 4, 7):
     small = picture(160, 120, levels)
     rgbs = bytes(v for p in small for v in ((p * 255) // (levels - 1), (p * 37) & 255, 0))
     open(folder + '/in.rgb', 'wb').write(rgbs)
-    subprocess.run(['/usr/bin/convert', '-size', '160x120', '-depth', '8', 'rgb:' + folder + '/in.rgb',
-                    folder + '/im.gif'], check=True)
+    subprocess.run(['/usr/bin/convert', '-size', '160x120', '-depth', '8',
+                    'rgb:' + folder + '/in.rgb', folder + '/im.gif'], check=True)
     gif_record('imagemagick %d colours' % levels, open(folder + '/im.gif', 'rb').read())
     with open(folder + '/in.rgb', 'rb') as src, open(folder + '/gl.gif', 'wb') as dst:
         subprocess.run(['gif2rgb', '-1', '-c', str(max(bits, 1)), '-s', '160', '120'],
@@ -402,8 +403,8 @@ const std::vector<Vector>& ToolVectors() {
     std::vector<Vector> result;
     test_support::TempDir dir;
     const std::string script = dir.File("vectors.py");
-    test_support::WriteFileBytes(
-        script, Bytes(kVectorScript, kVectorScript + std::char_traits<char>::length(kVectorScript)));
+    const std::string text = kVectorScript;
+    test_support::WriteFileBytes(script, Bytes(text.begin(), text.end()));
     const auto run = RunCommand(std::string(test_support::kPython) + " " + ShellQuote(script) +
                                 " " + ShellQuote(dir.Path()) + " " +
                                 ShellQuote(dir.File("vectors.bin")));

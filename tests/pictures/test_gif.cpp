@@ -37,13 +37,15 @@ Bytes Head(uint16_t width, uint16_t height, uint8_t flags, const char* signature
 // A colour table of `count` entries: entry i = (base + i, 2 * i, 255 - i).
 Bytes Table(int count, uint8_t base = 0) {
   Bytes b;
-  for (int i = 0; i < count; ++i) b.insert(b.end(), {uint8_t(base + i), uint8_t(2 * i), uint8_t(255 - i)});
+  for (int i = 0; i < count; ++i)
+    b.insert(b.end(), {uint8_t(base + i), uint8_t(2 * i), uint8_t(255 - i)});
   return b;
 }
 
 std::vector<PaletteEntry> Palette(int count, uint8_t base = 0) {
   std::vector<PaletteEntry> p;
-  for (int i = 0; i < count; ++i) p.push_back({uint8_t(base + i), uint8_t(2 * i), uint8_t(255 - i), 0});
+  for (int i = 0; i < count; ++i)
+    p.push_back({uint8_t(base + i), uint8_t(2 * i), uint8_t(255 - i), 0});
   return p;
 }
 
@@ -137,7 +139,8 @@ struct Case {
 
 std::vector<Case> Cases() {
   const Bytes six = {0, 1, 2, 3, 2, 1};
-  const std::vector<PaletteEntry> halftone(HalftonePalette256().begin(), HalftonePalette256().end());
+  const std::vector<PaletteEntry> halftone(HalftonePalette256().begin(),
+                                           HalftonePalette256().end());
   return {
       {"Plain87a", Join({Head(3, 2, 0x81, "GIF87a"), Table(4), Image(3, 2, 0, {}, six), {0x3B}}),
        3, 2, six, Palette(4)},
@@ -321,25 +324,35 @@ TEST_P(GifTools, MatchTheirOwnDecode) {
   }
 }
 
-const std::string kPil = std::string(test_support::kPython) + " -c ";
-const std::string kPilDecode =
-    kPil + "'import sys; from PIL import Image; Image.open(sys.argv[1]).convert(\"RGB\").save(sys.stdout.buffer, \"PPM\")' {out}";
+// A PIL one-liner on the picture `im` opened from the first argument.
+std::string Pil(const std::string& body, const std::string& arguments) {
+  return std::string(test_support::kPython) +
+         " -c 'import sys; from PIL import Image; im = Image.open(sys.argv[1]); " + body + "' " +
+         arguments;
+}
+const std::string kPilDecode = Pil("im.convert(\"RGB\").save(sys.stdout.buffer, \"PPM\")", "{out}");
 const std::string kConvert = test_support::kConvert;
 
 INSTANTIATE_TEST_SUITE_P(
     Files, GifTools,
     ::testing::Values(
         // PIL interlaces pictures of 16 rows and more.
-        ToolCase{"PilInterlaced", kPil + "'import sys; from PIL import Image; Image.open(sys.argv[1]).quantize(200).save(sys.argv[2])' {in} {out}",
+        ToolCase{"PilInterlaced", Pil("im.quantize(200).save(sys.argv[2])", "{in} {out}"),
                  kPilDecode},
-        ToolCase{"PilPlain", kPil + "'import sys; from PIL import Image; Image.open(sys.argv[1]).quantize(256).save(sys.argv[2], interlace=False)' {in} {out}",
+        ToolCase{"PilPlain",
+                 Pil("im.quantize(256).save(sys.argv[2], interlace=False)", "{in} {out}"),
                  kPilDecode},
+        // A graphic control extension with delay 0 and transparent index 44 (",").
         ToolCase{"PilTransparentIndex44",
-                 kPil + "'import sys; from PIL import Image; Image.open(sys.argv[1]).quantize(64).save(sys.argv[2], transparency=44, duration=0, optimize=False)' {in} {out}",
+                 Pil("im.quantize(64).save(sys.argv[2], transparency=44, duration=0, "
+                     "optimize=False)",
+                     "{in} {out}"),
                  kPilDecode},
         ToolCase{"ImageMagick", kConvert + " {in} {out}", kConvert + " {out} ppm:-"},
-        ToolCase{"ImageMagickFewColours", kConvert + " {in} -colors 5 {out}", kConvert + " {out} ppm:-"},
-        ToolCase{"ImageMagickInterlaced", kConvert + " {in} -interlace GIF {out}", kConvert + " {out} ppm:-"},
+        ToolCase{"ImageMagickFewColours", kConvert + " {in} -colors 5 {out}",
+                 kConvert + " {out} ppm:-"},
+        ToolCase{"ImageMagickInterlaced", kConvert + " {in} -interlace GIF {out}",
+                 kConvert + " {out} ppm:-"},
         ToolCase{"ImageMagickAnimation",
                  kConvert + " -delay 10 {in} \\( {in} -negate \\) -loop 0 {out}",
                  kConvert + " {out}[0] ppm:-"},

@@ -66,7 +66,8 @@ Bytes PaletteBlock(uint8_t marker = 12) {
 
 Bytes ColourMap16() {
   Bytes b;
-  for (int i = 0; i < 16; ++i) b.insert(b.end(), {uint8_t(i * 10), uint8_t(i * 3), uint8_t(200 - i)});
+  for (int i = 0; i < 16; ++i)
+    b.insert(b.end(), {uint8_t(i * 10), uint8_t(i * 3), uint8_t(200 - i)});
   return b;
 }
 
@@ -86,7 +87,10 @@ std::vector<Bytes> Rows(const Bitmap& g) {
 
 std::vector<PaletteEntry> Grey(int count, int step) {
   std::vector<PaletteEntry> p;
-  for (int i = 0; i < count; ++i) p.push_back({uint8_t(i * step), uint8_t(i * step), uint8_t(i * step), 0});
+  for (int i = 0; i < count; ++i) {
+    const auto v = uint8_t(i * step);
+    p.push_back({v, v, v, 0});
+  }
   return p;
 }
 
@@ -261,7 +265,8 @@ TEST(Pcx, RejectsWhatItCannotRead) {
 // pixels (here the 9 that pads each 3-pixel line to 4 bytes) stay 0 all the same.
 TEST(Pcx, RowPaddingStaysClear) {
   TPCXGraphic g;
-  Load(g, Pcx({.xMax = 2, .yMax = 1, .bytesPerLine = 4}, {0xC3, 0x05, 0x09, 1, 2, 3, 9}, PaletteBlock()));
+  Load(g, Pcx({.xMax = 2, .yMax = 1, .bytesPerLine = 4}, {0xC3, 0x05, 0x09, 1, 2, 3, 9},
+              PaletteBlock()));
   ASSERT_EQ(g.RowStride(), 4u);
   EXPECT_EQ(Bytes(g.ScanLine(0), g.ScanLine(0) + 4), (Bytes{5, 5, 5, 0}));
   EXPECT_EQ(Bytes(g.ScanLine(1), g.ScanLine(1) + 4), (Bytes{1, 2, 3, 0}));
@@ -270,11 +275,13 @@ TEST(Pcx, RowPaddingStaysClear) {
 TEST(Pcx, HugeSizeFailsBeforeAllocating) {
   Bitmap::SetPixelMemoryLimit(64 << 20);
   TPCXGraphic g;
-  EXPECT_THROW(Load(g, Pcx({.xMax = 65535, .yMax = 65535, .planes = 3, .bytesPerLine = 65535}, {0xC1, 0})),
-               BitmapTooLarge);
+  EXPECT_THROW(
+      Load(g, Pcx({.xMax = 65535, .yMax = 65535, .planes = 3, .bytesPerLine = 65535}, {0xC1, 0})),
+      BitmapTooLarge);
   // A picture within the limit whose line size times height is not.
-  EXPECT_THROW(Load(g, Pcx({.xMax = 0, .yMax = 4000, .planes = 3, .bytesPerLine = 65535}, {0xC1, 0})),
-               BitmapTooLarge);
+  EXPECT_THROW(
+      Load(g, Pcx({.xMax = 0, .yMax = 4000, .planes = 3, .bytesPerLine = 65535}, {0xC1, 0})),
+      BitmapTooLarge);
   Bitmap::SetPixelMemoryLimit(kDefaultPixelMemoryLimit);
 }
 
@@ -317,9 +324,10 @@ TEST_P(PcxTools, MatchTheirOwnDecode) {
   test_support::TempDir dir;
   for (auto [w, h] : {std::pair{37, 23}, {300, 201}}) {
     SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
-    test_support::WriteFileBytes(dir.File("in.ppm"), test_support::EncodePnm(test_support::TestPattern(w, h)));
-    ASSERT_EQ(test_support::RunCommand(Fill(
-                  std::string(test_support::kConvert) + " {in} -threshold 50% {bw}", dir)).status, 0);
+    test_support::WriteFileBytes(dir.File("in.ppm"),
+                                 test_support::EncodePnm(test_support::TestPattern(w, h)));
+    const std::string threshold = std::string(test_support::kConvert) + " {in} -threshold 50% {bw}";
+    ASSERT_EQ(test_support::RunCommand(Fill(threshold, dir)).status, 0);
     const auto made = test_support::RunCommand(Fill(c.make, dir));
     ASSERT_EQ(made.status, 0) << made.output;
     const auto expected = test_support::DecodeWith(Fill(c.decode, dir));
@@ -330,9 +338,13 @@ TEST_P(PcxTools, MatchTheirOwnDecode) {
   }
 }
 
-const std::string kPil = std::string(test_support::kPython) + " -c ";
-const std::string kPilDecode =
-    kPil + "'import sys; from PIL import Image; Image.open(sys.argv[1]).convert(\"RGB\").save(sys.stdout.buffer, \"PPM\")' {out}";
+// A PIL one-liner on the picture `im` opened from the first argument.
+std::string Pil(const std::string& body, const std::string& arguments) {
+  return std::string(test_support::kPython) +
+         " -c 'import sys; from PIL import Image; im = Image.open(sys.argv[1]); " + body + "' " +
+         arguments;
+}
+const std::string kPilDecode = Pil("im.convert(\"RGB\").save(sys.stdout.buffer, \"PPM\")", "{out}");
 
 INSTANTIATE_TEST_SUITE_P(
     Files, PcxTools,
@@ -351,20 +363,22 @@ INSTANTIATE_TEST_SUITE_P(
                  "/usr/bin/convert {out} ppm:-", PixelFormat::Bits24},
         ToolCase{"ImageMagickPalette", "/usr/bin/convert {in} -colors 100 -type palette {out}",
                  "/usr/bin/convert {out} ppm:-", PixelFormat::Bits8},
-        ToolCase{"PilMono", kPil + "'import sys; from PIL import Image; Image.open(sys.argv[1]).convert(\"1\").save(sys.argv[2])' {bw} {out}",
-                 kPilDecode, PixelFormat::Bits1},
-        ToolCase{"PilGrey", kPil + "'import sys; from PIL import Image; Image.open(sys.argv[1]).convert(\"L\").save(sys.argv[2])' {in} {out}",
-                 kPilDecode, PixelFormat::Bits8},
-        ToolCase{"PilPalette", kPil + "'import sys; from PIL import Image; Image.open(sys.argv[1]).quantize(77).save(sys.argv[2])' {in} {out}",
-                 kPilDecode, PixelFormat::Bits8},
-        ToolCase{"PilRgb", kPil + "'import sys; from PIL import Image; Image.open(sys.argv[1]).save(sys.argv[2])' {in} {out}",
-                 kPilDecode, PixelFormat::Bits24}),
+        ToolCase{"PilMono", Pil("im.convert(\"1\").save(sys.argv[2])", "{bw} {out}"), kPilDecode,
+                 PixelFormat::Bits1},
+        ToolCase{"PilGrey", Pil("im.convert(\"L\").save(sys.argv[2])", "{in} {out}"), kPilDecode,
+                 PixelFormat::Bits8},
+        ToolCase{"PilPalette", Pil("im.quantize(77).save(sys.argv[2])", "{in} {out}"), kPilDecode,
+                 PixelFormat::Bits8},
+        ToolCase{"PilRgb", Pil("im.save(sys.argv[2])", "{in} {out}"), kPilDecode,
+                 PixelFormat::Bits24}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Pcx, PackedPixelLayoutFromNetpbmIsRefused) {
   test_support::TempDir dir;
-  test_support::WriteFileBytes(dir.File("in.ppm"), test_support::EncodePnm(test_support::TestPattern(20, 10)));
-  ASSERT_EQ(test_support::RunCommand(Fill("/usr/bin/convert {in} -colors 16 ppm:- | ppmtopcx -packed > {out}", dir)).status, 0);
+  test_support::WriteFileBytes(dir.File("in.ppm"),
+                               test_support::EncodePnm(test_support::TestPattern(20, 10)));
+  const std::string make = "/usr/bin/convert {in} -colors 16 ppm:- | ppmtopcx -packed > {out}";
+  ASSERT_EQ(test_support::RunCommand(Fill(make, dir)).status, 0);
   TPCXGraphic g;
   try {
     g.LoadFile(dir.File("out.pcx"));

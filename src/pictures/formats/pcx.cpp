@@ -205,6 +205,10 @@ void Rgb24Row(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t wid
   }
 }
 
+int32_t ClampToInt32(size_t size) {
+  return static_cast<int32_t>(std::min<size_t>(size, INT32_MAX));
+}
+
 struct FreeBuffer {
   void operator()(uint8_t* p) const { std::free(p); }
 };
@@ -249,13 +253,14 @@ void TPCXGraphic::LoadFromStream(Stream& stream) {
     // Bitmap, and each row is then converted in place through a copy of its line.
     const uint8_t* source = data.data();
     TPCXRLE decoder;
-    decoder.Decode(source, ScanLine(0), static_cast<int32_t>(std::min<size_t>(data.size(), INT32_MAX)),
-                   static_cast<int32_t>(std::min<size_t>(lineSize * size_t(height), INT32_MAX)));
+    decoder.Decode(source, ScanLine(0), ClampToInt32(data.size()),
+                   ClampToInt32(lineSize * size_t(height)));
     if (h.planes == 1) {
       // The line is the row already; only the bytes past the pixels are cleared.
       const size_t rowBytes = std::min(RowBytes(), lineSize);
       if (rowBytes < lineSize) {
-        for (int y = 0; y < height; ++y) std::memset(ScanLine(y) + rowBytes, 0, lineSize - rowBytes);
+        for (int y = 0; y < height; ++y)
+          std::memset(ScanLine(y) + rowBytes, 0, lineSize - rowBytes);
       }
       return;
     }
@@ -281,8 +286,7 @@ void TPCXGraphic::LoadFromStream(Stream& stream) {
                                         std::to_string(width) + " x " + std::to_string(height));
     const uint8_t* source = data.data();
     TPCXRLE decoder;
-    decoder.Decode(source, unpacked.get(), static_cast<int32_t>(std::min<size_t>(data.size(), INT32_MAX)),
-                   static_cast<int32_t>(std::min<size_t>(pictureSize, INT32_MAX)));
+    decoder.Decode(source, unpacked.get(), ClampToInt32(data.size()), ClampToInt32(pictureSize));
     pixels = unpacked.get();
     available = pictureSize;
   }
