@@ -76,6 +76,8 @@ printf '[Other]\r\nKey=kept\r\n[Paths]\r\nImport=C:\\\r\n' >"$work/sys/tolva.ini
 export IMPORTDLG_DRIVES="C=$work/c"
 export IMPORTDLG_SYSTEM_DIR="$work/sys"
 export QT_QPA_PLATFORM=xcb
+# A build with the sanitizers reports leaks of the system libraries that Qt loads.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp"
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$work/runtime"
 
