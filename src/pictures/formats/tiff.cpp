@@ -102,6 +102,18 @@ void MoveSamples(const uint8_t* source, uint32_t fromSamples, uint32_t from, uin
              (uint64_t(x) * toSamples + to) * bits, uint64_t(count) * bits);
 }
 
+// UndoPredictor3 with the same result, keeping the three running sums in registers instead
+// of reading back each byte just written, which makes the common RGB case much faster.
+void UndoRGBPrediction(uint8_t* row, uint32_t pixels) {
+  uint8_t red = row[0], green = row[1], blue = row[2];
+  for (uint32_t i = 1; i < pixels; ++i) {
+    uint8_t* p = row + 3 * size_t(i);
+    p[0] = red = static_cast<uint8_t>(red + p[0]);
+    p[1] = green = static_cast<uint8_t>(green + p[1]);
+    p[2] = blue = static_cast<uint8_t>(blue + p[2]);
+  }
+}
+
 // Undoes horizontal differencing on a row of `pixels` pixels of `stride` samples each.
 // 16-bit samples are little-endian words by now and are summed as words; prediction is
 // defined for 8- and 16-bit samples only, so other depths are left as they are.
@@ -111,7 +123,7 @@ void UndoPrediction(uint8_t* row, uint32_t pixels, uint32_t stride, uint32_t bit
   if (bits == 8) {
     switch (stride) {
       case 1: UndoPredictor1(row, n); return;
-      case 3: UndoPredictor3(row, n); return;
+      case 3: UndoRGBPrediction(row, pixels); return;
       case 4: UndoPredictor4(row, n); return;
     }
     const size_t total = size_t(n) * stride;
