@@ -339,11 +339,13 @@ QPen DeviceContext::CurrentPen() const {
   const double width = p.penWidth;
   // Thin pens draw one pixel, whatever their logical width.
   const bool onePixel = width <= 0 || width * scale < 1.5;
+  // Shapes are stroked in output pixels, so the width is given in them; the painter takes
+  // no pen wider than 32767 pixels, which covers any picture anyway.
   if (onePixel) {
     pen.setWidth(0);
     pen.setCosmetic(true);
   } else {
-    pen.setWidthF(width);
+    pen.setWidthF(std::min(width * scale, 32767.0));
   }
   const bool geometric = (p.penStyle & kPsGeometric) != 0;
   // Dashes show on thin pens and on geometric pens; a wide plain pen is drawn solid.
@@ -439,8 +441,6 @@ void DeviceContext::FillOutputPath(const QPainterPath& path, const QBrush& brush
 void DeviceContext::StrokeOutputPath(const QPainterPath& path) {
   QPen pen = CurrentPen();
   if (pen.style() == Qt::NoPen) return;
-  // The path is in output pixels: a logical width is scaled here.
-  if (!pen.isCosmetic()) pen.setWidthF(pen.widthF() * std::sqrt(std::abs(Total().determinant())));
   painter_.save();
   painter_.resetTransform();
   painter_.strokePath(path, pen);
