@@ -1,6 +1,7 @@
 // Selection details: the "File Information" box, the notice panel, the enabling of Import
 // and Copy to Disk, the "&Properties" menu and the preview area.
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 
 #include "dialog/form.h"
@@ -45,8 +46,11 @@ void TForm1::SpeedButton5Click() {
   bool measured = false;
   qint64 length = 0;
   QDateTime stamp;
-  QFile file(platform::HostPath(path));
-  if (file.open(QIODevice::ReadOnly)) {
+  // Only a regular file is opened: a pipe put in the file's place since the listing would
+  // block the dialog until some other program wrote to it.
+  const QString host = platform::HostPath(path);
+  QFile file(host);
+  if (QFileInfo(host).isFile() && file.open(QIODevice::ReadOnly)) {
     length = file.size();
     file.close();
     platform::FoundFile found;

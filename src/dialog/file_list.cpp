@@ -6,6 +6,7 @@
 #include <QListView>
 #include <QMouseEvent>
 #include <QStackedLayout>
+#include <QStyledItemDelegate>
 #include <QTableView>
 
 #include <algorithm>
@@ -194,6 +195,23 @@ class ForwardingView : public Base {
   TFileList* owner_;
 };
 
+// In the icon style every entry takes the cell of the layout grid, so that its caption
+// can wrap over two lines below the icon; the other styles size their items as usual.
+class FileItemDelegate : public QStyledItemDelegate {
+ public:
+  explicit FileItemDelegate(QListView* view) : QStyledItemDelegate(view), view_(view) {}
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    if (view_->viewMode() == QListView::IconMode && view_->gridSize().isValid()) {
+      return view_->gridSize() - QSize(4, 4);
+    }
+    return QStyledItemDelegate::sizeHint(option, index);
+  }
+
+ private:
+  QListView* view_;
+};
+
 constexpr int kRowHeight = 17;
 
 }  // namespace
@@ -209,6 +227,7 @@ TFileList::TFileList(QWidget* parent) : QWidget(parent) {
   listview_->setUniformItemSizes(true);
   listview_->setLayoutMode(QListView::Batched);
   listview_->setBatchSize(2000);
+  listview_->setItemDelegate(new FileItemDelegate(listview_));
 
   reportview_ = new ForwardingView<QTableView>(this);
   reportview_->setObjectName(QStringLiteral("filesReportView"));

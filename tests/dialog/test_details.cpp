@@ -2,6 +2,8 @@
 // Disk, the Properties menu and the preview area.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QAbstractItemView>
 #include <QDateTime>
 #include <QFile>
@@ -123,6 +125,18 @@ TEST(Details, VanishedFileShowsQuestionMarksAndNow) {
   form->menuitemClick();
   ASSERT_EQ(world.prompts.messages.size(), 1u);
   EXPECT_EQ(world.prompts.messages[0].text, QStringLiteral("Sorry, but the file doesn't exist ?!"));
+}
+
+TEST(Details, PipePutInAFilesPlaceIsNotOpened) {
+  DialogWorld world;
+  world.tree.WriteFile(QStringLiteral("c/D/swap.bmp"), "bmp");
+  TForm1* form = OpenOnFolder(world);
+  const QByteArray host = QFile::encodeName(world.tree.Path(QStringLiteral("c/D/swap.bmp")));
+  ASSERT_TRUE(QFile::remove(QString::fromLocal8Bit(host)));
+  ASSERT_EQ(mkfifo(host.constData(), 0600), 0);
+  ClickEntry(*form, QStringLiteral("swap.bmp"));  // would block in the open without the guard
+  EXPECT_EQ(form->Label7->text(), QStringLiteral("??"));
+  EXPECT_TRUE(form->dopen->isEnabled());
 }
 
 TEST(Details, FolderDriveAndEmptyClicksClearTheDetails) {
