@@ -14,7 +14,6 @@
 #include "platform/prompts.h"
 
 int main(int argc, char** argv) {
-  // ---- handoff: --native-path and the save dialog's own widgets ----
   // "importdlg --native-path WINPATH" prints the host path that a Windows path (such as
   // a hand-off text) leads to, so that a host on this machine can open the file.
   if (argc == 3 && std::string_view(argv[1]) == "--native-path") {
@@ -30,7 +29,6 @@ int main(int argc, char** argv) {
   // which the bitmap save dialog must not, and it behaves the same with the keyboard on
   // every desktop.
   QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-  // ---- end handoff ----
   QApplication app(argc, argv);
   const QString title = QStringLiteral("Select File");
   QApplication::setApplicationName(title);
