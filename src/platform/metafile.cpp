@@ -12,9 +12,9 @@
 #include "pictures/stream.h"
 #include "platform/metafile_player.h"
 
-PICTURES_DEFINE_READER_CLASS(platform::TMetafile, pictures::Bitmap)
-
 namespace platform {
+
+PICTURES_DEFINE_READER_CLASS(TMetafile, pictures::Bitmap)
 
 namespace {
 

@@ -19,6 +19,10 @@
 #include "pictures/bitmap.h"
 #include "pictures/registry.h"
 
+// Registers the formats that the program adds in front of the library's own (metafiles,
+// where they are built) and prepares what reading `input` needs.
+void RegisterProgramFormats(int& argc, char** argv, const std::string& input);
+
 namespace {
 
 constexpr const char* kUsage =
@@ -70,6 +74,8 @@ int main(int argc, char** argv) {
   const std::string first = argc > 1 ? argv[1] : "";
   if (argc == 2 && (first == "--help" || first == "-h")) return Usage(true);
   try {
+    const std::string input = argc == 3 ? (first == "--info" ? argv[2] : argv[1]) : "";
+    RegisterProgramFormats(argc, argv, input);
     pictures::RegisterReaders();
     if (argc == 2 && first == "--formats") return Formats();
     if (argc == 3 && first == "--info") return Info(argv[2]);

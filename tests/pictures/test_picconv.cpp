@@ -1,7 +1,9 @@
 // Runs the real picconv program.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -98,19 +100,69 @@ INSTANTIATE_TEST_SUITE_P(
                                  "32 32 32", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The registry's rows in registration order; the metafile rows lead where the program is
+// built with its drawing layer.
+constexpr const char* kRegistryRows =
+    "ico\tIcons\tTIcon\n"
+    "bmp\tBitmaps\tBitmap\n"
+    "jpeg\tJPEG Image File\tTJPEGImage\n"
+    "jpg\tJPEG Image File\tTJPEGImage\n"
+    "win\tTruevision images\tTTargaGraphic\n"
+    "vst\tTruevision images\tTTargaGraphic\n"
+    "vda\tTruevision images\tTTargaGraphic\n"
+    "tiff\tTIFF images\tTTIFFGraphic\n"
+    "tif\tTIFF images\tTTIFFGraphic\n"
+    "tga\tTruevision images\tTTargaGraphic\n"
+    "sgi\tSGI true color images\tTSGIGraphic\n"
+    "scr\tWord 5.x screen capture images\tTPCXGraphic\n"
+    "rpf\tSGI Wavefront images\tTRLAGraphic\n"
+    "rle\tWindows bitmap\tBitmap\n"
+    "rla\tSGI Wavefront images\tTRLAGraphic\n"
+    "rgba\tSGI true color images\tTSGIGraphic\n"
+    "rgb\tSGI true color images\tTSGIGraphic\n"
+    "psd\tPhotoshop images\tTPSDGraphic\n"
+    "ppm\tPortable pixel map images\tTPPMGraphic\n"
+    "pgm\tPortable grayscale images\tTPPMGraphic\n"
+    "pbm\tPortable b&w images\tTPPMGraphic\n"
+    "pic\tAutodesk images\tTAutodeskGraphic\n"
+    "pcx\tZSoft PCX images\tTPCXGraphic\n"
+    "pdd\tPhotoshop images\tTPSDGraphic\n"
+    "pcd\tKodak Photo-CD images\tTPCDGraphic\n"
+    "pcc\tZSoft PCC images\tTPCXGraphic\n"
+    "icb\tTruevision images\tTTargaGraphic\n"
+    "gif\tCompuServe images\tTGIFGraphic\n"
+    "dib\tWindows bitmap\tBitmap\n"
+    "cut\tDr. Halo images\tTCUTGraphic\n"
+    "cel\tAutodesk images\tTAutodeskGraphic\n"
+    "bw\tSGI black/white images\tTSGIGraphic\n";
+
 TEST_F(PicconvTest, FormatsListsTheRegistryInOrder) {
-  RegisterReaders();
-  std::ostringstream expected;
-  for (const FormatEntry& entry : RegisteredFormats())
-    expected << entry.extension << '\t' << entry.description << '\t' << entry.readerClass->name
-             << '\n';
+  std::string expected = kRegistryRows;
+#ifdef IMPORTDLG_PICCONV_METAFILES
+  expected = "wmf\tMetafiles\tTMetafile\nemf\tEnhanced Metafiles\tTMetafile\n" + expected;
+#endif
   std::string errors;
   const auto result = Picconv("--formats", &errors);
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.output, expected.str());
-  EXPECT_NE(result.output.find("bmp\tBitmaps\tBitmap\njpeg\tJPEG Image File\tTJPEGImage\n"
-                               "jpg\tJPEG Image File\tTJPEGImage\n"),
-            std::string::npos);
+  EXPECT_EQ(result.output, expected);
+}
+
+TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
+  UnregisterReaders();
+  const size_t before = RegisteredFormats().size();
+  RegisterReaders();
+  EXPECT_EQ(RegisteredFormats().size(), before + 30);
+  UnregisterReaders();
+  ASSERT_EQ(RegisteredFormats().size(), before + 2);
+  // Only the library's own rows and the two Windows bitmap rows stay.
+  const auto& rows = RegisteredFormats();
+  EXPECT_EQ(rows[rows.size() - 2].extension, "rle");
+  EXPECT_EQ(rows[rows.size() - 1].extension, "dib");
+  for (const char* gone : {"jpg", "tif", "pcx", "gif", "psd", "tga", "cut", "bw"})
+    EXPECT_EQ(FindReaderClass(gone), nullptr) << gone;
+  RegisterReaders();  // and a run can register them again
+  EXPECT_NE(FindReaderClass("gif"), nullptr);
+  UnregisterReaders();
 }
 
 struct Failure {
@@ -152,6 +204,49 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"BrokenJpeg", "broken.jpg", "GIF89a", "Not a JPEG file: starts with 0x47 0x49\n"},
         Failure{"MissingFile", "missing.bmp", nullptr, "Cannot open file"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+#ifdef IMPORTDLG_PICCONV_METAFILES
+// A placeable metafile of 100 x 50 pixels at 96 dots an inch that paints one red
+// rectangle from (20, 10) to (80, 40) on the white page.
+std::string RedRectangleMetafile() {
+  std::string bytes;
+  auto u16 = [&](int v) { bytes += char(v & 0xFF); bytes += char((v >> 8) & 0xFF); };
+  auto u32 = [&](uint32_t v) { u16(int(v & 0xFFFF)); u16(int(v >> 16)); };
+  const uint16_t placeable[10] = {0xCDD7, 0x9AC6, 0, 0, 0, 100, 50, 96, 0, 0};
+  uint16_t checksum = 0;
+  for (uint16_t word : placeable) checksum ^= word;
+  for (uint16_t word : placeable) u16(word);
+  u16(checksum);
+  const int recordWords = 5 + 5 + 7 + 4 + 7 + 3;
+  u16(1); u16(9); u16(0x300); u32(9 + recordWords); u16(1); u32(7); u16(0);  // header
+  u32(5); u16(0x020B); u16(0); u16(0);                  // window origin 0, 0
+  u32(5); u16(0x020C); u16(50); u16(100);               // window extent 100 x 50
+  u32(7); u16(0x02FC); u16(0); u32(0x0000FF); u16(0);   // solid red brush
+  u32(4); u16(0x012D); u16(0);                          // select it
+  u32(7); u16(0x041B); u16(40); u16(80); u16(10); u16(20);  // rectangle
+  u32(3); u16(0);                                       // end of file
+  return bytes;
+}
+
+TEST_F(PicconvTest, MetafilesAreDrawnAsTheDialogDrawsThem) {
+  const std::string input = dir_.File("drawing.WMF");
+  std::ofstream(input, std::ios::binary) << RedRectangleMetafile();
+  const std::string output = dir_.File("drawing.bmp");
+  std::string errors;
+  ASSERT_EQ(Picconv(ShellQuote(input) + " " + ShellQuote(output), &errors).status, 0) << errors;
+  Bitmap written;
+  written.LoadFile(output);
+  ASSERT_EQ(written.Width(), 100);
+  ASSERT_EQ(written.Height(), 50);
+  auto pixel = [&](int x, int y) {
+    const uint8_t* p = written.ScanLine(y) + 3 * x;
+    return std::array<int, 3>{p[2], p[1], p[0]};
+  };
+  EXPECT_EQ(pixel(50, 25), (std::array<int, 3>{255, 0, 0}));
+  EXPECT_EQ(pixel(5, 5), (std::array<int, 3>{255, 255, 255}));
+  EXPECT_EQ(pixel(95, 45), (std::array<int, 3>{255, 255, 255}));
+}
+#endif
 
 TEST_F(PicconvTest, UnwritableOutputFailsWithoutLeavingAFile) {
   const std::string input = Make("in.bmp", "BMP3:");

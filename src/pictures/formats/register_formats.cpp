@@ -2,7 +2,7 @@
 // their removal at the end of a run.
 #include "pictures/registry.h"
 
-// Reader headers (one per reader, added as the readers arrive).
+// One header per reader.
 #include "pictures/formats/autodesk.h"
 #include "pictures/formats/cut.h"
 #include "pictures/formats/gif.h"

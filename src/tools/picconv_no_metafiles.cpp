@@ -1,0 +1,4 @@
+// picconv built without the Qt drawing layer reads no metafiles: nothing to register.
+#include <string>
+
+void RegisterProgramFormats(int&, char**, const std::string&) {}
