@@ -1,7 +1,15 @@
 #include "pictures/pixel_helpers.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
+
+#include "pictures/pixel_paths.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define PICTURES_PIXEL_SHUFFLES 1
+#endif
 
 namespace pictures {
 
@@ -80,11 +88,10 @@ void RGBToBGR(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_t Co
   auto* out = static_cast<uint8_t*>(Dest);
   const uint32_t pixels = Count / 3;
   if (BitsPerSample == 8) {
-    for (uint32_t i = 0; i < pixels; ++i, in += 3, out += 3) {
-      out[0] = in[2];
-      out[1] = in[1];
-      out[2] = in[0];
-    }
+    if (pixel_paths::HasByteShuffles())
+      pixel_paths::RGBToBGRShuffle(in, out, pixels);
+    else
+      pixel_paths::RGBToBGRPlain(in, out, pixels);
   } else if (BitsPerSample == 16) {
     for (uint32_t i = 0; i < pixels; ++i, out += 3) {
       out[0] = High8(in, 3 * i + 2);
@@ -99,12 +106,10 @@ void RGBAToBGRA(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_t 
   auto* out = static_cast<uint8_t*>(Dest);
   const uint32_t pixels = Count / 4;
   if (BitsPerSample == 8) {
-    for (uint32_t i = 0; i < pixels; ++i, in += 4, out += 4) {
-      out[0] = in[2];
-      out[1] = in[1];
-      out[2] = in[0];
-      out[3] = in[3];
-    }
+    if (pixel_paths::HasByteShuffles())
+      pixel_paths::RGBAToBGRAShuffle(in, out, pixels);
+    else
+      pixel_paths::RGBAToBGRAPlain(in, out, pixels);
   } else if (BitsPerSample == 16) {
     for (uint32_t i = 0; i < pixels; ++i, out += 4) {
       out[0] = High8(in, 4 * i + 2);
@@ -151,11 +156,10 @@ void RGBPlanarToBGR(const void* R, const void* G, const void* B, void* Dest,
   auto* out = static_cast<uint8_t*>(Dest);
   const uint32_t pixels = Count / 3;
   if (BitsPerSample == 8) {
-    for (uint32_t i = 0; i < pixels; ++i, out += 3) {
-      out[0] = b[i];
-      out[1] = g[i];
-      out[2] = r[i];
-    }
+    if (pixel_paths::HasByteShuffles())
+      pixel_paths::RGBPlanarToBGRShuffle(r, g, b, out, pixels);
+    else
+      pixel_paths::RGBPlanarToBGRPlain(r, g, b, out, pixels);
   } else if (BitsPerSample == 16) {
     for (uint32_t i = 0; i < pixels; ++i, out += 3) {
       out[0] = High8(b, i);
@@ -200,16 +204,182 @@ void CIELabPlanarToBGR(const void* L, const void* a, const void* b, void* Dest, 
     LabToBGR(l[i], static_cast<int8_t>(pa[i]), static_cast<int8_t>(pb[i]), out);
 }
 
+// The prediction helpers keep the running sums in registers instead of reading back each
+// byte just written; the sums are the same, byte by byte modulo 256.
 void UndoPredictor1(uint8_t* row, uint32_t N) {
-  for (uint32_t i = 1; i <= N; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - 1]);
+  uint8_t sum = row[0];
+  for (uint32_t i = 1; i <= N; ++i) row[i] = sum = static_cast<uint8_t>(sum + row[i]);
 }
 
 void UndoPredictor3(uint8_t* row, uint32_t N) {
-  for (uint32_t j = 0; j < 3 * N; ++j) row[j + 3] = static_cast<uint8_t>(row[j + 3] + row[j]);
+  uint8_t s0 = row[0], s1 = row[1], s2 = row[2];
+  uint8_t* p = row + 3;
+  for (uint32_t i = 0; i < N; ++i, p += 3) {
+    p[0] = s0 = static_cast<uint8_t>(s0 + p[0]);
+    p[1] = s1 = static_cast<uint8_t>(s1 + p[1]);
+    p[2] = s2 = static_cast<uint8_t>(s2 + p[2]);
+  }
 }
 
 void UndoPredictor4(uint8_t* row, uint32_t N) {
-  for (uint32_t j = 0; j < 4 * N; ++j) row[j + 4] = static_cast<uint8_t>(row[j + 4] + row[j]);
+  uint8_t s0 = row[0], s1 = row[1], s2 = row[2], s3 = row[3];
+  uint8_t* p = row + 4;
+  for (uint32_t i = 0; i < N; ++i, p += 4) {
+    p[0] = s0 = static_cast<uint8_t>(s0 + p[0]);
+    p[1] = s1 = static_cast<uint8_t>(s1 + p[1]);
+    p[2] = s2 = static_cast<uint8_t>(s2 + p[2]);
+    p[3] = s3 = static_cast<uint8_t>(s3 + p[3]);
+  }
 }
+
+namespace pixel_paths {
+
+void RGBToBGRPlain(const uint8_t* in, uint8_t* out, uint32_t pixels) {
+  uint32_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Four pixels (three 32-bit words) a step, all read before any is written.
+    for (; i + 4 <= pixels; i += 4, in += 12, out += 12) {
+      uint32_t w0, w1, w2;  // R0 G0 B0 R1 | G1 B1 R2 G2 | B2 R3 G3 B3
+      std::memcpy(&w0, in, 4);
+      std::memcpy(&w1, in + 4, 4);
+      std::memcpy(&w2, in + 8, 4);
+      const uint32_t o0 =
+          (w0 >> 16 & 0xFF) | (w0 & 0xFF00) | (w0 & 0xFF) << 16 | (w1 & 0xFF00) << 16;
+      const uint32_t o1 =
+          (w1 & 0xFF) | (w0 >> 16 & 0xFF00) | (w2 & 0xFF) << 16 | (w1 & 0xFF000000);
+      const uint32_t o2 =
+          (w1 >> 16 & 0xFF) | (w2 >> 16 & 0xFF00) | (w2 & 0xFF0000) | (w2 & 0xFF00) << 16;
+      std::memcpy(out, &o0, 4);
+      std::memcpy(out + 4, &o1, 4);
+      std::memcpy(out + 8, &o2, 4);
+    }
+  }
+  for (; i < pixels; ++i, in += 3, out += 3) {
+    const uint8_t red = in[0], green = in[1], blue = in[2];
+    out[0] = blue;
+    out[1] = green;
+    out[2] = red;
+  }
+}
+
+void RGBAToBGRAPlain(const uint8_t* in, uint8_t* out, uint32_t pixels) {
+  for (uint32_t i = 0; i < pixels; ++i, in += 4, out += 4) {
+    const uint8_t red = in[0], green = in[1], blue = in[2], alpha = in[3];
+    out[0] = blue;
+    out[1] = green;
+    out[2] = red;
+    out[3] = alpha;
+  }
+}
+
+void RGBPlanarToBGRPlain(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint8_t* out,
+                         uint32_t pixels) {
+  for (uint32_t i = 0; i < pixels; ++i, out += 3) {
+    out[0] = b[i];
+    out[1] = g[i];
+    out[2] = r[i];
+  }
+}
+
+#ifdef PICTURES_PIXEL_SHUFFLES
+
+bool HasByteShuffles() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") != 0;
+  }();
+  return has;
+}
+
+// Five pixels a step: 16 bytes are loaded and stored, of which the first 15 are turned and
+// the last is the next pixel's red byte, stored unchanged. The loop stops while a whole
+// pixel still follows each store, so nothing past the row is touched, and a conversion in
+// place reads every byte before it is turned.
+__attribute__((target("ssse3"))) void RGBToBGRShuffle(const uint8_t* in, uint8_t* out,
+                                                      uint32_t pixels) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+  uint32_t i = 0;
+  for (; i + 6 <= pixels; i += 5, in += 15, out += 15) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(v, order));
+  }
+  RGBToBGRPlain(in, out, pixels - i);
+}
+
+__attribute__((target("ssse3"))) void RGBAToBGRAShuffle(const uint8_t* in, uint8_t* out,
+                                                        uint32_t pixels) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+  uint32_t i = 0;
+  for (; i + 4 <= pixels; i += 4, in += 16, out += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(v, order));
+  }
+  RGBAToBGRAPlain(in, out, pixels - i);
+}
+
+namespace {
+
+// Byte shuffles that interleave 16 samples of each of the blue, green and red planes into
+// 48 bytes of blue, green, red pixels: kInterleave[k][plane] fills output block k with that
+// plane's samples and leaves zeros (mask bytes 0x80) for the others.
+using InterleaveMasks = uint8_t[3][3][16];
+constexpr auto MakeInterleaveMasks() {
+  struct Masks {
+    alignas(16) InterleaveMasks m;
+  } masks{};
+  for (int k = 0; k < 3; ++k)
+    for (int plane = 0; plane < 3; ++plane)
+      for (int j = 0; j < 16; ++j) {
+        const int n = 16 * k + j;
+        masks.m[k][plane][j] = n % 3 == plane ? uint8_t(n / 3) : 0x80;
+      }
+  return masks;
+}
+constexpr auto kInterleave = MakeInterleaveMasks();
+
+}  // namespace
+
+// Sixteen pixels a step, stored as three whole blocks of 16 bytes.
+__attribute__((target("ssse3"))) void RGBPlanarToBGRShuffle(const uint8_t* r, const uint8_t* g,
+                                                            const uint8_t* b, uint8_t* out,
+                                                            uint32_t pixels) {
+  auto mask = [](int k, int plane) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.m[k][plane]));
+  };
+  const __m128i m[3][3] = {{mask(0, 0), mask(0, 1), mask(0, 2)},
+                           {mask(1, 0), mask(1, 1), mask(1, 2)},
+                           {mask(2, 0), mask(2, 1), mask(2, 2)}};
+  uint32_t i = 0;
+  for (; i + 16 <= pixels; i += 16, out += 48) {
+    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const __m128i vg = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + i));
+    const __m128i vr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i));
+    for (int k = 0; k < 3; ++k) {
+      const __m128i block =
+          _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(vb, m[k][0]), _mm_shuffle_epi8(vg, m[k][1])),
+                       _mm_shuffle_epi8(vr, m[k][2]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * k), block);
+    }
+  }
+  RGBPlanarToBGRPlain(r + i, g + i, b + i, out, pixels - i);
+}
+
+#else
+
+bool HasByteShuffles() { return false; }
+void RGBToBGRShuffle(const uint8_t* in, uint8_t* out, uint32_t pixels) {
+  RGBToBGRPlain(in, out, pixels);
+}
+void RGBAToBGRAShuffle(const uint8_t* in, uint8_t* out, uint32_t pixels) {
+  RGBAToBGRAPlain(in, out, pixels);
+}
+void RGBPlanarToBGRShuffle(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint8_t* out,
+                           uint32_t pixels) {
+  RGBPlanarToBGRPlain(r, g, b, out, pixels);
+}
+
+#endif
+
+}  // namespace pixel_paths
 
 }  // namespace pictures

@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <random>
+#include <string>
 #include <vector>
+
+#include "pictures/pixel_paths.h"
 
 namespace pictures {
 namespace {
@@ -166,6 +171,124 @@ TEST(Prediction, UndoesHorizontalDifferencing) {
   UndoPredictor3(single.data(), 0);
   UndoPredictor4(single.data(), 0);
   EXPECT_EQ(single, (Bytes{5, 7, 9, 11, 13}));
+}
+
+// Every path of the converters that have a faster form must give the result of the plain
+// rule on rows of every length, including the lengths that leave a partial step at the
+// end, and write nothing past the row: each output is followed by guard bytes.
+constexpr uint32_t kMaxPixels = 70;
+constexpr size_t kGuard = 32;
+constexpr uint8_t kGuardByte = 0xA5;
+
+Bytes RandomBytes(size_t count, uint32_t seed) {
+  std::mt19937 random(seed);
+  Bytes bytes(count);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+  return bytes;
+}
+
+// The rules, written out byte by byte.
+Bytes ReferenceBGR(const Bytes& in, uint32_t pixels, uint32_t samples) {
+  Bytes out(size_t(pixels) * samples);
+  for (size_t i = 0; i < pixels; ++i)
+    for (uint32_t c = 0; c < samples; ++c)
+      out[i * samples + c] = in[i * samples + (c < 3 ? 2 - c : c)];
+  return out;
+}
+
+Bytes ReferencePlanar(const Bytes& r, const Bytes& g, const Bytes& b, uint32_t pixels) {
+  Bytes out;
+  for (size_t i = 0; i < pixels; ++i) out.insert(out.end(), {b[i], g[i], r[i]});
+  return out;
+}
+
+struct Path {
+  std::string name;
+  std::function<void(const uint8_t*, uint8_t*, uint32_t)> rgb, rgba;
+  std::function<void(const uint8_t*, const uint8_t*, const uint8_t*, uint8_t*, uint32_t)> planar;
+};
+
+std::vector<Path> Paths() {
+  namespace pp = pixel_paths;
+  std::vector<Path> paths = {
+      {"dispatched",
+       [](const uint8_t* in, uint8_t* out, uint32_t n) { RGBToBGR(in, out, 8, 3 * n); },
+       [](const uint8_t* in, uint8_t* out, uint32_t n) { RGBAToBGRA(in, out, 8, 4 * n); },
+       [](const uint8_t* r, const uint8_t* g, const uint8_t* b, uint8_t* out, uint32_t n) {
+         RGBPlanarToBGR(r, g, b, out, 8, 3 * n);
+       }},
+      {"plain", pp::RGBToBGRPlain, pp::RGBAToBGRAPlain, pp::RGBPlanarToBGRPlain},
+  };
+  if (pp::HasByteShuffles())
+    paths.push_back({"shuffle", pp::RGBToBGRShuffle, pp::RGBAToBGRAShuffle,
+                     pp::RGBPlanarToBGRShuffle});
+  return paths;
+}
+
+// The output area of `pixels` pixels of `size` bytes, then the guard bytes.
+Bytes Guarded(uint32_t pixels, uint32_t size) {
+  Bytes out(size_t(pixels) * size + kGuard, 0);
+  std::fill(out.end() - kGuard, out.end(), kGuardByte);
+  return out;
+}
+
+::testing::AssertionResult MatchesAndGuardIntact(const Bytes& out, const Bytes& expected) {
+  if (!std::equal(expected.begin(), expected.end(), out.begin()))
+    return ::testing::AssertionFailure() << "pixels differ from the rule";
+  for (size_t i = expected.size(); i < out.size(); ++i)
+    if (out[i] != kGuardByte)
+      return ::testing::AssertionFailure() << "byte " << i - expected.size() << " past the row written";
+  return ::testing::AssertionSuccess();
+}
+
+TEST(RowConverterPaths, EveryPathFollowsTheRuleOnRowsOfEveryLength) {
+  ASSERT_GE(Paths().size(), 2u);
+  for (const Path& path : Paths()) {
+    for (uint32_t n = 0; n <= kMaxPixels; ++n) {
+      SCOPED_TRACE(path.name + ", " + std::to_string(n) + " pixels");
+      const Bytes rgb = RandomBytes(3 * n, n);
+      Bytes out = Guarded(n, 3);
+      path.rgb(rgb.data(), out.data(), n);
+      EXPECT_TRUE(MatchesAndGuardIntact(out, ReferenceBGR(rgb, n, 3)));
+
+      // In place, as the portable bitmap reader turns its rows.
+      Bytes inPlace = rgb;
+      inPlace.resize(rgb.size() + kGuard, kGuardByte);
+      path.rgb(inPlace.data(), inPlace.data(), n);
+      EXPECT_TRUE(MatchesAndGuardIntact(inPlace, ReferenceBGR(rgb, n, 3)));
+
+      const Bytes rgba = RandomBytes(4 * n, 100 + n);
+      out = Guarded(n, 4);
+      path.rgba(rgba.data(), out.data(), n);
+      EXPECT_TRUE(MatchesAndGuardIntact(out, ReferenceBGR(rgba, n, 4)));
+
+      const Bytes r = RandomBytes(n, 200 + n), g = RandomBytes(n, 300 + n),
+                  b = RandomBytes(n, 400 + n);
+      out = Guarded(n, 3);
+      path.planar(r.data(), g.data(), b.data(), out.data(), n);
+      EXPECT_TRUE(MatchesAndGuardIntact(out, ReferencePlanar(r, g, b, n)));
+    }
+  }
+}
+
+TEST(Prediction, KeepsToTheRuleOnRowsOfEveryLength) {
+  using Undo = void (*)(uint8_t*, uint32_t);
+  const struct {
+    Undo undo;
+    uint32_t size;
+  } predictors[] = {{UndoPredictor1, 1}, {UndoPredictor3, 3}, {UndoPredictor4, 4}};
+  for (const auto& p : predictors) {
+    for (uint32_t n = 0; n < kMaxPixels; ++n) {
+      SCOPED_TRACE(std::to_string(p.size) + " bytes a pixel, N = " + std::to_string(n));
+      Bytes row = RandomBytes(size_t(n + 1) * p.size, 500 + n);
+      Bytes expected = row;
+      for (size_t j = 0; j < size_t(n) * p.size; ++j)
+        expected[j + p.size] = static_cast<uint8_t>(expected[j + p.size] + expected[j]);
+      row.resize(row.size() + kGuard, kGuardByte);
+      p.undo(row.data(), n);
+      EXPECT_TRUE(MatchesAndGuardIntact(row, expected));
+    }
+  }
 }
 
 }  // namespace

@@ -1,18 +1,13 @@
 #include "pictures/formats/ppm.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <limits>
 #include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define PICTURES_PPM_X86 1
-#endif
-
 #include "pictures/error.h"
 #include "pictures/palette.h"
+#include "pictures/pixel_helpers.h"
 #include "pictures/stream.h"
 
 namespace pictures {
@@ -47,58 +42,6 @@ bool ProductAtMost(uint64_t limit, std::initializer_list<uint64_t> factors) {
     product *= factor;
   }
   return product <= limit;
-}
-
-// Copies `count` pixels of red, green, blue as blue, green, red (`src` may be `dst`). On
-// little-endian machines four pixels (three 32-bit words) are turned at a time.
-void RgbToBgrWords(const uint8_t* src, uint8_t* dst, size_t count) {
-  size_t i = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    for (; i + 4 <= count; i += 4, src += 12, dst += 12) {
-      uint32_t w0, w1, w2;  // R0 G0 B0 R1 | G1 B1 R2 G2 | B2 R3 G3 B3
-      std::memcpy(&w0, src, 4);
-      std::memcpy(&w1, src + 4, 4);
-      std::memcpy(&w2, src + 8, 4);
-      const uint32_t o0 =
-          (w0 >> 16 & 0xFF) | (w0 & 0xFF00) | (w0 & 0xFF) << 16 | (w1 & 0xFF00) << 16;
-      const uint32_t o1 =
-          (w1 & 0xFF) | (w0 >> 16 & 0xFF00) | (w2 & 0xFF) << 16 | (w1 & 0xFF000000);
-      const uint32_t o2 =
-          (w1 >> 16 & 0xFF) | (w2 >> 16 & 0xFF00) | (w2 & 0xFF0000) | (w2 & 0xFF00) << 16;
-      std::memcpy(dst, &o0, 4);
-      std::memcpy(dst + 4, &o1, 4);
-      std::memcpy(dst + 8, &o2, 4);
-    }
-  }
-  for (; i < count; ++i, src += 3, dst += 3) {
-    const uint8_t red = src[0], green = src[1], blue = src[2];
-    dst[0] = blue;
-    dst[1] = green;
-    dst[2] = red;
-  }
-}
-
-#ifdef PICTURES_PPM_X86
-// The same with one byte shuffle per four pixels. Each step loads and stores 16 bytes but
-// moves on by 12; the last 4 bytes it stores are the next pixels' bytes unchanged.
-__attribute__((target("ssse3"))) void RgbToBgrShuffle(const uint8_t* src, uint8_t* dst,
-                                                       size_t count) {
-  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
-  size_t i = 0;
-  for (; i + 6 <= count; i += 4, src += 12, dst += 12)
-    _mm_storeu_si128(
-        reinterpret_cast<__m128i*>(dst),
-        _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), order));
-  RgbToBgrWords(src, dst, count - i);
-}
-#endif
-
-void RgbToBgr(const uint8_t* src, uint8_t* dst, size_t count) {
-#ifdef PICTURES_PPM_X86
-  static const bool shuffle = __builtin_cpu_supports("ssse3");
-  if (shuffle) return RgbToBgrShuffle(src, dst, count);
-#endif
-  RgbToBgrWords(src, dst, count);
 }
 
 }  // namespace
@@ -290,12 +233,12 @@ void TPPMGraphic::ReadPixelRows(int magic, int width, int height, uint32_t maxVa
           ReadBytes(wide.data(), wide.size());
           for (size_t i = 0; i < count; ++i)
             row[i] = ScaleSample(uint32_t(wide[i * 2] << 8 | wide[i * 2 + 1]), maxValue);
-          if (magic == 6) RgbToBgr(row, row, w);
+          if (magic == 6) RGBToBGR(row, row, 8, uint32_t(count));
         } else if (magic == 6) {
           ReadBytes(rgb.data(), count);
           if (!identity)
             for (uint8_t& v : rgb) v = scale[v];
-          RgbToBgr(rgb.data(), row, w);
+          RGBToBGR(rgb.data(), row, 8, uint32_t(count));
         } else {
           ReadBytes(row, count);
           if (!identity)

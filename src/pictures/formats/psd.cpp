@@ -1,7 +1,6 @@
 #include "pictures/formats/psd.h"
 
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -11,11 +10,6 @@
 #include "pictures/error.h"
 #include "pictures/pixel_helpers.h"
 #include "pictures/stream.h"
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define PICTURES_PSD_SHUFFLE 1
-#endif
 
 namespace pictures {
 
@@ -92,59 +86,6 @@ void Invert(uint8_t* bytes, size_t count) {
 // them the signed bytes that the Lab converter expects.
 void Recentre(uint8_t* bytes, size_t count) {
   for (size_t i = 0; i < count; ++i) bytes[i] ^= 0x80;
-}
-
-#ifdef PICTURES_PSD_SHUFFLE
-// Byte shuffles that interleave 16 samples of each of the blue, green and red planes into
-// 48 bytes of blue, green, red pixels: masks[k][plane] fills output block k with that
-// plane's samples and leaves zeros (mask bytes 0x80) for the others.
-constexpr std::array<std::array<std::array<uint8_t, 16>, 3>, 3> MakeInterleaveMasks() {
-  std::array<std::array<std::array<uint8_t, 16>, 3>, 3> masks{};
-  for (int k = 0; k < 3; ++k)
-    for (int plane = 0; plane < 3; ++plane)
-      for (int j = 0; j < 16; ++j) {
-        const int n = 16 * k + j;
-        masks[size_t(k)][size_t(plane)][size_t(j)] = n % 3 == plane ? uint8_t(n / 3) : 0x80;
-      }
-  return masks;
-}
-alignas(16) constexpr auto kInterleave = MakeInterleaveMasks();
-
-// RGBPlanarToBGR for 8-bit samples, with the same result, 16 pixels a step.
-__attribute__((target("ssse3"))) void ShuffleRGBPlanarToBGR(const uint8_t* r, const uint8_t* g,
-                                                            const uint8_t* b, uint8_t* out,
-                                                            uint32_t pixels) {
-  auto mask = [](int k, int plane) {
-    return _mm_load_si128(
-        reinterpret_cast<const __m128i*>(kInterleave[size_t(k)][size_t(plane)].data()));
-  };
-  const __m128i m[3][3] = {{mask(0, 0), mask(0, 1), mask(0, 2)},
-                           {mask(1, 0), mask(1, 1), mask(1, 2)},
-                           {mask(2, 0), mask(2, 1), mask(2, 2)}};
-  uint32_t i = 0;
-  for (; i + 16 <= pixels; i += 16, out += 48) {
-    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-    const __m128i vg = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + i));
-    const __m128i vr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i));
-    for (int k = 0; k < 3; ++k) {
-      const __m128i block =
-          _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(vb, m[k][0]), _mm_shuffle_epi8(vg, m[k][1])),
-                       _mm_shuffle_epi8(vr, m[k][2]));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * k), block);
-    }
-  }
-  RGBPlanarToBGR(r + i, g + i, b + i, out, 8, (pixels - i) * 3);
-}
-#endif
-
-// RGBPlanarToBGR for one row, through byte shuffles where the processor has them.
-void PlanarRGBRow(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint8_t* out, uint8_t bits,
-                  uint32_t pixels) {
-#ifdef PICTURES_PSD_SHUFFLE
-  static const bool shuffle = __builtin_cpu_supports("ssse3");
-  if (bits == 8 && shuffle) return ShuffleRGBPlanarToBGR(r, g, b, out, pixels);
-#endif
-  RGBPlanarToBGR(r, g, b, out, bits, pixels * 3);
 }
 
 }  // namespace
@@ -254,7 +195,7 @@ void TPSDGraphic::LoadFromStream(Stream& stream) {
     const uint32_t samples = columns * planes;
     if (depth == 8) {
       switch (mode) {
-        case kRGBMode: PlanarRGBRow(p[0], p[1], p[2], dest, 8, columns); break;
+        case kRGBMode: RGBPlanarToBGR(p[0], p[1], p[2], dest, 8, samples); break;
         case kCMYKMode:
           for (int k = 0; k < 4; ++k) Invert(p[k], columns);
           CMYKPlanarToBGR(p[0], p[1], p[2], p[3], dest, 8, samples);

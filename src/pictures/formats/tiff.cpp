@@ -12,11 +12,6 @@
 #include "pictures/pixel_helpers.h"
 #include "pictures/stream.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define PICTURES_TIFF_SHUFFLE 1
-#endif
-
 namespace pictures {
 
 PICTURES_DEFINE_READER_CLASS(TTIFFGraphic, Bitmap)
@@ -102,18 +97,6 @@ void MoveSamples(const uint8_t* source, uint32_t fromSamples, uint32_t from, uin
              (uint64_t(x) * toSamples + to) * bits, uint64_t(count) * bits);
 }
 
-// UndoPredictor3 with the same result, keeping the three running sums in registers instead
-// of reading back each byte just written, which makes the common RGB case much faster.
-void UndoRGBPrediction(uint8_t* row, uint32_t pixels) {
-  uint8_t red = row[0], green = row[1], blue = row[2];
-  for (uint32_t i = 1; i < pixels; ++i) {
-    uint8_t* p = row + 3 * size_t(i);
-    p[0] = red = static_cast<uint8_t>(red + p[0]);
-    p[1] = green = static_cast<uint8_t>(green + p[1]);
-    p[2] = blue = static_cast<uint8_t>(blue + p[2]);
-  }
-}
-
 // Undoes horizontal differencing on a row of `pixels` pixels of `stride` samples each.
 // 16-bit samples are little-endian words by now and are summed as words; prediction is
 // defined for 8- and 16-bit samples only, so other depths are left as they are.
@@ -123,7 +106,7 @@ void UndoPrediction(uint8_t* row, uint32_t pixels, uint32_t stride, uint32_t bit
   if (bits == 8) {
     switch (stride) {
       case 1: UndoPredictor1(row, n); return;
-      case 3: UndoRGBPrediction(row, pixels); return;
+      case 3: UndoPredictor3(row, n); return;
       case 4: UndoPredictor4(row, n); return;
     }
     const size_t total = size_t(n) * stride;
@@ -138,52 +121,6 @@ void UndoPrediction(uint8_t* row, uint32_t pixels, uint32_t stride, uint32_t bit
       next[1] = static_cast<uint8_t>(sum >> 8);
     }
   }
-}
-
-#ifdef PICTURES_TIFF_SHUFFLE
-// RGBToBGR and RGBAToBGRA for 8-bit samples, with the same result, a byte shuffle at a
-// time: 5 RGB pixels (15 of 16 bytes loaded) or 4 RGBA pixels. The scalar tail rewrites
-// the byte that a shuffle of 5 pixels leaves behind.
-__attribute__((target("ssse3"))) void ShuffleRGBToBGR(const void* Source, void* Dest,
-                                                      uint8_t BitsPerSample, uint32_t Count) {
-  const auto* in = static_cast<const uint8_t*>(Source);
-  auto* out = static_cast<uint8_t*>(Dest);
-  const uint32_t pixels = Count / 3;
-  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
-  uint32_t i = 0;
-  for (; i + 6 <= pixels; i += 5) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * size_t(i)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * size_t(i)), _mm_shuffle_epi8(v, order));
-  }
-  RGBToBGR(in + 3 * size_t(i), out + 3 * size_t(i), BitsPerSample, (pixels - i) * 3);
-}
-
-__attribute__((target("ssse3"))) void ShuffleRGBAToBGRA(const void* Source, void* Dest,
-                                                        uint8_t BitsPerSample, uint32_t Count) {
-  const auto* in = static_cast<const uint8_t*>(Source);
-  auto* out = static_cast<uint8_t*>(Dest);
-  const uint32_t pixels = Count / 4;
-  const __m128i order = _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
-  uint32_t i = 0;
-  for (; i + 4 <= pixels; i += 4) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * size_t(i)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * size_t(i)), _mm_shuffle_epi8(v, order));
-  }
-  RGBAToBGRA(in + 4 * size_t(i), out + 4 * size_t(i), BitsPerSample, (pixels - i) * 4);
-}
-#endif
-
-// The routine for a row of 8-bit samples: a faster one of the same result where the
-// processor has byte shuffles.
-ColorConverter Fastest(ColorConverter routine, uint32_t bits) {
-#ifdef PICTURES_TIFF_SHUFFLE
-  if (bits == 8 && __builtin_cpu_supports("ssse3")) {
-    if (routine == RGBToBGR) return ShuffleRGBToBGR;
-    if (routine == RGBAToBGRA) return ShuffleRGBAToBGRA;
-  }
-#endif
-  (void)bits;
-  return routine;
 }
 
 // How decoded rows become Bitmap rows.
@@ -231,7 +168,7 @@ RowPlan ChoosePlan(uint32_t colourSamples, uint32_t samples, uint32_t photometri
   auto convert = [&](PixelFormat format, ColorConverter routine, uint32_t used) {
     plan.format = format;
     plan.kind = wide ? RowKind::Convert : RowKind::Nothing;
-    plan.convert = Fastest(routine, bits);
+    plan.convert = routine;
     plan.used = used;
   };
   if (colourSamples == 3 && photometric == 2) {
