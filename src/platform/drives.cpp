@@ -25,8 +25,8 @@ struct DriveMap {
 DriveMap LoadDriveMap() {
   DriveMap map;
   map.roots[2] = QStringLiteral("/");
-  const QString spec = qEnvironmentVariable("IMPORTDLG_DRIVES");
-  for (const QString& rawItem : spec.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+  const QString mapping = qEnvironmentVariable("IMPORTDLG_DRIVES");
+  for (const QString& rawItem : mapping.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
     const QString item = rawItem.trimmed();
     const qsizetype eq = item.indexOf(QLatin1Char('='));
     if (eq < 0) continue;

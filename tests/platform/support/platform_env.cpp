@@ -45,7 +45,7 @@ QByteArray TempTree::ReadFile(const QString& relative) const {
   return file.readAll();
 }
 
-ScopedDrives::ScopedDrives(const QString& spec) : env_("IMPORTDLG_DRIVES", spec) {
+ScopedDrives::ScopedDrives(const QString& mapping) : env_("IMPORTDLG_DRIVES", mapping) {
   platform::ReloadDriveMap();
 }
 

@@ -48,7 +48,7 @@ class TempTree {
 // map is restored on exit.
 class ScopedDrives {
  public:
-  explicit ScopedDrives(const QString& spec);
+  explicit ScopedDrives(const QString& mapping);
 
  private:
   // Destroyed after env_, so that the map is read again from the restored environment.
