@@ -2,20 +2,25 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "compression/decoder.h"
 
 namespace pictures {
 
 // The string table of an LZW decoder. A new string is always the string written before
-// it plus one byte, so each entry is kept as the place in the output where that string was
-// written and its length; a code is then expanded by one forward copy from earlier output.
+// it plus one byte, so each entry is kept as the place where that string already stands
+// (in the output, or for a root code in a table of single bytes) and its length; a code
+// is then expanded by one forward copy. At about 70 KiB, decoders keep it on the heap.
 struct LZWStringTable {
   struct Entry {
-    uint32_t offset;
+    const uint8_t* start;
     uint32_t length;
   };
-  Entry entries[4096];
+  // One spare entry after the last takes the writes of a full table.
+  Entry entries[4096 + 1] = {};
+  // The root codes below this hold their single-byte strings.
+  uint32_t rootCount = 0;
   // The last byte of each entry, kept across calls like the table itself.
   uint8_t lastByte[4096] = {};
 };
@@ -28,7 +33,7 @@ class TTIFFLZW : public TDecoder {
               int32_t UnpackedSize) override;
 
  private:
-  LZWStringTable table_;
+  std::unique_ptr<LZWStringTable> table_ = std::make_unique<LZWStringTable>();
 };
 
 // GIF LZW: codes least significant bit first, the first code width from the file.
@@ -40,7 +45,7 @@ class TGIFLZW : public TDecoder {
   uint8_t InitialCodeSize = 8;  // set by the GIF reader before Decode
 
  private:
-  LZWStringTable table_;
+  std::unique_ptr<LZWStringTable> table_ = std::make_unique<LZWStringTable>();
 };
 
 }  // namespace pictures

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <climits>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -194,6 +197,88 @@ TEST(LzwSizes, EmptyOrNegativeSizesWriteNothing) {
     EXPECT_EQ(Decode(*decoder, packed, 0), Bytes(kMargin, kUntouched));
     EXPECT_EQ(Decode(*decoder, packed, 4, 0), Bytes(4 + kMargin, kUntouched));
     EXPECT_EQ(Decode(*decoder, packed, 4, -3), Bytes(4 + kMargin, kUntouched));
+  }
+}
+
+// A plain LZW encoder for the tests below: the codes of `data` after a clear code, with
+// the widths the decoder expects, and how many bytes the output holds after each code.
+struct Encoded {
+  std::vector<std::pair<uint32_t, int>> codes;
+  std::vector<size_t> produced;
+  std::vector<uint32_t> free;  // the decoder's next free entry after each code
+};
+
+Encoded Encode(Flavour flavour, int rootBits, const Bytes& data) {
+  const uint32_t clear = 1u << rootBits;
+  std::map<std::pair<uint32_t, uint8_t>, uint32_t> table;  // (string, next byte) -> entry
+  uint32_t next = clear + 2;  // the encoder's next entry
+  uint32_t decoderFree = 0;   // the decoder's free entry, 0 before its first string
+  Encoded e;
+  auto emit = [&](uint32_t code, size_t length) {
+    const uint32_t f = decoderFree ? decoderFree : clear + 2;
+    const int bits = std::bit_width(flavour == Flavour::Tiff ? f + 1 : f);
+    e.codes.push_back({code, std::clamp(bits, rootBits + 1, 12)});
+    if (code != clear) decoderFree = decoderFree ? std::min(decoderFree + 1, 4096u) : clear + 2;
+    e.produced.push_back((e.produced.empty() ? 0 : e.produced.back()) + length);
+    e.free.push_back(decoderFree ? decoderFree : clear + 2);
+  };
+  emit(clear, 0);
+  uint32_t w = data[0];
+  size_t length = 1;
+  for (size_t i = 1; i < data.size(); ++i) {
+    const auto found = table.find({w, data[i]});
+    if (found != table.end()) {
+      w = found->second;
+      ++length;
+      continue;
+    }
+    emit(w, length);
+    if (next < 4096) table[{w, data[i]}] = next++;
+    w = data[i];
+    length = 1;
+  }
+  emit(w, length);
+  return e;
+}
+
+// Decoding that stops early, at an end code, at an invalid code or where the packed bytes
+// run out, after strings of many lengths: the output holds what the codes before gave, and
+// every byte after it is as it was, including the bytes just after the last string.
+TEST(LzwEarlyStop, BytesAfterTheOutputStayAsTheyWere) {
+  Bytes data(3000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t((i * i / 7 + i / 13) % 11);
+  enum class Stop { EndCode, InvalidCode, PackedEnd };
+  for (Flavour flavour : {Flavour::Tiff, Flavour::Gif}) {
+    const int rootBits = 8;
+    const Encoded encoded = Encode(flavour, rootBits, data);
+    ASSERT_GT(encoded.codes.size(), 400u);
+    for (size_t count : {2, 3, 40, 111, 250, 399}) {
+      for (Stop stop : {Stop::EndCode, Stop::InvalidCode, Stop::PackedEnd}) {
+        SCOPED_TRACE(std::to_string(count) + " codes, stop " + std::to_string(int(stop)));
+        std::vector<std::pair<uint32_t, int>> codes(encoded.codes.begin(),
+                                                     encoded.codes.begin() + long(count));
+        const int width = encoded.codes[count].second;
+        if (stop == Stop::EndCode) codes.push_back({(1u << rootBits) + 1, width});
+        if (stop == Stop::InvalidCode) {
+          const uint32_t invalid = encoded.free[count - 1] + 1;
+          ASSERT_LT(invalid, 1u << width);
+          codes.push_back({invalid, width});
+        }
+        const Bytes packed = PackCodes(flavour, codes);
+        auto decoder = MakeDecoder(flavour, uint8_t(rootBits));
+        Bytes out(data.size() + kMargin, kUntouched);
+        const uint8_t* p = packed.data();
+        const size_t length = encoded.produced[count - 1];
+        try {
+          decoder->Decode(p, out.data(), static_cast<int32_t>(packed.size()),
+                          static_cast<int32_t>(data.size()));
+          EXPECT_NE(stop, Stop::InvalidCode) << "no error";
+        } catch (const PictureError& e) {
+          EXPECT_EQ(stop, Stop::InvalidCode) << e.what();
+        }
+        EXPECT_EQ(out, Untouched(Bytes(data.begin(), data.begin() + long(length)), out.size()));
+      }
+    }
   }
 }
 
