@@ -292,16 +292,23 @@ bool HasByteShuffles() {
 }
 
 // Five pixels a step: 16 bytes are loaded and stored, of which the first 15 are turned and
-// the last is the next pixel's red byte, stored unchanged. The loop stops while a whole
-// pixel still follows each store, so nothing past the row is touched, and a conversion in
-// place reads every byte before it is turned.
+// the last is the next pixel's red byte, stored unchanged. Steps are taken while a whole
+// pixel follows the 16 bytes, so nothing past the row is touched. Each step's bytes are
+// loaded before the previous step's store: in place, every byte is read before it is
+// turned, and no load waits for the store that overlaps it.
 __attribute__((target("ssse3"))) void RGBToBGRShuffle(const uint8_t* in, uint8_t* out,
                                                       uint32_t pixels) {
   const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
   uint32_t i = 0;
-  for (; i + 6 <= pixels; i += 5, in += 15, out += 15) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+  if (pixels >= 6) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    for (; i + 11 <= pixels; i += 5, in += 15, out += 15) {
+      const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 15));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(v, order));
+      v = next;
+    }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(v, order));
+    i += 5, in += 15, out += 15;
   }
   RGBToBGRPlain(in, out, pixels - i);
 }
