@@ -143,7 +143,18 @@ void Bitmap::SetPixelFormat(PixelFormat format) {
   if (format != PixelFormat::None) SetSize(width, height);
 }
 
-void Bitmap::SetSize(int width, int height) {
+void Bitmap::SetSize(int width, int height) { Resize(width, height, true); }
+
+Bitmap::RowFill::RowFill(Bitmap& bitmap, int width, int height) : bitmap_(bitmap) {
+  bitmap.Resize(width, height, false);
+}
+
+Bitmap::RowFill::~RowFill() {
+  if (!done_ && bitmap_.pixels_)
+    std::memset(bitmap_.pixels_.get(), 0, bitmap_.stride_ * size_t(bitmap_.height_));
+}
+
+void Bitmap::Resize(int width, int height, bool clear) {
   if (width < 0 || height < 0)
     throw PictureError("Invalid picture size " + std::to_string(width) + " x " +
                        std::to_string(height));
@@ -151,12 +162,19 @@ void Bitmap::SetSize(int width, int height) {
   PixelFormat format = format_ == PixelFormat::None ? PixelFormat::Bits24 : format_;
   size_t stride = StrideFor(format, width);
   size_t bytes = CheckedBufferSize({stride, uint64_t(height)});
+  // Rows kept from the present pixels must be cleared where they are not copied.
+  clear = clear || (height_ > 0 && width_ > 0);
   PixelMemory pixels;
   if (bytes) {
-    // calloc hands out fresh zero pages for large pictures without touching them.
-    pixels.reset(static_cast<uint8_t*>(std::calloc(bytes, 1)));
+    // calloc hands out fresh zero pages for large pictures without touching them; memory
+    // used before must be cleared, which a reader that fills every row can do without.
+    pixels.reset(static_cast<uint8_t*>(clear ? std::calloc(bytes, 1) : std::malloc(bytes)));
     if (!pixels) throw BitmapTooLarge("Out of memory for a picture of " +
                                       std::to_string(width) + " x " + std::to_string(height));
+    const size_t rowBytes = (uint64_t(width) * BitsPerPixel(format) + 7) / 8;
+    if (!clear && rowBytes < stride)
+      for (int y = 0; y < height; ++y)
+        std::memset(pixels.get() + size_t(y) * stride + rowBytes, 0, stride - rowBytes);
   }
   const int keepRows = std::min(height, height_);
   const size_t keepBytes = std::min(stride, stride_);

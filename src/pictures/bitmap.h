@@ -1,7 +1,8 @@
 // The Bitmap: an in-memory raster picture, and the base of every picture reader.
 //
 // Rows are stored top-down (row 0 is the top row), each padded to a multiple of 4 bytes as
-// in a Windows bitmap. New pixel memory is zero. A Bitmap's pixel memory is limited to
+// in a Windows bitmap. New pixel memory is zero (a reader that writes every row may skip
+// the clearing through RowFill). A Bitmap's pixel memory is limited to
 // kDefaultPixelMemoryLimit (1 GiB) so that a lying header cannot exhaust memory; setting a
 // size beyond it raises BitmapTooLarge and leaves the Bitmap as it was.
 #pragma once
@@ -106,7 +107,27 @@ class Bitmap {
   static void SetPixelMemoryLimit(uint64_t bytes);
   static uint64_t PixelMemoryLimit();
 
+ protected:
+  // For a reader that writes every byte of every row itself: sets the size as SetSize
+  // does, but without first clearing the pixel memory of an empty Bitmap (the padding
+  // after each row is cleared). Unless Done() is called, the destructor clears all pixel
+  // memory, so a reader that fails half-way leaves no unset bytes behind.
+  class RowFill {
+   public:
+    RowFill(Bitmap& bitmap, int width, int height);
+    ~RowFill();
+    RowFill(const RowFill&) = delete;
+    RowFill& operator=(const RowFill&) = delete;
+    void Done() { done_ = true; }
+
+   private:
+    Bitmap& bitmap_;
+    bool done_ = false;
+  };
+
  private:
+  void Resize(int width, int height, bool clear);
+
   struct FreeDeleter {
     void operator()(uint8_t* p) const;
   };

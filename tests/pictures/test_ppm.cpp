@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -240,6 +243,96 @@ TEST(PPM, MatchesFilesWrittenByOtherTools) {
     TPPMGraphic g;
     ASSERT_NO_THROW(g.LoadFile(dir.File(c.file)));
     EXPECT_TRUE(BitmapMatches(g, expected, c.tolerance));
+  }
+}
+
+// Raw rows go into memory that is not cleared first: the padding after each row must still
+// be zero, also where the memory held other bytes before. A block of the picture's size is
+// filled and freed just before each load, so that the picture is likely to get it back.
+void DirtyHeap(size_t bytes) {
+  void* block = std::malloc(bytes);
+  ASSERT_NE(block, nullptr);
+  std::memset(block, 0xAB, bytes);
+  std::free(block);
+}
+
+TEST(PPM, RawRowsLeaveTheirPaddingZero) {
+  struct Case {
+    const char* name;
+    std::string header;
+    size_t rowData;  // bytes of file data a row
+  };
+  const Case cases[] = {{"P4", "P4\n13 40\n", 2},
+                        {"P5", "P5\n13 40\n255\n", 13},
+                        {"P6", "P6\n13 40\n255\n", 39},
+                        {"P6 of 16 bits", "P6\n13 40\n999\n", 78}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes data(c.rowData * 40);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7);
+    const Bytes file = File(c.header, data);
+    TPPMGraphic g;
+    {
+      TPPMGraphic probe;
+      Load(probe, file);
+      DirtyHeap(probe.RowStride() * 40);
+    }
+    Load(g, file);
+    ASSERT_GT(g.RowStride(), g.RowBytes());
+    for (int y = 0; y < g.Height(); ++y) {
+      const uint8_t* row = g.ScanLine(y);
+      EXPECT_EQ(Bytes(row + g.RowBytes(), row + g.RowStride()),
+                Bytes(g.RowStride() - g.RowBytes(), 0))
+          << "row " << y;
+    }
+  }
+}
+
+// A stream that promises more bytes than it gives, as a file cut short while it is read.
+class ShrinkingStream : public Stream {
+ public:
+  ShrinkingStream(const Bytes& bytes, int64_t promised) : bytes_(bytes), promised_(promised) {}
+  int64_t Position() const override { return position_; }
+  void Seek(int64_t position) override { position_ = position; }
+  int64_t Size() const override { return promised_; }
+  size_t Read(void* buffer, size_t count) override {
+    const size_t left = position_ < int64_t(bytes_.size()) ? bytes_.size() - size_t(position_) : 0;
+    const size_t n = std::min(count, left);
+    if (n) std::memcpy(buffer, bytes_.data() + position_, n);
+    position_ += int64_t(n);
+    return n;
+  }
+
+ private:
+  Bytes bytes_;
+  int64_t promised_;
+  int64_t position_ = 0;
+};
+
+TEST(PPM, ARawPictureThatFailsHalfWayHoldsOnlyZeros) {
+  for (const char* header : {"P5\n64 64\n255\n", "P6\n63 64\n255\n", "P4\n640 64\n"}) {
+    SCOPED_TRACE(header);
+    const Bytes file = File(header, Bytes(3000, 0x77));
+    TPPMGraphic g;
+    {
+      TPPMGraphic probe;
+      ShrinkingStream stream(file, 1 << 20);
+      EXPECT_THROW(probe.LoadFromStream(stream), PictureError);
+      DirtyHeap(probe.RowStride() * size_t(probe.Height()));
+    }
+    ShrinkingStream stream(file, 1 << 20);
+    try {
+      g.LoadFromStream(stream);
+      FAIL() << "no error";
+    } catch (const PictureError& e) {
+      EXPECT_STREQ(e.what(), "PPM: Stream read error.");
+    }
+    ASSERT_EQ(g.Height(), 64);
+    for (int y = 0; y < g.Height(); ++y) {
+      const uint8_t* row = g.ScanLine(y);
+      ASSERT_TRUE(std::all_of(row, row + g.RowStride(), [](uint8_t b) { return b == 0; }))
+          << "row " << y;
+    }
   }
 }
 

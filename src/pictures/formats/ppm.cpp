@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "pictures/error.h"
@@ -163,8 +164,13 @@ void TPPMGraphic::LoadFromStream(Stream& stream) {
                    : ProductAtMost(left, {uint64_t(width), uint64_t(height), samples});
   if (!fits) FailRead();
 
-  SetWidth(width);
-  SetHeight(height);
+  // Raw pictures, which the file has been found to hold in full, write every byte of every
+  // row, so their memory need not be cleared first.
+  std::optional<RowFill> fill;
+  if (magic >= 4)
+    fill.emplace(*this, width, height);
+  else
+    SetSize(width, height);
   if (bitmap) {
     LogPalette mono(2);
     mono.entries[0] = {255, 255, 255, 0};
@@ -174,6 +180,7 @@ void TPPMGraphic::LoadFromStream(Stream& stream) {
     SetPalette(CreatePalette(GreyPaletteRecord()));
   }
   if (width > 0 && height > 0) ReadPixelRows(magic, width, height, maxValue);
+  if (fill) fill->Done();
 }
 
 void TPPMGraphic::ReadPixelRows(int magic, int width, int height, uint32_t maxValue) {
