@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -18,6 +17,7 @@
 #include "pictures/bitmap.h"
 #include "pictures/formats/jpeg.h"
 #include "pictures/stream.h"
+#include "support/bench_support.h"
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_BMP
@@ -31,37 +31,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-constexpr int kWidth = 4000;
-constexpr int kHeight = 3000;
-
-// A read-only stream over bytes that stay where they are, so that no reader pays for a copy.
-class SpanStream : public pictures::Stream {
- public:
-  explicit SpanStream(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-  int64_t Position() const override { return position_; }
-  void Seek(int64_t position) override { position_ = position < 0 ? 0 : position; }
-  int64_t Size() const override { return int64_t(bytes_.size()); }
-  size_t Read(void* buffer, size_t count) override {
-    if (position_ >= Size()) return 0;
-    const size_t n = std::min<size_t>(count, size_t(Size() - position_));
-    std::memcpy(buffer, bytes_.data() + position_, n);
-    position_ += int64_t(n);
-    return n;
-  }
-
- private:
-  std::span<const uint8_t> bytes_;
-  int64_t position_ = 0;
-};
-
-// A photograph-like picture: gradients with a little noise.
-uint8_t Sample(int x, int y, int channel) {
-  uint32_t noise = uint32_t(x) * 2654435761u ^ uint32_t(y) * 40503u ^ uint32_t(channel) * 977u;
-  noise = (noise >> 13) & 7;
-  return uint8_t((x / 16 + y / 12 + channel * 50) + noise);
-}
+using bench::Bytes;
+using bench::kHeight;
+using bench::kWidth;
 
 pictures::Bitmap Picture24() {
   pictures::Bitmap bitmap;
@@ -70,7 +42,7 @@ pictures::Bitmap Picture24() {
   for (int y = 0; y < kHeight; ++y) {
     uint8_t* row = bitmap.ScanLine(y);
     for (int x = 0; x < kWidth; ++x)
-      for (int c = 0; c < 3; ++c) row[3 * x + c] = Sample(x, y, c);
+      for (int c = 0; c < 3; ++c) row[3 * x + c] = bench::PhotoSample(x, y, c, false);
   }
   return bitmap;
 }
@@ -128,31 +100,20 @@ const Bytes& JpegFile() {
 
 void SetCounters(benchmark::State& state, size_t fileBytes) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fileBytes));
-  state.counters["Mpixel/s"] = benchmark::Counter(double(kWidth) * kHeight * 1e-6 * state.iterations(),
-                                                  benchmark::Counter::kIsRate);
+  state.counters["Mpixel/s"] = benchmark::Counter(
+      double(kWidth) * kHeight * 1e-6 * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_Bmp24_Ours(benchmark::State& state) {
   const Bytes& file = BitmapFile();
-  for (auto _ : state) {
-    SpanStream stream(file);
-    pictures::Bitmap bitmap;
-    bitmap.LoadFromStream(stream);
-    benchmark::DoNotOptimize(bitmap.ScanLine(0));
-  }
+  bench::DecodeEachIteration<pictures::Bitmap>(state, file);
   SetCounters(state, file.size());
 }
 BENCHMARK(BM_Bmp24_Ours)->Unit(benchmark::kMillisecond);
 
 void BM_Bmp24_Stb(benchmark::State& state) {
   const Bytes& file = BitmapFile();
-  for (auto _ : state) {
-    int w, h, n;
-    stbi_uc* pixels = stbi_load_from_memory(file.data(), int(file.size()), &w, &h, &n, 0);
-    if (!pixels) state.SkipWithError("stb_image could not read the file");
-    benchmark::DoNotOptimize(pixels);
-    stbi_image_free(pixels);
-  }
+  bench::StbEachIteration(state, file, 0, stbi_load_from_memory, stbi_image_free);
   SetCounters(state, file.size());
 }
 BENCHMARK(BM_Bmp24_Stb)->Unit(benchmark::kMillisecond);
@@ -170,12 +131,7 @@ BENCHMARK(BM_Bmp24_Save)->Unit(benchmark::kMillisecond);
 
 void BM_Jpeg_Ours(benchmark::State& state) {
   const Bytes& file = JpegFile();
-  for (auto _ : state) {
-    SpanStream stream(file);
-    pictures::TJPEGImage image;
-    image.LoadFromStream(stream);
-    benchmark::DoNotOptimize(image.ScanLine(0));
-  }
+  bench::DecodeEachIteration<pictures::TJPEGImage>(state, file);
   SetCounters(state, file.size());
 }
 BENCHMARK(BM_Jpeg_Ours)->Unit(benchmark::kMillisecond);
@@ -214,13 +170,7 @@ BENCHMARK(BM_Jpeg_Libjpeg)->Unit(benchmark::kMillisecond);
 
 void BM_Jpeg_Stb(benchmark::State& state) {
   const Bytes& file = JpegFile();
-  for (auto _ : state) {
-    int w, h, n;
-    stbi_uc* pixels = stbi_load_from_memory(file.data(), int(file.size()), &w, &h, &n, 0);
-    if (!pixels) state.SkipWithError("stb_image could not read the file");
-    benchmark::DoNotOptimize(pixels);
-    stbi_image_free(pixels);
-  }
+  bench::StbEachIteration(state, file, 0, stbi_load_from_memory, stbi_image_free);
   SetCounters(state, file.size());
 }
 BENCHMARK(BM_Jpeg_Stb)->Unit(benchmark::kMillisecond);

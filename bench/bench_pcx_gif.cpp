@@ -9,40 +9,18 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <span>
 #include <stdexcept>
 #include <vector>
 
 #include "pictures/formats/gif.h"
 #include "pictures/formats/pcx.h"
-#include "pictures/stream.h"
+#include "support/bench_support.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-constexpr int kWidth = 4000;
-constexpr int kHeight = 3000;
-
-// A read-only stream over bytes that stay where they are, so that no reader pays for a copy.
-class SpanStream : public pictures::Stream {
- public:
-  explicit SpanStream(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-  int64_t Position() const override { return position_; }
-  void Seek(int64_t position) override { position_ = position < 0 ? 0 : position; }
-  int64_t Size() const override { return int64_t(bytes_.size()); }
-  size_t Read(void* buffer, size_t count) override {
-    if (position_ >= Size()) return 0;
-    const size_t n = std::min<size_t>(count, size_t(Size() - position_));
-    std::memcpy(buffer, bytes_.data() + position_, n);
-    position_ += int64_t(n);
-    return n;
-  }
-
- private:
-  std::span<const uint8_t> bytes_;
-  int64_t position_ = 0;
-};
+using bench::Bytes;
+using bench::kHeight;
+using bench::kWidth;
 
 // A sample of the picture: smooth areas (long runs and repeated strings), gradients and a
 // band of noise, so that both packers see the mix a photograph or a drawing gives them.
@@ -149,7 +127,7 @@ const Bytes& Gif() {
 // timings are of a correct decode.
 template <class Reader>
 void CheckOurs(const Bytes& file, int channels) {
-  SpanStream stream(file);
+  bench::SpanStream stream(file);
   Reader picture;
   picture.LoadFromStream(stream);
   for (int y = 0; y < kHeight; y += 7) {
@@ -164,13 +142,7 @@ void CheckOurs(const Bytes& file, int channels) {
 template <class Reader>
 void Ours(benchmark::State& state, const Bytes& file, int channels) {
   CheckOurs<Reader>(file, channels);
-  SpanStream stream(file);
-  for (auto _ : state) {
-    stream.Seek(0);
-    Reader picture;
-    picture.LoadFromStream(stream);
-    benchmark::DoNotOptimize(picture.ScanLine(picture.Height() - 1));
-  }
+  bench::DecodeEachIteration<Reader>(state, file);
   state.SetBytesProcessed(int64_t(state.iterations()) * kWidth * kHeight);
 }
 

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -16,7 +15,7 @@
 #include "pictures/formats/ppm.h"
 #include "pictures/formats/sgi.h"
 #include "pictures/formats/targa.h"
-#include "pictures/stream.h"
+#include "support/bench_support.h"
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_TGA
@@ -34,39 +33,10 @@ extern "C" {
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-constexpr int kWidth = 4000;
-constexpr int kHeight = 3000;
-
-// A read-only stream over bytes that stay where they are, so that no reader pays for a copy.
-class SpanStream : public pictures::Stream {
- public:
-  explicit SpanStream(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-  int64_t Position() const override { return position_; }
-  void Seek(int64_t position) override { position_ = position < 0 ? 0 : position; }
-  int64_t Size() const override { return int64_t(bytes_.size()); }
-  size_t Read(void* buffer, size_t count) override {
-    if (position_ >= Size()) return 0;
-    const size_t n = std::min<size_t>(count, size_t(Size() - position_));
-    std::memcpy(buffer, bytes_.data() + position_, n);
-    position_ += int64_t(n);
-    return n;
-  }
-
- private:
-  std::span<const uint8_t> bytes_;
-  int64_t position_ = 0;
-};
-
-// A photograph-like channel: gradients with a little noise, and flat bands where runs pay
-// off, so that packed data mixes runs and literals.
-uint8_t Sample(int x, int y, int channel) {
-  uint32_t noise = uint32_t(x) * 2654435761u ^ uint32_t(y) * 40503u ^ uint32_t(channel) * 977u;
-  noise = (noise >> 13) & 7;
-  if ((y / 40) % 4 == 0 && (x / 300) % 2 == 0) return uint8_t(channel * 60 + y / 40);
-  return uint8_t((x / 16 + y / 12 + channel * 50) + noise);
-}
+using bench::Bytes;
+using bench::kHeight;
+using bench::kWidth;
+using bench::PhotoSample;
 
 void Append(Bytes& b, std::initializer_list<uint8_t> bytes) {
   for (uint8_t v : bytes) b.push_back(v);
@@ -84,20 +54,17 @@ void AppendBytes(Bytes& b, const uint8_t* bytes, size_t count) {
   b.resize(at + count);
   std::memcpy(b.data() + at, bytes, count);
 }
-void Append16LE(Bytes& b, int v) { Append(b, {uint8_t(v), uint8_t(v >> 8)}); }
-void Put32BE(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (24 - 8 * i));
-}
 
 Bytes TargaFile(bool packed) {
   Bytes b = {0, 0, uint8_t(packed ? 10 : 2), 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  Append16LE(b, kWidth);
-  Append16LE(b, kHeight);
+  bench::AppendLE16(b, kWidth);
+  bench::AppendLE16(b, kHeight);
   Append(b, {24, 0});  // 24 bits, bottom row first
   std::vector<uint32_t> row(kWidth);
   for (int y = kHeight - 1; y >= 0; --y) {
     for (int x = 0; x < kWidth; ++x)
-      row[x] = uint32_t(Sample(x, y, 2)) | uint32_t(Sample(x, y, 1)) << 8 | uint32_t(Sample(x, y, 0)) << 16;
+      row[x] = uint32_t(PhotoSample(x, y, 2)) | uint32_t(PhotoSample(x, y, 1)) << 8 |
+               uint32_t(PhotoSample(x, y, 0)) << 16;
     auto put = [&](uint32_t p) { Append(b, {uint8_t(p), uint8_t(p >> 8), uint8_t(p >> 16)}); };
     if (!packed) {
       for (uint32_t p : row) put(p);
@@ -137,32 +104,18 @@ Bytes SgiFile(bool packed) {
   Bytes values(kWidth);
   for (int c = 0; c < 3; ++c)
     for (int r = 0; r < kHeight; ++r) {
-      for (int x = 0; x < kWidth; ++x) values[x] = Sample(x, kHeight - 1 - r, c);
+      for (int x = 0; x < kWidth; ++x) values[x] = PhotoSample(x, kHeight - 1 - r, c);
       if (!packed) {
         AppendBytes(b, values.data(), values.size());
         continue;
       }
       const size_t start = b.size();
-      for (int x = 0; x < kWidth;) {
-        int run = 1;
-        while (x + run < kWidth && run < 127 && values[x + run] == values[x]) ++run;
-        if (run >= 3) {
-          Append(b, {uint8_t(run), values[x]});
-          x += run;
-          continue;
-        }
-        int end = x + 1;
-        while (end < kWidth && end - x < 127 &&
-               !(end + 2 < kWidth && values[end] == values[end + 1] && values[end] == values[end + 2]))
-          ++end;
-        b.push_back(uint8_t(0x80 | (end - x)));
-        AppendBytes(b, values.data() + x, size_t(end - x));
-        x = end;
-      }
+      bench::PackRuns(values.data(), values.size(), 127, [](size_t n) { return uint8_t(n); },
+                      [](size_t n) { return uint8_t(0x80 | n); }, b);
       b.push_back(0);
       const size_t index = size_t(r) + size_t(c) * kHeight;
-      Put32BE(b, 512 + index * 4, uint32_t(start));
-      Put32BE(b, 512 + rows * 4 + index * 4, uint32_t(b.size() - start));
+      bench::PutBE32(b, 512 + index * 4, uint32_t(start));
+      bench::PutBE32(b, 512 + rows * 4 + index * 4, uint32_t(b.size() - start));
     }
   return b;
 }
@@ -180,7 +133,7 @@ Bytes NetpbmFile(int magic) {
   for (int y = 0; y < kHeight; ++y) {
     uint8_t bits = 0;
     for (int x = 0; x < kWidth; ++x) {
-      const uint8_t r = Sample(x, y, 0), g = Sample(x, y, 1), bl = Sample(x, y, 2);
+      const uint8_t r = PhotoSample(x, y, 0), g = PhotoSample(x, y, 1), bl = PhotoSample(x, y, 2);
       switch (magic) {
         case 1: b.push_back(r & 0x20 ? '1' : '0'); break;
         case 2:
@@ -211,8 +164,8 @@ Bytes PcdFile() {
   std::memcpy(&b[2048], "PCD_IPI", 7);
   for (int k = 0; k < 256; ++k) {
     uint8_t* block = &b[0x30000 + size_t(k) * 768 * 3];
-    for (int i = 0; i < 768 * 2; ++i) block[i] = Sample(i % 768, 2 * k + i / 768, 0);
-    for (int i = 0; i < 768; ++i) block[1536 + i] = uint8_t(110 + Sample(i, k, 1) / 4);
+    for (int i = 0; i < 768 * 2; ++i) block[i] = PhotoSample(i % 768, 2 * k + i / 768, 0);
+    for (int i = 0; i < 768; ++i) block[1536 + i] = uint8_t(110 + PhotoSample(i, k, 1) / 4);
   }
   return b;
 }
@@ -239,24 +192,13 @@ const Bytes& File(const std::string& name) {
 template <typename Reader>
 void Ours(benchmark::State& state, const std::string& name) {
   const Bytes& file = File(name);
-  for (auto _ : state) {
-    SpanStream stream(file);
-    Reader picture;
-    picture.LoadFromStream(stream);
-    benchmark::DoNotOptimize(picture.ScanLine(0));
-  }
+  bench::DecodeEachIteration<Reader>(state, file);
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(file.size()));
 }
 
 void Stb(benchmark::State& state, const std::string& name) {
   const Bytes& file = File(name);
-  for (auto _ : state) {
-    int w, h, n;
-    stbi_uc* pixels = stbi_load_from_memory(file.data(), int(file.size()), &w, &h, &n, 0);
-    if (!pixels) state.SkipWithError("stb_image could not read the file");
-    benchmark::DoNotOptimize(pixels);
-    stbi_image_free(pixels);
-  }
+  bench::StbEachIteration(state, file, 0, stbi_load_from_memory, stbi_image_free);
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(file.size()));
 }
 
@@ -282,10 +224,12 @@ void Netpbm(benchmark::State& state, const std::string& name) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(file.size()));
 }
 
-void OursTarga(benchmark::State& state, const std::string& name) { Ours<pictures::TTargaGraphic>(state, name); }
-void OursSgi(benchmark::State& state, const std::string& name) { Ours<pictures::TSGIGraphic>(state, name); }
-void OursPpm(benchmark::State& state, const std::string& name) { Ours<pictures::TPPMGraphic>(state, name); }
-void OursPcd(benchmark::State& state, const std::string& name) { Ours<pictures::TPCDGraphic>(state, name); }
+void OursTarga(benchmark::State& s, const std::string& file) {
+  Ours<pictures::TTargaGraphic>(s, file);
+}
+void OursSgi(benchmark::State& s, const std::string& file) { Ours<pictures::TSGIGraphic>(s, file); }
+void OursPpm(benchmark::State& s, const std::string& file) { Ours<pictures::TPPMGraphic>(s, file); }
+void OursPcd(benchmark::State& s, const std::string& file) { Ours<pictures::TPCDGraphic>(s, file); }
 
 BENCHMARK_CAPTURE(OursTarga, tga_24_plain, std::string("tga"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Stb, tga_24_plain, std::string("tga"))->Unit(benchmark::kMillisecond);

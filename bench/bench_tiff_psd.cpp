@@ -15,13 +15,11 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <span>
-#include <string>
 #include <vector>
 
 #include "pictures/formats/psd.h"
 #include "pictures/formats/tiff.h"
-#include "pictures/stream.h"
+#include "support/bench_support.h"
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_PSD
@@ -34,39 +32,10 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-constexpr int kWidth = 4000;
-constexpr int kHeight = 3000;
-
-// A read-only stream over bytes that stay where they are, so that no reader pays for a copy.
-class SpanStream : public pictures::Stream {
- public:
-  explicit SpanStream(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-  int64_t Position() const override { return position_; }
-  void Seek(int64_t position) override { position_ = position < 0 ? 0 : position; }
-  int64_t Size() const override { return int64_t(bytes_.size()); }
-  size_t Read(void* buffer, size_t count) override {
-    if (position_ >= Size()) return 0;
-    const size_t n = std::min<size_t>(count, size_t(Size() - position_));
-    std::memcpy(buffer, bytes_.data() + position_, n);
-    position_ += int64_t(n);
-    return n;
-  }
-
- private:
-  std::span<const uint8_t> bytes_;
-  int64_t position_ = 0;
-};
-
-// A photograph-like channel: gradients with a little noise, and flat bands where runs pay
-// off, so that packed data mixes runs and literals.
-uint8_t Sample(int x, int y, int channel) {
-  uint32_t noise = uint32_t(x) * 2654435761u ^ uint32_t(y) * 40503u ^ uint32_t(channel) * 977u;
-  noise = (noise >> 13) & 7;
-  if ((y / 40) % 4 == 0 && (x / 300) % 2 == 0) return uint8_t(channel * 60 + y / 40);
-  return uint8_t((x / 16 + y / 12 + channel * 50) + noise);
-}
+using bench::Bytes;
+using bench::kHeight;
+using bench::kWidth;
+using bench::PhotoSample;
 
 // A TIFF written by libtiff itself, with its default strip size (about 8 KiB a strip).
 Bytes WriteTiff(uint16_t compression, uint16_t predictor) {
@@ -87,7 +56,7 @@ Bytes WriteTiff(uint16_t compression, uint16_t predictor) {
   Bytes row(size_t(kWidth) * 3);
   for (int y = 0; y < kHeight; ++y) {
     for (int x = 0; x < kWidth; ++x)
-      for (int c = 0; c < 3; ++c) row[size_t(x) * 3 + size_t(c)] = Sample(x, y, c);
+      for (int c = 0; c < 3; ++c) row[size_t(x) * 3 + size_t(c)] = PhotoSample(x, y, c);
     TIFFWriteScanline(tif, row.data(), uint32_t(y), 0);
   }
   TIFFClose(tif);
@@ -97,64 +66,40 @@ Bytes WriteTiff(uint16_t compression, uint16_t predictor) {
   return bytes;
 }
 
-void Append16(Bytes& out, uint32_t v) {
-  out.push_back(uint8_t(v >> 8));
-  out.push_back(uint8_t(v));
-}
-void Append32(Bytes& out, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(v >> shift));
-}
-
 // PackBits as Photoshop writes it: runs of three or more bytes, literals elsewhere.
 void PackBits(const uint8_t* data, size_t size, Bytes& out) {
-  size_t i = 0;
-  while (i < size) {
-    size_t run = 1;
-    while (i + run < size && run < 128 && data[i + run] == data[i]) ++run;
-    if (run >= 3) {
-      out.push_back(uint8_t(1 - int(run)));
-      out.push_back(data[i]);
-      i += run;
-      continue;
-    }
-    size_t end = i;
-    while (end < size && end - i < 128 &&
-           !(end + 2 < size && data[end] == data[end + 1] && data[end] == data[end + 2]))
-      ++end;
-    out.push_back(uint8_t(end - i - 1));
-    out.insert(out.end(), data + i, data + end);
-    i = end;
-  }
+  bench::PackRuns(data, size, 128, [](size_t n) { return uint8_t(1 - int(n)); },
+                  [](size_t n) { return uint8_t(n - 1); }, out);
 }
 
 // An RGB Photoshop file of three 8-bit planes, raw or packed row by row.
 Bytes WritePsd(bool packed) {
   Bytes out = {'8', 'B', 'P', 'S'};
-  Append16(out, 1);
+  bench::AppendBE16(out, 1);
   out.insert(out.end(), 6, 0);
-  Append16(out, 3);
-  Append32(out, kHeight);
-  Append32(out, kWidth);
-  Append16(out, 8);
-  Append16(out, 3);
-  Append32(out, 0);  // colour mode data
-  Append32(out, 0);  // image resources
-  Append32(out, 0);  // layers
-  Append16(out, packed ? 1 : 0);
+  bench::AppendBE16(out, 3);
+  bench::AppendBE32(out, kHeight);
+  bench::AppendBE32(out, kWidth);
+  bench::AppendBE16(out, 8);
+  bench::AppendBE16(out, 3);
+  bench::AppendBE32(out, 0);  // colour mode data
+  bench::AppendBE32(out, 0);  // image resources
+  bench::AppendBE32(out, 0);  // layers
+  bench::AppendBE16(out, packed ? 1 : 0);
   Bytes row(kWidth);
   if (!packed) {
     for (int c = 0; c < 3; ++c)
       for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) out.push_back(Sample(x, y, c));
+        for (int x = 0; x < kWidth; ++x) out.push_back(PhotoSample(x, y, c));
     return out;
   }
   Bytes counts, body;
   for (int c = 0; c < 3; ++c)
     for (int y = 0; y < kHeight; ++y) {
-      for (int x = 0; x < kWidth; ++x) row[size_t(x)] = Sample(x, y, c);
+      for (int x = 0; x < kWidth; ++x) row[size_t(x)] = PhotoSample(x, y, c);
       const size_t before = body.size();
       PackBits(row.data(), row.size(), body);
-      Append16(counts, uint32_t(body.size() - before));
+      bench::AppendBE16(counts, uint32_t(body.size() - before));
     }
   out.insert(out.end(), counts.begin(), counts.end());
   out.insert(out.end(), body.begin(), body.end());
@@ -224,12 +169,7 @@ void SetCounters(benchmark::State& state, size_t fileSize) {
 void BM_TIFF_Ours(benchmark::State& state) {
   const Bytes& file = TiffFile(int(state.range(0)));
   state.SetLabel(TiffName(int(state.range(0))));
-  for (auto _ : state) {
-    SpanStream stream(file);
-    pictures::TTIFFGraphic picture;
-    picture.LoadFromStream(stream);
-    benchmark::DoNotOptimize(picture.ScanLine(kHeight - 1));
-  }
+  bench::DecodeEachIteration<pictures::TTIFFGraphic>(state, file);
   SetCounters(state, file.size());
 }
 
@@ -266,25 +206,14 @@ void BM_TIFF_LibtiffScanlines(benchmark::State& state) {
 void BM_PSD_Ours(benchmark::State& state) {
   const Bytes& file = PsdFile(state.range(0) != 0);
   state.SetLabel(state.range(0) ? "PackBits" : "raw");
-  for (auto _ : state) {
-    SpanStream stream(file);
-    pictures::TPSDGraphic picture;
-    picture.LoadFromStream(stream);
-    benchmark::DoNotOptimize(picture.ScanLine(kHeight - 1));
-  }
+  bench::DecodeEachIteration<pictures::TPSDGraphic>(state, file);
   SetCounters(state, file.size());
 }
 
 void BM_PSD_Stb(benchmark::State& state) {
   const Bytes& file = PsdFile(state.range(0) != 0);
   state.SetLabel(state.range(0) ? "PackBits" : "raw");
-  for (auto _ : state) {
-    int width, height, channels;
-    stbi_uc* pixels =
-        stbi_load_from_memory(file.data(), int(file.size()), &width, &height, &channels, 3);
-    benchmark::DoNotOptimize(pixels);
-    stbi_image_free(pixels);
-  }
+  bench::StbEachIteration(state, file, 3, stbi_load_from_memory, stbi_image_free);
   SetCounters(state, file.size());
 }
 

@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 
+#include "fuzz_support.h"
 #include "pictures/formats/cut.h"
 
 namespace {
@@ -47,8 +48,7 @@ void Write(const std::string& path, std::span<const uint8_t> bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool limited = (pictures::Bitmap::SetPixelMemoryLimit(64 << 20), true);
-  (void)limited;
+  fuzz_support::LimitPixelMemory();
   if (size < 3) return 0;
   const int naming = data[0] % 3;
   const size_t rest = size - 3;

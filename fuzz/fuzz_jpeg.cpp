@@ -3,26 +3,10 @@
 // Bitmap inconsistent is caught there.
 #include <cstddef>
 #include <cstdint>
-#include <exception>
-#include <span>
 
+#include "fuzz_support.h"
 #include "pictures/formats/jpeg.h"
-#include "pictures/stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool limited = (pictures::Bitmap::SetPixelMemoryLimit(64 << 20), true);
-  (void)limited;
-  pictures::MemoryStream stream(std::span<const uint8_t>(data, size));
-  pictures::TJPEGImage picture;
-  try {
-    picture.LoadFromStream(stream);
-    if (picture.Width() <= 1024 && picture.Height() <= 1024) {
-      pictures::Bitmap canvas;
-      canvas.SetPixelFormat(pictures::PixelFormat::Bits24);
-      canvas.SetSize(picture.Width(), picture.Height());
-      pictures::DrawOnCanvas(canvas, picture);
-    }
-  } catch (const std::exception&) {
-  }
-  return 0;
+  return fuzz_support::LoadFromMemory<pictures::TJPEGImage>(data, size, fuzz_support::DrawIfSmall);
 }

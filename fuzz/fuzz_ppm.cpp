@@ -2,20 +2,10 @@
 // of bad input.
 #include <cstddef>
 #include <cstdint>
-#include <exception>
-#include <span>
 
+#include "fuzz_support.h"
 #include "pictures/formats/ppm.h"
-#include "pictures/stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool limited = (pictures::Bitmap::SetPixelMemoryLimit(64 << 20), true);
-  (void)limited;
-  pictures::MemoryStream stream(std::span<const uint8_t>(data, size));
-  pictures::TPPMGraphic picture;
-  try {
-    picture.LoadFromStream(stream);
-  } catch (const std::exception&) {
-  }
-  return 0;
+  return fuzz_support::LoadFromMemory<pictures::TPPMGraphic>(data, size);
 }

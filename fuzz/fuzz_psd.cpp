@@ -1,20 +1,10 @@
 // Feeds arbitrary bytes to the Photoshop reader; errors are the expected outcome of bad input.
 #include <cstddef>
 #include <cstdint>
-#include <exception>
-#include <span>
 
+#include "fuzz_support.h"
 #include "pictures/formats/psd.h"
-#include "pictures/stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool limited = (pictures::Bitmap::SetPixelMemoryLimit(64 << 20), true);
-  (void)limited;
-  pictures::MemoryStream stream(std::span<const uint8_t>(data, size));
-  pictures::TPSDGraphic picture;
-  try {
-    picture.LoadFromStream(stream);
-  } catch (const std::exception&) {
-  }
-  return 0;
+  return fuzz_support::LoadFromMemory<pictures::TPSDGraphic>(data, size);
 }

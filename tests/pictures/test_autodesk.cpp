@@ -8,17 +8,16 @@
 #include "pictures/error.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
+#include "support/byte_builders.h"
+#include "support/loading.h"
 #include "support/tool_files.h"
 
 namespace pictures {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-void Append16(Bytes& bytes, int value) {
-  bytes.push_back(uint8_t(value));
-  bytes.push_back(uint8_t(value >> 8));
-}
+using test_support::AppendLE16;
+using test_support::Load;
 
 // Palette entry i of the test files: red i mod 64, green 63 - i mod 64, blue i / 4.
 Bytes TestPalette() {
@@ -42,14 +41,14 @@ uint8_t Index(int x, int y) { return uint8_t(x * 3 + y * 50); }
 // then width x height indices, top row first.
 Bytes File(int width, int height, Bytes palette = TestPalette()) {
   Bytes file;
-  Append16(file, 0x9119);  // magic
-  Append16(file, width);
-  Append16(file, height);
-  Append16(file, 0);  // x offset
-  Append16(file, 0);  // y offset
+  AppendLE16(file, 0x9119);  // magic
+  AppendLE16(file, width);
+  AppendLE16(file, height);
+  AppendLE16(file, 0);  // x offset
+  AppendLE16(file, 0);  // y offset
   file.push_back(8);  // bits per pixel
   file.push_back(0);  // compression
-  Append16(file, 0);  // packed size
+  AppendLE16(file, 0);  // packed size
   file.resize(32, 0);  // the rest of the header
   file.insert(file.end(), palette.begin(), palette.end());
   for (int y = 0; y < height; ++y)
@@ -57,20 +56,7 @@ Bytes File(int width, int height, Bytes palette = TestPalette()) {
   return file;
 }
 
-void Load(TAutodeskGraphic& picture, const Bytes& file) {
-  MemoryStream stream(file);
-  picture.LoadFromStream(stream);
-}
-
-std::string LoadError(const Bytes& file) {
-  TAutodeskGraphic picture;
-  try {
-    Load(picture, file);
-  } catch (const PictureError& error) {
-    return error.what();
-  }
-  return "no error";
-}
+std::string LoadError(const Bytes& file) { return test_support::LoadError<TAutodeskGraphic>(file); }
 
 TEST(AutodeskReader, ReadsIndicesAndThePaletteScaledToBytes) {
   const Bytes file = File(320, 200);

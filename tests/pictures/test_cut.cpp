@@ -12,26 +12,23 @@
 #include "pictures/error.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
+#include "support/byte_builders.h"
 #include "support/tool_files.h"
 
 namespace pictures {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test_support::AppendLE16;
 using test_support::TempDir;
 using test_support::WriteFileBytes;
-
-void Append16(Bytes& bytes, int value) {
-  bytes.push_back(uint8_t(value));
-  bytes.push_back(uint8_t(value >> 8));
-}
 
 // The 6-byte picture header: width, height, a reserved word (16-bit little-endian).
 Bytes Header(int width, int height) {
   Bytes header;
-  Append16(header, width);
-  Append16(header, height);
-  Append16(header, 0);
+  AppendLE16(header, width);
+  AppendLE16(header, height);
+  AppendLE16(header, 0);
   return header;
 }
 
@@ -50,7 +47,7 @@ Bytes Row(std::initializer_list<Bytes> packets) {
   for (const Bytes& packet : packets) body.insert(body.end(), packet.begin(), packet.end());
   body.push_back(0);
   Bytes row;
-  Append16(row, int(body.size()));
+  AppendLE16(row, int(body.size()));
   row.insert(row.end(), body.begin(), body.end());
   return row;
 }
@@ -79,7 +76,7 @@ Bytes PackRow(const Bytes& indices) {
   }
   body.push_back(0);
   Bytes row;
-  Append16(row, int(body.size()));
+  AppendLE16(row, int(body.size()));
   row.insert(row.end(), body.begin(), body.end());
   return row;
 }

@@ -9,15 +9,16 @@
 #include "pictures/error.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
+#include "support/byte_builders.h"
+#include "support/loading.h"
 #include "support/tool_files.h"
 
 namespace pictures {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using test_support::ShellQuote;
-
-Bytes U16(uint16_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
+using test_support::LE16;
+using test_support::Load;
 
 Bytes Join(std::initializer_list<Bytes> parts) {
   Bytes all;
@@ -28,7 +29,7 @@ Bytes Join(std::initializer_list<Bytes> parts) {
 // Signature and version, then the logical screen descriptor.
 Bytes Head(uint16_t width, uint16_t height, uint8_t flags, const char* signature = "GIF89a") {
   return Join({Bytes(signature, signature + 6),
-               U16(width), U16(height),  // screen size
+               LE16(width), LE16(height),  // screen size
                {flags},                  // bit 7 global table, bits 0-2 its size
                {0},                      // background colour index
                {0}});                    // pixel aspect ratio
@@ -65,7 +66,7 @@ Bytes Extension(uint8_t label, const Bytes& data) { return Join({{0x21, label}, 
 
 // A graphic control extension: transparent flag set, the given delay and transparent index.
 Bytes ControlExtension(uint16_t delay, uint8_t transparent) {
-  return Join({{0x21, 0xF9, 4, 0x01}, U16(delay), {transparent}, {0}});
+  return Join({{0x21, 0xF9, 4, 0x01}, LE16(delay), {transparent}, {0}});
 }
 
 // LZW codes for `pixels`: a clear code, one literal code a pixel, the end code, with the
@@ -103,8 +104,8 @@ Bytes LiteralLzw(const Bytes& pixels, int codeSize) {
 Bytes Image(uint16_t width, uint16_t height, uint8_t flags, const Bytes& localTable,
             const Bytes& pixels, int codeSize = 8) {
   return Join({{0x2C},
-               U16(3), U16(4),              // left, top: not used
-               U16(width), U16(height),
+               LE16(3), LE16(4),              // left, top: not used
+               LE16(width), LE16(height),
                {flags},                     // bit 7 local table, bit 6 interlaced, bits 0-2 size
                localTable,
                {uint8_t(codeSize)},         // LZW minimum code size
@@ -115,11 +116,6 @@ Bytes Counting(int count, int modulo = 256) {
   Bytes b;
   for (int i = 0; i < count; ++i) b.push_back(uint8_t(i % modulo));
   return b;
-}
-
-void Load(Bitmap& g, const Bytes& file) {
-  MemoryStream stream(file);
-  g.LoadFromStream(stream);
 }
 
 // The pixels of the picture, rows one after the other.
@@ -298,12 +294,9 @@ struct ToolCase {
   std::string decode;  // prints the tool's decode of {out} as PNM
 };
 
-std::string Fill(std::string text, const test_support::TempDir& dir) {
-  for (auto [key, file] : {std::pair{"{in}", "in.ppm"}, {"{out}", "out.gif"}}) {
-    for (size_t at; (at = text.find(key)) != std::string::npos;)
-      text.replace(at, std::string(key).size(), ShellQuote(dir.File(file)));
-  }
-  return text;
+std::string Fill(const std::string& text, const test_support::TempDir& dir) {
+  return test_support::FillPaths(text,
+                                 {{"{in}", dir.File("in.ppm")}, {"{out}", dir.File("out.gif")}});
 }
 
 class GifTools : public ::testing::TestWithParam<ToolCase> {};

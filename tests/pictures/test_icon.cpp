@@ -7,26 +7,18 @@
 
 #include "pictures/error.h"
 #include "pictures/stream.h"
+#include "support/byte_builders.h"
 #include "support/tool_files.h"
 
 namespace pictures {
 namespace {
 
+using test_support::AppendBytes;
+using test_support::AppendLE16;
+using test_support::AppendLE32;
 using test_support::Bytes;
 using test_support::RgbImage;
 using test_support::ShellQuote;
-
-void U16(Bytes& b, uint32_t v) {
-  b.push_back(uint8_t(v));
-  b.push_back(uint8_t(v >> 8));
-}
-void U32(Bytes& b, uint32_t v) {
-  U16(b, v & 0xFFFF);
-  U16(b, v >> 16);
-}
-void Raw(Bytes& b, std::initializer_list<int> bytes) {
-  for (int v : bytes) b.push_back(uint8_t(v));
-}
 
 // A DIB entry: the 40-byte header with the doubled height, then colour table, colour rows
 // and mask rows as given (each bottom-up and padded to 4 bytes).
@@ -34,20 +26,20 @@ Bytes Dib(int width, int height, int bits, std::initializer_list<int> table,
           std::initializer_list<int> colourRows, std::initializer_list<int> maskRows,
           uint32_t compression = 0) {
   Bytes b;
-  U32(b, 40);
-  U32(b, width);
-  U32(b, height * 2);  // colour rows and mask rows
-  U16(b, 1);           // planes
-  U16(b, bits);
-  U32(b, compression);
-  U32(b, 0);  // image size
-  U32(b, 0);  // resolution
-  U32(b, 0);
-  U32(b, uint32_t(table.size() / 4));  // colours used
-  U32(b, 0);
-  Raw(b, table);
-  Raw(b, colourRows);
-  Raw(b, maskRows);
+  AppendLE32(b, 40);
+  AppendLE32(b, width);
+  AppendLE32(b, height * 2);  // colour rows and mask rows
+  AppendLE16(b, 1);           // planes
+  AppendLE16(b, bits);
+  AppendLE32(b, compression);
+  AppendLE32(b, 0);  // image size
+  AppendLE32(b, 0);  // resolution
+  AppendLE32(b, 0);
+  AppendLE32(b, uint32_t(table.size() / 4));  // colours used
+  AppendLE32(b, 0);
+  AppendBytes(b, table);
+  AppendBytes(b, colourRows);
+  AppendBytes(b, maskRows);
   return b;
 }
 
@@ -56,17 +48,17 @@ Bytes Dib(int width, int height, int bits, std::initializer_list<int> table,
 // entries' own headers.
 Bytes Icon(const std::vector<Bytes>& entries, std::vector<std::array<int, 3>> sizes = {}) {
   Bytes b;
-  U16(b, 0);  // reserved
-  U16(b, 1);  // type: icon
-  U16(b, uint32_t(entries.size()));
+  AppendLE16(b, 0);  // reserved
+  AppendLE16(b, 1);  // type: icon
+  AppendLE16(b, uint32_t(entries.size()));
   uint32_t offset = 6 + 16 * uint32_t(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {
     const auto size = i < sizes.size() ? sizes[i] : std::array<int, 3>{0, 0, 0};
-    Raw(b, {size[0] & 255, size[1] & 255, 0, 0});  // width, height, colour count, reserved
-    U16(b, 1);                                       // planes
-    U16(b, size[2]);                                 // bits per pixel
-    U32(b, uint32_t(entries[i].size()));
-    U32(b, offset);
+    AppendBytes(b, {size[0] & 255, size[1] & 255, 0, 0});  // width, height, colour count, reserved
+    AppendLE16(b, 1);                                       // planes
+    AppendLE16(b, size[2]);                                 // bits per pixel
+    AppendLE32(b, uint32_t(entries[i].size()));
+    AppendLE32(b, offset);
     offset += uint32_t(entries[i].size());
   }
   for (const Bytes& entry : entries) b.insert(b.end(), entry.begin(), entry.end());
@@ -146,14 +138,14 @@ INSTANTIATE_TEST_SUITE_P(
 // chosen one can be told by its colour.
 Bytes Plain(int size, int bits, uint8_t value) {
   Bytes b;
-  U32(b, 40);
-  U32(b, size);
-  U32(b, size * 2);
-  U16(b, 1);
-  U16(b, bits);
-  for (int i = 0; i < 6; ++i) U32(b, 0);
+  AppendLE32(b, 40);
+  AppendLE32(b, size);
+  AppendLE32(b, size * 2);
+  AppendLE16(b, 1);
+  AppendLE16(b, bits);
+  for (int i = 0; i < 6; ++i) AppendLE32(b, 0);
   if (bits <= 8)
-    for (int i = 0; i < (1 << bits); ++i) Raw(b, {value, value, value, 0});
+    for (int i = 0; i < (1 << bits); ++i) AppendBytes(b, {value, value, value, 0});
   const size_t stride = (size_t(size) * bits + 31) / 32 * 4;
   const size_t maskStride = (size_t(size) + 31) / 32 * 4;
   b.insert(b.end(), stride * size, bits <= 8 ? 0 : value);
@@ -250,11 +242,7 @@ TEST_P(IconToolTest, MatchesImageMagicksDecodeOfTheChosenEntry) {
       std::string(test_support::kConvert) + " -size 64x64 -seed 9 plasma:fractal -alpha set "
       "-channel A -fx 'i/w' +channel " + ShellQuote(src));
   ASSERT_EQ(made.status, 0) << made.output;
-  std::string command = c.make;
-  for (auto [key, value] : {std::pair<std::string, std::string>{"SRC", src}, {"OUT", out}})
-    for (size_t at; (at = command.find(key)) != std::string::npos;)
-      command.replace(at, key.size(), ShellQuote(value));
-  made = test_support::RunCommand(command);
+  made = test_support::RunCommand(test_support::FillPaths(c.make, {{"SRC", src}, {"OUT", out}}));
   ASSERT_EQ(made.status, 0) << made.output;
 
   TIcon icon;

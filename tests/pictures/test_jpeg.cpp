@@ -39,11 +39,9 @@ class JpegFiles : public ::testing::Test {
   }
 
   // Writes a JPEG with `command` (SRC and OUT stand for the source and the JPEG file).
-  Bytes Make(std::string command) {
-    for (auto [key, value] : {std::pair<std::string, std::string>{"SRC", src_}, {"OUT", out_}})
-      for (size_t at; (at = command.find(key)) != std::string::npos;)
-        command.replace(at, key.size(), ShellQuote(value));
-    const auto made = test_support::RunCommand(command);
+  Bytes Make(const std::string& command) {
+    const auto made =
+        test_support::RunCommand(test_support::FillPaths(command, {{"SRC", src_}, {"OUT", out_}}));
     EXPECT_EQ(made.status, 0) << made.output;
     return test_support::ReadFileBytes(out_);
   }

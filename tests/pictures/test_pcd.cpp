@@ -9,11 +9,13 @@
 #include "pictures/error.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
+#include "support/loading.h"
 
 namespace pictures {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test_support::Load;
 
 constexpr int W = 768, H = 512;
 constexpr size_t kData = 0x30000;  // the base image's luma and chroma
@@ -38,11 +40,6 @@ struct Pack {
   uint8_t& C1(int k, int j) { return Block(k)[2 * W + j]; }
   uint8_t& C2(int k, int j) { return Block(k)[2 * W + W / 2 + j]; }
 };
-
-void Load(TPCDGraphic& g, const Bytes& file) {
-  MemoryStream stream(file);
-  g.LoadFromStream(stream);
-}
 
 const uint8_t* Pixel(const TPCDGraphic& g, int row, int column) {
   return g.ScanLine(row) + size_t(column) * 3;

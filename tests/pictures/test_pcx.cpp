@@ -9,13 +9,16 @@
 #include "pictures/error.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
+#include "support/byte_builders.h"
+#include "support/loading.h"
 #include "support/tool_files.h"
 
 namespace pictures {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using test_support::ShellQuote;
+using test_support::LE16;
+using test_support::Load;
 
 struct Header {
   uint8_t manufacturer = 10;
@@ -28,8 +31,6 @@ struct Header {
   uint16_t bytesPerLine = 2;
   uint16_t paletteInfo = 1;
 };
-
-Bytes U16(uint16_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
 
 Bytes Join(std::initializer_list<Bytes> parts) {
   Bytes all;
@@ -44,13 +45,13 @@ Bytes Pcx(const Header& h, const Bytes& data, const Bytes& tail = {}) {
       {h.version},       // 1: version
       {h.encoding},      // 2: encoding (1 run-length packed)
       {h.bits},          // 3: bits per pixel per plane
-      U16(h.xMin), U16(h.yMin), U16(h.xMax), U16(h.yMax),  // 4: edges, inclusive
-      U16(72), U16(72),  // 12: resolution
+      LE16(h.xMin), LE16(h.yMin), LE16(h.xMax), LE16(h.yMax),  // 4: edges, inclusive
+      LE16(72), LE16(72),  // 12: resolution
       h.colourMap,       // 16: 16 x red, green, blue
       {0},               // 64: reserved
       {h.planes},        // 65: planes
-      U16(h.bytesPerLine),  // 66: bytes per plane line
-      U16(h.paletteInfo),   // 68: palette info (2 grey)
+      LE16(h.bytesPerLine),  // 66: bytes per plane line
+      LE16(h.paletteInfo),   // 68: palette info (2 grey)
       Bytes(58, 0),      // 70: unused
   });
   EXPECT_EQ(b.size(), 128u);
@@ -69,11 +70,6 @@ Bytes ColourMap16() {
   for (int i = 0; i < 16; ++i)
     b.insert(b.end(), {uint8_t(i * 10), uint8_t(i * 3), uint8_t(200 - i)});
   return b;
-}
-
-void Load(Bitmap& g, const Bytes& file) {
-  MemoryStream stream(file);
-  g.LoadFromStream(stream);
 }
 
 std::vector<Bytes> Rows(const Bitmap& g) {
@@ -309,12 +305,10 @@ struct ToolCase {
   PixelFormat format;
 };
 
-std::string Fill(std::string text, const test_support::TempDir& dir) {
-  for (auto [key, file] : {std::pair{"{in}", "in.ppm"}, {"{bw}", "in.pbm"}, {"{out}", "out.pcx"}}) {
-    for (size_t at; (at = text.find(key)) != std::string::npos;)
-      text.replace(at, std::string(key).size(), ShellQuote(dir.File(file)));
-  }
-  return text;
+std::string Fill(const std::string& text, const test_support::TempDir& dir) {
+  return test_support::FillPaths(text, {{"{in}", dir.File("in.ppm")},
+                                        {"{bw}", dir.File("in.pbm")},
+                                        {"{out}", dir.File("out.pcx")}});
 }
 
 class PcxTools : public ::testing::TestWithParam<ToolCase> {};

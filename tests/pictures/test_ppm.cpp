@@ -11,6 +11,7 @@
 #include "pictures/error.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
+#include "support/loading.h"
 #include "support/tool_files.h"
 
 namespace pictures {
@@ -18,17 +19,13 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using test_support::FromBitmap;
+using test_support::Load;
 
 // A file from its text, with raw bytes appended.
 Bytes File(const std::string& text, const Bytes& raw = {}) {
   Bytes b(text.begin(), text.end());
   b.insert(b.end(), raw.begin(), raw.end());
   return b;
-}
-
-void Load(TPPMGraphic& g, const Bytes& file) {
-  MemoryStream stream(file);
-  g.LoadFromStream(stream);
 }
 
 Bytes Grey(std::initializer_list<int> levels) {

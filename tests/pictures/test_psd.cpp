@@ -9,42 +9,19 @@
 #include "pictures/formats/psd.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
+#include "support/byte_builders.h"
+#include "support/loading.h"
 #include "support/tool_files.h"
 
 namespace pictures {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test_support::AppendBE16;
+using test_support::AppendBE32;
+using test_support::Load;
+using test_support::PackBits;
 using test_support::RgbImage;
-
-void Append16(Bytes& out, uint32_t v) {
-  out.push_back(uint8_t(v >> 8));
-  out.push_back(uint8_t(v));
-}
-void Append32(Bytes& out, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(v >> shift));
-}
-
-// PackBits: runs of three or more equal bytes as run packets, the rest as literals.
-Bytes PackBits(const Bytes& data) {
-  Bytes out;
-  size_t i = 0;
-  while (i < data.size()) {
-    size_t run = 1;
-    while (i + run < data.size() && run < 128 && data[i + run] == data[i]) ++run;
-    if (run >= 3) {
-      out.push_back(uint8_t(1 - int(run)));
-      out.push_back(data[i]);
-      i += run;
-      continue;
-    }
-    const size_t n = std::min<size_t>(128, data.size() - i);
-    out.push_back(uint8_t(n - 1));
-    out.insert(out.end(), data.begin() + long(i), data.begin() + long(i + n));
-    i += n;
-  }
-  return out;
-}
 
 enum Mode : uint16_t {
   kBitmap = 0,
@@ -84,20 +61,20 @@ struct PsdFile {
 
   Bytes Build() const {
     Bytes out(signature.begin(), signature.end());
-    Append16(out, 1);             // version
+    AppendBE16(out, 1);             // version
     out.insert(out.end(), 6, 0);  // reserved
-    Append16(out, channels);
-    Append32(out, rows);
-    Append32(out, columns);
-    Append16(out, depth);
-    Append16(out, mode);
-    Append32(out, uint32_t(colourData.size()));
+    AppendBE16(out, channels);
+    AppendBE32(out, rows);
+    AppendBE32(out, columns);
+    AppendBE16(out, depth);
+    AppendBE16(out, mode);
+    AppendBE32(out, uint32_t(colourData.size()));
     out.insert(out.end(), colourData.begin(), colourData.end());
-    Append32(out, uint32_t(resources.size()));
+    AppendBE32(out, uint32_t(resources.size()));
     out.insert(out.end(), resources.begin(), resources.end());
-    Append32(out, uint32_t(layers.size()));
+    AppendBE32(out, uint32_t(layers.size()));
     out.insert(out.end(), layers.begin(), layers.end());
-    Append16(out, packed ? 1 : 0);
+    AppendBE16(out, packed ? 1 : 0);
     if (!packed) {
       for (const Bytes& channel : data) out.insert(out.end(), channel.begin(), channel.end());
       return out;
@@ -110,7 +87,7 @@ struct PsdFile {
                                               channel.begin() + long((y + 1) * RowBytes()))));
     Bytes counts, body;
     for (const Bytes& p : packedData) {
-      Append16(counts, uint32_t(p.size()));
+      AppendBE16(counts, uint32_t(p.size()));
       body.insert(body.end(), p.begin(), p.end());
     }
     out.insert(out.end(), counts.begin(), counts.end());
@@ -159,20 +136,7 @@ PsdFile Picture(uint32_t mode, uint32_t depth, uint32_t channels, int width, int
   return f;
 }
 
-void Load(TPSDGraphic& picture, const Bytes& file) {
-  MemoryStream stream(file);
-  picture.LoadFromStream(stream);
-}
-
-std::string LoadError(const Bytes& file) {
-  TPSDGraphic picture;
-  try {
-    Load(picture, file);
-  } catch (const PictureError& error) {
-    return error.what();
-  }
-  return "no error";
-}
+std::string LoadError(const Bytes& file) { return test_support::LoadError<TPSDGraphic>(file); }
 
 struct Rgb {
   int r, g, b;

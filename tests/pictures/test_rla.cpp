@@ -9,24 +9,18 @@
 #include "pictures/error.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
+#include "support/byte_builders.h"
+#include "support/loading.h"
 #include "support/tool_files.h"
 
 namespace pictures {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-void Put16(Bytes& bytes, size_t at, int value) {
-  bytes[at] = uint8_t(value >> 8);
-  bytes[at + 1] = uint8_t(value);
-}
-void Append16(Bytes& bytes, int value) {
-  bytes.push_back(uint8_t(value >> 8));
-  bytes.push_back(uint8_t(value));
-}
-void Append32(Bytes& bytes, uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(uint8_t(value >> shift));
-}
+using test_support::AppendBE16;
+using test_support::AppendBE32;
+using test_support::Load;
+using test_support::PutBE16;
 
 struct Window {
   int left, right, bottom, top;
@@ -36,31 +30,31 @@ struct Window {
 Bytes Header(Window active, int colourChannels, int matteChannels, int channelBits = 8) {
   Bytes h(740, 0);
   // 0: the full window (left, right, bottom, top), not used.
-  Put16(h, 0, active.left);
-  Put16(h, 2, active.right);
-  Put16(h, 4, active.bottom);
-  Put16(h, 6, active.top);
+  PutBE16(h, 0, active.left);
+  PutBE16(h, 2, active.right);
+  PutBE16(h, 4, active.bottom);
+  PutBE16(h, 6, active.top);
   // 8: the active window: the picture's size and row order.
-  Put16(h, 8, active.left);
-  Put16(h, 10, active.right);
-  Put16(h, 12, active.bottom);
-  Put16(h, 14, active.top);
+  PutBE16(h, 8, active.left);
+  PutBE16(h, 10, active.right);
+  PutBE16(h, 12, active.bottom);
+  PutBE16(h, 14, active.top);
   // 16: frame number; 18: storage type (not used).
-  Put16(h, 16, 1);
+  PutBE16(h, 16, 1);
   // 20: colour channels; 22: matte channels; 24: auxiliary channels; 26: revision.
-  Put16(h, 20, colourChannels);
-  Put16(h, 22, matteChannels);
-  Put16(h, 26, 0xFFFE);
+  PutBE16(h, 20, colourChannels);
+  PutBE16(h, 22, matteChannels);
+  PutBE16(h, 26, 0xFFFE);
   // 658: channel bits, matte type, matte bits (not used).
-  Put16(h, 658, channelBits);
-  Put16(h, 662, channelBits);
+  PutBE16(h, 658, channelBits);
+  PutBE16(h, 662, channelBits);
   return h;
 }
 
 // A channel packet: the big-endian count of run-length bytes, then the bytes.
 Bytes Packet(const Bytes& runLengthData) {
   Bytes packet;
-  Append16(packet, int(runLengthData.size()));
+  AppendBE16(packet, int(runLengthData.size()));
   packet.insert(packet.end(), runLengthData.begin(), runLengthData.end());
   return packet;
 }
@@ -107,7 +101,7 @@ Bytes File(const Bytes& header, const std::vector<std::vector<Bytes>>& rows,
     body.insert(body.end(), rowData[y].begin(), rowData[y].end());
   }
   Bytes file = header;
-  for (uint32_t offset : offsets) Append32(file, offset);
+  for (uint32_t offset : offsets) AppendBE32(file, offset);
   file.insert(file.end(), body.begin(), body.end());
   return file;
 }
@@ -126,20 +120,7 @@ std::vector<std::vector<Bytes>> PatternRows(int width, int height, int channels)
   return rows;
 }
 
-void Load(TRLAGraphic& picture, const Bytes& file) {
-  MemoryStream stream(file);
-  picture.LoadFromStream(stream);
-}
-
-std::string LoadError(const Bytes& file) {
-  TRLAGraphic picture;
-  try {
-    Load(picture, file);
-  } catch (const PictureError& error) {
-    return error.what();
-  }
-  return "no error";
-}
+std::string LoadError(const Bytes& file) { return test_support::LoadError<TRLAGraphic>(file); }
 
 // The pixel at (x, y) as blue, green, red (and alpha).
 Bytes PixelAt(const Bitmap& bitmap, int x, int y) {

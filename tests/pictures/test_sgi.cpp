@@ -8,6 +8,8 @@
 #include "pictures/error.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
+#include "support/byte_builders.h"
+#include "support/loading.h"
 #include "support/tool_files.h"
 
 namespace pictures {
@@ -15,14 +17,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using test_support::FromBitmap;
-
-void Put16(Bytes& b, size_t at, uint32_t v) {
-  b[at] = uint8_t(v >> 8);
-  b[at + 1] = uint8_t(v);
-}
-void Put32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (24 - 8 * i));
-}
+using test_support::Load;
+using test_support::PutBE16;
+using test_support::PutBE32;
 
 // Samples of a picture: planes[channel][row][x], row 0 at the bottom as SGI stores it.
 using Planes = std::vector<std::vector<std::vector<uint16_t>>>;
@@ -30,14 +27,14 @@ using Planes = std::vector<std::vector<std::vector<uint16_t>>>;
 // The 512-byte header.
 Bytes Header(int storage, int bytesPerChannel, int width, int height, int channels) {
   Bytes h(512, 0);
-  Put16(h, 0, 474);              // magic
+  PutBE16(h, 0, 474);              // magic
   h[2] = uint8_t(storage);       // 1: run-length packed
   h[3] = uint8_t(bytesPerChannel);
-  Put16(h, 4, channels > 1 ? 3 : 2);  // dimension (not used)
-  Put16(h, 6, width);
-  Put16(h, 8, height);
-  Put16(h, 10, channels);
-  Put32(h, 16, bytesPerChannel == 1 ? 255 : 65535);  // maximum pixel value (not used)
+  PutBE16(h, 4, channels > 1 ? 3 : 2);  // dimension (not used)
+  PutBE16(h, 6, width);
+  PutBE16(h, 8, height);
+  PutBE16(h, 10, channels);
+  PutBE32(h, 16, bytesPerChannel == 1 ? 255 : 65535);  // maximum pixel value (not used)
   return h;
 }
 
@@ -77,15 +74,10 @@ Bytes Packed(const Planes& planes, int bytesPerChannel) {
       }
       put(0);
       const size_t index = size_t(r + c * height);
-      Put32(b, table + index * 4, uint32_t(start));
-      Put32(b, table + size_t(height) * channels * 4 + index * 4, uint32_t(b.size() - start));
+      PutBE32(b, table + index * 4, uint32_t(start));
+      PutBE32(b, table + size_t(height) * channels * 4 + index * 4, uint32_t(b.size() - start));
     }
   return b;
-}
-
-void Load(TSGIGraphic& g, const Bytes& file) {
-  MemoryStream stream(file);
-  g.LoadFromStream(stream);
 }
 
 // A 3 x 2 picture. Red plane: bottom row 10 20 30, top row 40 50 60; green adds 1, blue
@@ -161,8 +153,8 @@ TEST(SGI, RunPacketsRepeatTheirSample) {
   // One 8-bit grey row of 5: a run of four 7s, a literal 9, the closing zero count.
   Bytes file = Header(1, 1, 5, 1, 1);
   file.resize(520);
-  Put32(file, 512, 520);  // row start
-  Put32(file, 516, 5);    // row length
+  PutBE32(file, 512, 520);  // row start
+  PutBE32(file, 516, 5);    // row length
   file.insert(file.end(), {0x04, 7, 0x81, 9, 0x00});
   TSGIGraphic g;
   Load(g, file);
@@ -173,9 +165,9 @@ TEST(SGI, RowsTheFileDoesNotHoldReadAsBlack) {
   const Planes planes = Picture(3, false);
   // Table entry of row r, channel c: r + c * 2. Row starts at 512, row lengths at 536.
   Bytes outside = Packed(planes, 1);
-  Put32(outside, 512 + 2 * 4, 0x7FFFFFF0);  // green, bottom row: an offset past the end
+  PutBE32(outside, 512 + 2 * 4, 0x7FFFFFF0);  // green, bottom row: an offset past the end
   Bytes huge = Packed(planes, 1);
-  Put32(huge, 536 + 0 * 4, 0xFFFFFFFF);     // red, bottom row: a length far past any buffer
+  PutBE32(huge, 536 + 0 * 4, 0xFFFFFFFF);     // red, bottom row: a length far past any buffer
   Bytes cut = Verbatim(planes, 1);
   cut.resize(cut.size() - 4);  // blue loses its whole top row and the last bottom pixel
 

@@ -8,6 +8,7 @@
 #include "pictures/error.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
+#include "support/loading.h"
 #include "support/tool_files.h"
 
 namespace pictures {
@@ -15,6 +16,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using test_support::FromBitmap;
+using test_support::Load;
 
 struct Header {
   uint8_t idLength = 0;
@@ -51,11 +53,6 @@ Bytes Join(std::initializer_list<Bytes> parts) {
   Bytes all;
   for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
   return all;
-}
-
-void Load(TTargaGraphic& g, const Bytes& file) {
-  MemoryStream stream(file);
-  g.LoadFromStream(stream);
 }
 
 // The 2 x 2 picture most cases show: red, green on the top row; blue, white below.

@@ -10,6 +10,8 @@
 #include "pictures/formats/tiff.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
+#include "support/byte_builders.h"
+#include "support/loading.h"
 #include "support/tool_files.h"
 
 namespace pictures {
@@ -17,6 +19,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Values = std::vector<uint32_t>;
+using test_support::PackBits;
 using test_support::RgbImage;
 
 enum : uint16_t { kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kRational = 5 };
@@ -260,15 +263,7 @@ void Load(TTIFFGraphic& picture, const Bytes& file, size_t at = 0) {
   picture.LoadFromStream(stream);
 }
 
-std::string LoadError(const Bytes& file) {
-  TTIFFGraphic picture;
-  try {
-    Load(picture, file);
-  } catch (const PictureError& error) {
-    return error.what();
-  }
-  return "no error";
-}
+std::string LoadError(const Bytes& file) { return test_support::LoadError<TTIFFGraphic>(file); }
 
 struct Rgba {
   int r, g, b, a = -1;  // a < 0: the picture has no alpha
@@ -710,27 +705,6 @@ TEST(TIFFReader, SixteenBitPredictionCarriesIntoTheUpperByte) {
     const uint8_t* p = picture.ScanLine(0);
     EXPECT_EQ(Bytes(p, p + 3), (Bytes{0x00, 0x01, 0x02}));
   }
-}
-
-// PackBits: runs of three or more equal bytes as run packets, the rest as literals.
-Bytes PackBits(const Bytes& data) {
-  Bytes out;
-  size_t i = 0;
-  while (i < data.size()) {
-    size_t run = 1;
-    while (i + run < data.size() && run < 128 && data[i + run] == data[i]) ++run;
-    if (run >= 3) {
-      out.push_back(uint8_t(1 - int(run)));
-      out.push_back(data[i]);
-      i += run;
-      continue;
-    }
-    const size_t n = std::min<size_t>(128, data.size() - i);
-    out.push_back(uint8_t(n - 1));
-    out.insert(out.end(), data.begin() + long(i), data.begin() + long(i + n));
-    i += n;
-  }
-  return out;
 }
 
 // TIFF LZW that writes only literal codes: a clear code, one 9-bit code per byte, the

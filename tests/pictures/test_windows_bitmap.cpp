@@ -8,65 +8,56 @@
 #include "pictures/bitmap.h"
 #include "pictures/error.h"
 #include "pictures/stream.h"
+#include "support/byte_builders.h"
 #include "support/tool_files.h"
 
 namespace pictures {
 namespace {
 
+using test_support::AppendBytes;
+using test_support::AppendLE16;
+using test_support::AppendLE32;
 using test_support::Bytes;
 using test_support::RgbImage;
 
-// Little-endian field writers for building files byte by byte.
-void U16(Bytes& b, uint32_t v) {
-  b.push_back(uint8_t(v));
-  b.push_back(uint8_t(v >> 8));
-}
-void U32(Bytes& b, uint32_t v) {
-  U16(b, v & 0xFFFF);
-  U16(b, v >> 16);
-}
-void Raw(Bytes& b, std::initializer_list<int> bytes) {
-  for (int v : bytes) b.push_back(uint8_t(v));
-}
-
 // BITMAPFILEHEADER: "BM", file size (not checked by readers), reserved, pixel offset.
 void FileHeader(Bytes& b, uint32_t pixelOffset) {
-  Raw(b, {'B', 'M'});
-  U32(b, 0);  // file size: left 0, as some writers do
-  U32(b, 0);  // reserved
-  U32(b, pixelOffset);
+  AppendBytes(b, {'B', 'M'});
+  AppendLE32(b, 0);  // file size: left 0, as some writers do
+  AppendLE32(b, 0);  // reserved
+  AppendLE32(b, pixelOffset);
 }
 
 // The 40-byte BITMAPINFOHEADER.
 void InfoHeader(Bytes& b, int32_t width, int32_t height, int bits, uint32_t compression,
                 uint32_t colorsUsed = 0, uint32_t size = 40) {
-  U32(b, size);         // header size
-  U32(b, uint32_t(width));
-  U32(b, uint32_t(height));  // negative: top-down
-  U16(b, 1);            // planes
-  U16(b, bits);         // bits per pixel
-  U32(b, compression);  // 0 RGB, 1 RLE8, 2 RLE4, 3 BITFIELDS
-  U32(b, 0);            // image size
-  U32(b, 2835);         // x pixels per metre
-  U32(b, 2835);         // y pixels per metre
-  U32(b, colorsUsed);   // colours used
-  U32(b, 0);            // colours important
+  AppendLE32(b, size);         // header size
+  AppendLE32(b, uint32_t(width));
+  AppendLE32(b, uint32_t(height));  // negative: top-down
+  AppendLE16(b, 1);            // planes
+  AppendLE16(b, bits);         // bits per pixel
+  AppendLE32(b, compression);  // 0 RGB, 1 RLE8, 2 RLE4, 3 BITFIELDS
+  AppendLE32(b, 0);            // image size
+  AppendLE32(b, 2835);         // x pixels per metre
+  AppendLE32(b, 2835);         // y pixels per metre
+  AppendLE32(b, colorsUsed);   // colours used
+  AppendLE32(b, 0);            // colours important
 }
 
 // Fields 40..123 of a version 4 or 5 header after InfoHeader(..., size 108 or 124).
 void V4Fields(Bytes& b, uint32_t red, uint32_t green, uint32_t blue, uint32_t alpha,
               bool v5) {
-  U32(b, red);
-  U32(b, green);
-  U32(b, blue);
-  U32(b, alpha);
-  Raw(b, {'B', 'G', 'R', 's'});             // colour space
-  for (int i = 0; i < 9 + 3; ++i) U32(b, 0);  // end points, gamma
+  AppendLE32(b, red);
+  AppendLE32(b, green);
+  AppendLE32(b, blue);
+  AppendLE32(b, alpha);
+  AppendBytes(b, {'B', 'G', 'R', 's'});             // colour space
+  for (int i = 0; i < 9 + 3; ++i) AppendLE32(b, 0);  // end points, gamma
   if (v5)
-    for (int i = 0; i < 4; ++i) U32(b, 0);  // intent, profile data, profile size, reserved
+    for (int i = 0; i < 4; ++i) AppendLE32(b, 0);  // intent, profile data, profile size, reserved
 }
 
-void Rgb(Bytes& b, int red, int green, int blue) { Raw(b, {blue, green, red, 0}); }
+void Rgb(Bytes& b, int red, int green, int blue) { AppendBytes(b, {blue, green, red, 0}); }
 
 struct Expected {
   PixelFormat format;
@@ -97,7 +88,8 @@ void CheckPixels(const Bitmap& bitmap, const Expected& e) {
   RgbImage expected;
   expected.width = e.width;
   expected.height = e.height;
-  for (uint32_t p : e.pixels) Raw(expected.rgb, {int(p >> 16 & 255), int(p >> 8 & 255), int(p & 255)});
+  for (uint32_t p : e.pixels)
+    AppendBytes(expected.rgb, {int(p >> 16 & 255), int(p >> 8 & 255), int(p & 255)});
   EXPECT_TRUE(test_support::BitmapMatches(bitmap, expected));
   if (!e.alpha.empty()) {
     expected.alpha = e.alpha;
@@ -114,8 +106,8 @@ const std::vector<Case>& DecodeCases() {
          InfoHeader(b, 3, 2, 1, 0);
          Rgb(b, 0, 0, 0);      // index 0
          Rgb(b, 255, 0, 0);    // index 1
-         Raw(b, {0xA0, 0, 0, 0});  // bottom row: 1 0 1, padded to 4 bytes
-         Raw(b, {0x40, 0, 0, 0});  // top row: 0 1 0
+         AppendBytes(b, {0xA0, 0, 0, 0});  // bottom row: 1 0 1, padded to 4 bytes
+         AppendBytes(b, {0x40, 0, 0, 0});  // top row: 0 1 0
          return b;
        },
        {PixelFormat::Bits1, 3, 2, {0x000000, 0xFF0000, 0x000000, 0xFF0000, 0x000000, 0xFF0000}}},
@@ -127,8 +119,8 @@ const std::vector<Case>& DecodeCases() {
          Rgb(b, 10, 20, 30);
          Rgb(b, 40, 50, 60);
          Rgb(b, 70, 80, 90);
-         Raw(b, {0x01, 0x20, 0, 0});  // top row: 0 1 2
-         Raw(b, {0x21, 0x00, 0, 0});  // second row: 2 1 0
+         AppendBytes(b, {0x01, 0x20, 0, 0});  // top row: 0 1 2
+         AppendBytes(b, {0x21, 0x00, 0, 0});  // second row: 2 1 0
          return b;
        },
        {PixelFormat::Bits4, 3, 2, {0x0A141E, 0x28323C, 0x46505A, 0x46505A, 0x28323C, 0x0A141E}}},
@@ -136,13 +128,14 @@ const std::vector<Case>& DecodeCases() {
        [] {
          Bytes b;
          FileHeader(b, 14 + 12 + 256 * 3);
-         U32(b, 12);  // BITMAPCOREHEADER
-         U16(b, 2);   // width
-         U16(b, 1);   // height
-         U16(b, 1);   // planes
-         U16(b, 8);   // bits
-         for (int i = 0; i < 256; ++i) Raw(b, {i, 255 - i, 7});  // RGBTRIPLE: blue, green, red
-         Raw(b, {3, 250, 0, 0});  // one row, padded
+         AppendLE32(b, 12);  // BITMAPCOREHEADER
+         AppendLE16(b, 2);   // width
+         AppendLE16(b, 1);   // height
+         AppendLE16(b, 1);   // planes
+         AppendLE16(b, 8);   // bits
+         // RGBTRIPLEs: blue, green, red
+         for (int i = 0; i < 256; ++i) AppendBytes(b, {i, 255 - i, 7});
+         AppendBytes(b, {3, 250, 0, 0});  // one row, padded
          return b;
        },
        {PixelFormat::Bits8, 2, 1, {0x07FC03, 0x0705FA}}},
@@ -151,10 +144,10 @@ const std::vector<Case>& DecodeCases() {
          Bytes b;
          FileHeader(b, 14 + 64 + 2 * 4);
          InfoHeader(b, 1, 1, 8, 0, 2, 64);
-         for (int i = 0; i < 6; ++i) U32(b, 0);  // units .. identifier: 24 more bytes
+         for (int i = 0; i < 6; ++i) AppendLE32(b, 0);  // units .. identifier: 24 more bytes
          Rgb(b, 1, 2, 3);
          Rgb(b, 4, 5, 6);
-         Raw(b, {1, 0, 0, 0});
+         AppendBytes(b, {1, 0, 0, 0});
          return b;
        },
        {PixelFormat::Bits8, 1, 1, {0x040506}}},
@@ -163,8 +156,8 @@ const std::vector<Case>& DecodeCases() {
          Bytes b;
          FileHeader(b, 14 + 40);
          InfoHeader(b, 2, 1, 16, 0);
-         U16(b, 0x7C00);  // red
-         U16(b, 0x03FF);  // green + blue
+         AppendLE16(b, 0x7C00);  // red
+         AppendLE16(b, 0x03FF);  // green + blue
          return b;
        },
        {PixelFormat::Bits15, 2, 1, {0xFF0000, 0x00FFFF}}},
@@ -173,13 +166,13 @@ const std::vector<Case>& DecodeCases() {
          Bytes b;
          FileHeader(b, 14 + 40 + 12);
          InfoHeader(b, 3, 1, 16, 3);
-         U32(b, 0xF800);  // red mask
-         U32(b, 0x07E0);  // green mask
-         U32(b, 0x001F);  // blue mask
-         U16(b, 0xF800);
-         U16(b, 0x0400);  // green 32 of 63
-         U16(b, 0x0001);  // blue 1 of 31
-         Raw(b, {0, 0});  // padding
+         AppendLE32(b, 0xF800);  // red mask
+         AppendLE32(b, 0x07E0);  // green mask
+         AppendLE32(b, 0x001F);  // blue mask
+         AppendLE16(b, 0xF800);
+         AppendLE16(b, 0x0400);  // green 32 of 63
+         AppendLE16(b, 0x0001);  // blue 1 of 31
+         AppendBytes(b, {0, 0});  // padding
          return b;
        },
        {PixelFormat::Bits24, 3, 1, {0xFF0000, 0x008200, 0x000008}}},
@@ -188,8 +181,8 @@ const std::vector<Case>& DecodeCases() {
          Bytes b;
          FileHeader(b, 14 + 40);
          InfoHeader(b, 1, 2, 24, 0);
-         Raw(b, {1, 2, 3, 0});  // bottom row: blue 1, green 2, red 3, padding
-         Raw(b, {4, 5, 6, 0});  // top row
+         AppendBytes(b, {1, 2, 3, 0});  // bottom row: blue 1, green 2, red 3, padding
+         AppendBytes(b, {4, 5, 6, 0});  // top row
          return b;
        },
        {PixelFormat::Bits24, 1, 2, {0x060504, 0x030201}}},
@@ -198,7 +191,7 @@ const std::vector<Case>& DecodeCases() {
          Bytes b;
          FileHeader(b, 14 + 40);
          InfoHeader(b, 2, 1, 32, 0);
-         Raw(b, {1, 2, 3, 0, 4, 5, 6, 77});
+         AppendBytes(b, {1, 2, 3, 0, 4, 5, 6, 77});
          return b;
        },
        {PixelFormat::Bits32, 2, 1, {0x030201, 0x060504}, false, {255, 255}}},
@@ -208,7 +201,7 @@ const std::vector<Case>& DecodeCases() {
          FileHeader(b, 14 + 124);
          InfoHeader(b, 2, 1, 32, 3, 0, 124);
          V4Fields(b, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, true);
-         Raw(b, {1, 2, 3, 0, 4, 5, 6, 128});
+         AppendBytes(b, {1, 2, 3, 0, 4, 5, 6, 128});
          return b;
        },
        {PixelFormat::Bits32, 2, 1, {0x030201, 0x060504}, true, {0, 128}}},
@@ -218,7 +211,7 @@ const std::vector<Case>& DecodeCases() {
          FileHeader(b, 14 + 108);
          InfoHeader(b, 2, 1, 32, 3, 0, 108);
          V4Fields(b, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, false);
-         Raw(b, {1, 2, 3, 0, 4, 5, 6, 0});
+         AppendBytes(b, {1, 2, 3, 0, 4, 5, 6, 0});
          return b;
        },
        {PixelFormat::Bits32, 2, 1, {0x030201, 0x060504}, false, {255, 255}}},
@@ -227,10 +220,10 @@ const std::vector<Case>& DecodeCases() {
          Bytes b;
          FileHeader(b, 14 + 40 + 12);
          InfoHeader(b, 1, 1, 32, 3);
-         U32(b, 0x000000FF);  // red in the first byte
-         U32(b, 0x0000FF00);
-         U32(b, 0x00FF0000);  // blue in the third
-         Raw(b, {0x11, 0x22, 0x33, 0x44});
+         AppendLE32(b, 0x000000FF);  // red in the first byte
+         AppendLE32(b, 0x0000FF00);
+         AppendLE32(b, 0x00FF0000);  // blue in the third
+         AppendBytes(b, {0x11, 0x22, 0x33, 0x44});
          return b;
        },
        {PixelFormat::Bits24, 1, 1, {0x112233}}},
@@ -239,10 +232,10 @@ const std::vector<Case>& DecodeCases() {
          Bytes b;
          FileHeader(b, 14 + 40 + 12);
          InfoHeader(b, 1, 1, 32, 3);
-         U32(b, 0x3FF00000);  // 10-bit red
-         U32(b, 0x000FFC00);
-         U32(b, 0x000003FF);
-         U32(b, 0x3FF00000 | (512 << 10) | 0);  // red max, green about half, blue 0
+         AppendLE32(b, 0x3FF00000);  // 10-bit red
+         AppendLE32(b, 0x000FFC00);
+         AppendLE32(b, 0x000003FF);
+         AppendLE32(b, 0x3FF00000 | (512 << 10) | 0);  // red max, green about half, blue 0
          return b;
        },
        {PixelFormat::Bits24, 1, 1, {0xFF8000}}},
@@ -252,8 +245,8 @@ const std::vector<Case>& DecodeCases() {
          FileHeader(b, 14 + 108);
          InfoHeader(b, 2, 1, 16, 3, 0, 108);
          V4Fields(b, 0x7C00, 0x03E0, 0x001F, 0x8000, false);
-         U16(b, 0x8000 | 0x7C00);  // opaque red
-         U16(b, 0x001F);           // transparent blue
+         AppendLE16(b, 0x8000 | 0x7C00);  // opaque red
+         AppendLE16(b, 0x001F);           // transparent blue
          return b;
        },
        {PixelFormat::Bits32, 2, 1, {0xFF0000, 0x0000FF}, true, {255, 0}}},
@@ -262,12 +255,12 @@ const std::vector<Case>& DecodeCases() {
          Bytes b;
          FileHeader(b, 14 + 56);
          InfoHeader(b, 1, 1, 16, 3, 0, 56);
-         U32(b, 0xF800);
-         U32(b, 0x07E0);
-         U32(b, 0x001F);
-         U32(b, 0);  // no alpha
-         U16(b, 0x07E0);
-         Raw(b, {0, 0});
+         AppendLE32(b, 0xF800);
+         AppendLE32(b, 0x07E0);
+         AppendLE32(b, 0x001F);
+         AppendLE32(b, 0);  // no alpha
+         AppendLE16(b, 0x07E0);
+         AppendBytes(b, {0, 0});
          return b;
        },
        {PixelFormat::Bits24, 1, 1, {0x00FF00}}},
@@ -280,13 +273,13 @@ const std::vector<Case>& DecodeCases() {
          Rgb(b, 255, 0, 0);
          Rgb(b, 0, 255, 0);
          Rgb(b, 0, 0, 255);
-         Raw(b, {2, 1});        // bottom row: two of colour 1
-         Raw(b, {0, 0});        // end of row
-         Raw(b, {0, 3, 2, 3, 1, 0});  // literal 2 3 1, padded to even length
-         Raw(b, {0, 2, 0, 1});  // delta: none right, one up: (3, top row)
-         Raw(b, {1, 3});        // one of colour 3
-         Raw(b, {0, 1});        // end of picture
-         Raw(b, {5, 2});        // never read
+         AppendBytes(b, {2, 1});        // bottom row: two of colour 1
+         AppendBytes(b, {0, 0});        // end of row
+         AppendBytes(b, {0, 3, 2, 3, 1, 0});  // literal 2 3 1, padded to even length
+         AppendBytes(b, {0, 2, 0, 1});  // delta: none right, one up: (3, top row)
+         AppendBytes(b, {1, 3});        // one of colour 3
+         AppendBytes(b, {0, 1});        // end of picture
+         AppendBytes(b, {5, 2});        // never read
          return b;
        },
        {PixelFormat::Bits8,
@@ -303,9 +296,9 @@ const std::vector<Case>& DecodeCases() {
          Rgb(b, 0, 0, 0);
          Rgb(b, 255, 0, 0);
          Rgb(b, 0, 255, 0);
-         Raw(b, {3, 0x12});        // 1 2 1
-         Raw(b, {0, 3, 0x21, 0x20});  // literal 2 1 2 (two bytes, already even)
-         Raw(b, {0, 1});
+         AppendBytes(b, {3, 0x12});        // 1 2 1
+         AppendBytes(b, {0, 3, 0x21, 0x20});  // literal 2 1 2 (two bytes, already even)
+         AppendBytes(b, {0, 1});
          return b;
        },
        {PixelFormat::Bits4, 5, 1, {0xFF0000, 0x00FF00, 0xFF0000, 0x00FF00, 0xFF0000}}},
@@ -316,10 +309,10 @@ const std::vector<Case>& DecodeCases() {
          InfoHeader(b, 2, 2, 8, 1, 2);
          Rgb(b, 0, 0, 0);
          Rgb(b, 9, 9, 9);
-         Raw(b, {200, 1});  // a run of 200 in a row of 2
-         Raw(b, {0, 0});
-         Raw(b, {0, 2, 250, 7});  // delta far past the right edge and past the top
-         Raw(b, {1, 1});
+         AppendBytes(b, {200, 1});  // a run of 200 in a row of 2
+         AppendBytes(b, {0, 0});
+         AppendBytes(b, {0, 2, 250, 7});  // delta far past the right edge and past the top
+         AppendBytes(b, {1, 1});
          return b;
        },
        {PixelFormat::Bits8, 2, 2, {0, 0, 0x090909, 0x090909}}},
@@ -330,7 +323,7 @@ const std::vector<Case>& DecodeCases() {
          InfoHeader(b, 3, 1, 8, 1, 2);
          Rgb(b, 0, 0, 0);
          Rgb(b, 255, 255, 255);
-         Raw(b, {0, 5, 1, 1});  // a literal of five pixels with only two there
+         AppendBytes(b, {0, 5, 1, 1});  // a literal of five pixels with only two there
          return b;
        },
        {PixelFormat::Bits8, 3, 1, {0xFFFFFF, 0xFFFFFF, 0}}},
@@ -339,9 +332,9 @@ const std::vector<Case>& DecodeCases() {
          Bytes b;
          FileHeader(b, 14 + 64);
          InfoHeader(b, 3, 1, 24, 4, 0, 64);  // compression 4 in an OS/2 header: RLE24
-         for (int i = 0; i < 6; ++i) U32(b, 0);
-         Raw(b, {2, 1, 2, 3});      // two pixels blue 1, green 2, red 3
-         Raw(b, {0, 1});
+         for (int i = 0; i < 6; ++i) AppendLE32(b, 0);
+         AppendBytes(b, {2, 1, 2, 3});      // two pixels blue 1, green 2, red 3
+         AppendBytes(b, {0, 1});
          return b;
        },
        {PixelFormat::Bits24, 3, 1, {0x030201, 0x030201, 0}}},
@@ -351,7 +344,7 @@ const std::vector<Case>& DecodeCases() {
          InfoHeader(b, 1, 1, 8, 0, 2);
          Rgb(b, 1, 1, 1);
          Rgb(b, 200, 100, 50);
-         Raw(b, {1, 0, 0, 0});
+         AppendBytes(b, {1, 0, 0, 0});
          return b;
        },
        {PixelFormat::Bits8, 1, 1, {0xC86432}}},
@@ -362,7 +355,7 @@ const std::vector<Case>& DecodeCases() {
          InfoHeader(b, 2, 1, 8, 0);       // declares 256
          Rgb(b, 10, 10, 10);
          Rgb(b, 20, 20, 20);
-         Raw(b, {1, 5, 0, 0});  // index 5 is past the short palette: black
+         AppendBytes(b, {1, 5, 0, 0});  // index 5 is past the short palette: black
          return b;
        },
        {PixelFormat::Bits8, 2, 1, {0x141414, 0x000000}}},
@@ -372,7 +365,7 @@ const std::vector<Case>& DecodeCases() {
          FileHeader(b, 14 + 40 + 10);
          InfoHeader(b, 1, 1, 24, 0);
          for (int i = 0; i < 10; ++i) b.push_back(0xEE);  // gap before the pixels
-         Raw(b, {7, 8, 9, 0});
+         AppendBytes(b, {7, 8, 9, 0});
          return b;
        },
        {PixelFormat::Bits24, 1, 1, {0x090807}}},
@@ -381,8 +374,8 @@ const std::vector<Case>& DecodeCases() {
          Bytes b;
          FileHeader(b, 14 + 40);
          InfoHeader(b, 1, 2, 24, 0);
-         Raw(b, {1, 1, 1, 0});
-         Raw(b, {2, 2, 2});  // no padding after the last row
+         AppendBytes(b, {1, 1, 1, 0});
+         AppendBytes(b, {2, 2, 2});  // no padding after the last row
          return b;
        },
        {PixelFormat::Bits24, 1, 2, {0x020202, 0x010101}}},
@@ -415,8 +408,8 @@ const std::vector<Malformed>& MalformedCases() {
        [] {
          Bytes b;
          FileHeader(b, 54);
-         U32(b, 8);  // no header has 8 bytes
-         Raw(b, {0, 0, 0, 0, 0, 0, 0, 0});
+         AppendLE32(b, 8);  // no header has 8 bytes
+         AppendBytes(b, {0, 0, 0, 0, 0, 0, 0, 0});
          return b;
        },
        "Bitmap image is not valid"},
@@ -424,8 +417,8 @@ const std::vector<Malformed>& MalformedCases() {
        [] {
          Bytes b;
          FileHeader(b, 54);
-         U32(b, 40);
-         Raw(b, {1, 0, 0, 0});  // the file ends inside the header
+         AppendLE32(b, 40);
+         AppendBytes(b, {1, 0, 0, 0});  // the file ends inside the header
          return b;
        },
        "Bitmap image is not valid"},
@@ -482,7 +475,7 @@ const std::vector<Malformed>& MalformedCases() {
          Bytes b;
          FileHeader(b, 14 + 64);
          InfoHeader(b, 8, 1, 1, 3, 0, 64);
-         for (int i = 0; i < 6; ++i) U32(b, 0);
+         for (int i = 0; i < 6; ++i) AppendLE32(b, 0);
          return b;
        },
        "Bitmap compression is not supported"},
@@ -507,10 +500,10 @@ const std::vector<Malformed>& MalformedCases() {
          Bytes b;
          FileHeader(b, 66);
          InfoHeader(b, 1, 1, 32, 3);
-         U32(b, 0);
-         U32(b, 0);
-         U32(b, 0);
-         Raw(b, {1, 2, 3, 4});
+         AppendLE32(b, 0);
+         AppendLE32(b, 0);
+         AppendLE32(b, 0);
+         AppendBytes(b, {1, 2, 3, 4});
          return b;
        },
        "Bitmap image is not valid"},
@@ -519,10 +512,10 @@ const std::vector<Malformed>& MalformedCases() {
          Bytes b;
          FileHeader(b, 66);
          InfoHeader(b, 1, 1, 16, 3);
-         U32(b, 0xFF0000);
-         U32(b, 0xFF00);
-         U32(b, 0xFF);
-         Raw(b, {1, 2, 0, 0});
+         AppendLE32(b, 0xFF0000);
+         AppendLE32(b, 0xFF00);
+         AppendLE32(b, 0xFF);
+         AppendBytes(b, {1, 2, 0, 0});
          return b;
        },
        "Bitmap image is not valid"},
@@ -531,7 +524,7 @@ const std::vector<Malformed>& MalformedCases() {
          Bytes b;
          FileHeader(b, 54);
          InfoHeader(b, 2, 2, 24, 0);
-         Raw(b, {1, 2, 3, 4, 5, 6, 0, 0});  // one row of two
+         AppendBytes(b, {1, 2, 3, 4, 5, 6, 0, 0});  // one row of two
          return b;
        },
        "Bitmap image is truncated"},
@@ -540,7 +533,7 @@ const std::vector<Malformed>& MalformedCases() {
          Bytes b;
          FileHeader(b, 54);
          InfoHeader(b, 0x7FFFFFFF, -0x7FFFFFFF, 32, 0);  // must fail before allocating
-         Raw(b, {1, 2, 3, 4});
+         AppendBytes(b, {1, 2, 3, 4});
          return b;
        },
        "Bitmap image is truncated"},
@@ -557,7 +550,7 @@ const std::vector<Malformed>& MalformedCases() {
          Bytes b;
          FileHeader(b, 100000);
          InfoHeader(b, 1, 1, 24, 0);
-         Raw(b, {1, 2, 3, 0});
+         AppendBytes(b, {1, 2, 3, 0});
          return b;
        },
        "Bitmap image is truncated"},
@@ -566,7 +559,7 @@ const std::vector<Malformed>& MalformedCases() {
          Bytes b;
          FileHeader(b, 54);  // points right after the header of an 8-bit picture
          InfoHeader(b, 1, 1, 8, 0);
-         Raw(b, {0, 0, 0, 0});
+         AppendBytes(b, {0, 0, 0, 0});
          return b;
        },
        "Bitmap image is not valid"},
@@ -603,7 +596,7 @@ TEST(BitmapLimits, RunLengthPictureLargerThanTheLimitFailsBeforeDecoding) {
   FileHeader(b, 14 + 40 + 4);
   InfoHeader(b, 60000, 60000, 8, 1, 1);  // 3.6 GB of pixels described by four bytes
   Rgb(b, 1, 1, 1);
-  Raw(b, {0, 1});
+  AppendBytes(b, {0, 1});
   EXPECT_THROW(Load(b), BitmapTooLarge);
 }
 
@@ -611,7 +604,7 @@ TEST(BitmapLoad, ReadsFromTheStreamPosition) {
   Bytes b = {'x', 'y', 'z'};
   FileHeader(b, 14 + 40);  // the offset counts from the file header's start
   InfoHeader(b, 1, 1, 24, 0);
-  Raw(b, {3, 2, 1, 0});
+  AppendBytes(b, {3, 2, 1, 0});
   MemoryStream stream(b);
   stream.Seek(3);
   Bitmap bitmap;
@@ -748,11 +741,8 @@ const std::vector<ToolCase>& ToolCases() {
   return cases;
 }
 
-std::string Substitute(std::string command, const std::string& src, const std::string& out) {
-  for (auto [key, value] : {std::pair<std::string, std::string>{"SRC", src}, {"OUT", out}})
-    for (size_t at; (at = command.find(key)) != std::string::npos;)
-      command.replace(at, key.size(), test_support::ShellQuote(value));
-  return command;
+std::string Substitute(const std::string& command, const std::string& src, const std::string& out) {
+  return test_support::FillPaths(command, {{"SRC", src}, {"OUT", out}});
 }
 
 class ToolTest : public ::testing::TestWithParam<ToolCase> {};

@@ -38,6 +38,16 @@ std::string ShellQuote(const std::string& text) {
   return quoted + "'";
 }
 
+std::string FillPaths(std::string command,
+                      std::initializer_list<std::pair<std::string, std::string>> paths) {
+  for (const auto& [key, path] : paths) {
+    const std::string quoted = ShellQuote(path);
+    for (size_t at = 0; (at = command.find(key, at)) != std::string::npos; at += quoted.size())
+      command.replace(at, key.size(), quoted);
+  }
+  return command;
+}
+
 bool ToolAvailable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
 
 TempDir::TempDir() {

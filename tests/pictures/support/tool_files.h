@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pictures/bitmap.h"
@@ -25,6 +27,10 @@ struct CommandResult {
 CommandResult RunCommand(const std::string& command);
 // Quotes a text for /bin/sh.
 std::string ShellQuote(const std::string& text);
+// Replaces every occurrence of each key in `command` (such as "{out}" or "SRC") with its
+// path, quoted for /bin/sh.
+std::string FillPaths(std::string command,
+                      std::initializer_list<std::pair<std::string, std::string>> paths);
 // True when `path` names an executable file (use it to skip tests when a tool is missing).
 bool ToolAvailable(const std::string& path);
 
