@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "pictures/error.h"
+#include "support/case_names.h"
 #include "support/tool_files.h"
 
 namespace pictures {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test_support::PrintTo;
 using test_support::RunCommand;
 using test_support::ShellQuote;
 

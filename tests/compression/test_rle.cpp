@@ -6,10 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "support/case_names.h"
+
 namespace pictures {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test_support::PrintTo;
 
 constexpr uint8_t kPoison = 0xEE;  // packed bytes past PackedSize: reading them shows
 constexpr uint8_t kUntouched = 0x5A;  // output bytes past what the decoder may write

@@ -10,6 +10,7 @@
 #include "pictures/registry.h"
 #include "pictures/stream.h"
 #include "support/byte_builders.h"
+#include "support/case_names.h"
 #include "support/loading.h"
 #include "support/tool_files.h"
 
@@ -19,6 +20,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using test_support::LE16;
 using test_support::Load;
+using test_support::PrintTo;
 
 Bytes Join(std::initializer_list<Bytes> parts) {
   Bytes all;

@@ -8,12 +8,14 @@
 
 #include "pictures/error.h"
 #include "pictures/stream.h"
+#include "support/case_names.h"
 #include "support/tool_files.h"
 
 namespace pictures {
 namespace {
 
 using test_support::Bytes;
+using test_support::PrintTo;
 using test_support::RgbImage;
 using test_support::ShellQuote;
 

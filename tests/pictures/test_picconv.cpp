@@ -9,11 +9,13 @@
 
 #include "pictures/bitmap.h"
 #include "pictures/registry.h"
+#include "support/case_names.h"
 #include "support/tool_files.h"
 
 namespace pictures {
 namespace {
 
+using test_support::PrintTo;
 using test_support::RunCommand;
 using test_support::ShellQuote;
 

@@ -9,6 +9,7 @@
 #include "pictures/error.h"
 #include "pictures/stream.h"
 #include "support/byte_builders.h"
+#include "support/case_names.h"
 #include "support/tool_files.h"
 
 namespace pictures {
@@ -18,6 +19,7 @@ using test_support::AppendBytes;
 using test_support::AppendLE16;
 using test_support::AppendLE32;
 using test_support::Bytes;
+using test_support::PrintTo;
 using test_support::RgbImage;
 
 // BITMAPFILEHEADER: "BM", file size (not checked by readers), reserved, pixel offset.
