@@ -70,6 +70,18 @@ size_t CheckedBufferSize(std::initializer_list<uint64_t> factors) {
   return static_cast<size_t>(product);
 }
 
+bool CanFill(uint64_t dataBytes, uint64_t maxExpansion, uint64_t neededBytes) {
+  if (neededBytes == 0) return true;
+  if (maxExpansion == 0) return false;
+  // Divide rather than multiply, so that no product can overflow.
+  const uint64_t inputNeeded = neededBytes / maxExpansion + (neededBytes % maxExpansion != 0);
+  return dataBytes >= inputNeeded;
+}
+
+void RequireFill(uint64_t dataBytes, uint64_t maxExpansion, uint64_t neededBytes) {
+  if (!CanFill(dataBytes, maxExpansion, neededBytes)) throw StreamReadError();
+}
+
 void Bitmap::SetPixelMemoryLimit(uint64_t bytes) { pixelMemoryLimit = bytes; }
 uint64_t Bitmap::PixelMemoryLimit() { return pixelMemoryLimit.load(); }
 

@@ -41,6 +41,13 @@ inline constexpr uint64_t kDefaultPixelMemoryLimit = uint64_t(1) << 30;
 // pixel memory limit. Readers size their work buffers with it before allocating.
 size_t CheckedBufferSize(std::initializer_list<uint64_t> factors);
 
+// Guards against decompression bombs: true when `dataBytes` bytes of file data, each of
+// which expands to at most `maxExpansion` bytes of output at the format's best (its longest
+// run per packet, its longest string per code, 1 for raw data), can fill `neededBytes`.
+bool CanFill(uint64_t dataBytes, uint64_t maxExpansion, uint64_t neededBytes);
+// Raises StreamReadError unless CanFill holds; readers call it before they allocate.
+void RequireFill(uint64_t dataBytes, uint64_t maxExpansion, uint64_t neededBytes);
+
 class Bitmap {
  public:
   Bitmap() = default;

@@ -111,6 +111,18 @@ TEST(Bitmap, SizesPastTheMemoryLimitFailAndLeaveTheBitmapAsItWas) {
   EXPECT_EQ(CheckedBufferSize({3, 4, 5}), 60u);
 }
 
+TEST(Bitmap, CanFillComparesDataAtItsBestExpansionWithTheNeed) {
+  struct Row { uint64_t data, expansion, needed; bool fills; };
+  for (const Row& row : {Row{100, 1, 100, true}, Row{99, 1, 100, false},
+                         Row{2, 128, 256, true}, Row{1, 128, 129, false},
+                         Row{0, 5, 0, true}, Row{1000, 0, 1, false},
+                         Row{1, ~uint64_t(0), ~uint64_t(0), true}}) {
+    EXPECT_EQ(CanFill(row.data, row.expansion, row.needed), row.fills)
+        << row.data << " x " << row.expansion << " for " << row.needed;
+  }
+  EXPECT_THROW(RequireFill(1, 2, 3), StreamReadError);
+}
+
 TEST(Bitmap, AssignCopiesPixelsPaletteAndTransparency) {
   Bitmap source;
   source.SetPixelFormat(PixelFormat::Bits8);
