@@ -26,26 +26,64 @@ inline int32_t Ink16(int32_t ink, int32_t k) {
   return 255 - ((ink - MulDiv(ink, k, 65535) + k) >> 8);
 }
 
-inline void LabToBGR(uint8_t L, int8_t a, int8_t b, uint8_t* out) {
-  const double lightness = L / 2.55;
-  const double fy = (lightness + 16.0) / 116.0;
-  double X, Y, Z;
-  if (lightness < 7.9996) {
-    Y = lightness / 903.3;
-    X = Y + a / 3893.5;
-    Z = Y - b / 1557.4;
-  } else {
-    X = std::pow(fy + a / 500.0, 3);
-    Y = fy * fy * fy;
-    Z = std::pow(fy - b / 200.0, 3);
+// Linear light in [0, 1] to 8-bit sRGB, through a table fine enough that the steep start
+// of the curve stays within a quarter level.
+class SRGBEncoder {
+ public:
+  static constexpr int kSteps = 16384;
+  SRGBEncoder() {
+    for (int i = 0; i <= kSteps; ++i) {
+      const double v = double(i) / kSteps;
+      const double e = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+      table_[i] = static_cast<uint8_t>(std::lround(255 * e));
+    }
   }
-  // nearbyint rounds halves to even in the default rounding mode.
-  const auto R = static_cast<int32_t>(std::nearbyint(255 * (2.998 * X - 1.458 * Y - 0.541 * Z)));
-  const auto G = static_cast<int32_t>(std::nearbyint(255 * (-0.952 * X + 1.893 * Y + 0.059 * Z)));
-  const auto B = static_cast<int32_t>(std::nearbyint(255 * (0.099 * X - 0.198 * Y + 1.099 * Z)));
-  out[0] = Clamp(B);
-  out[1] = Clamp(G);
-  out[2] = Clamp(R);
+  uint8_t operator()(float linear) const {
+    if (!(linear > 0)) return 0;  // also NaN
+    if (linear >= 1) return 255;
+    return table_[static_cast<int>(linear * kSteps + 0.5f)];
+  }
+
+ private:
+  uint8_t table_[kSteps + 1];
+};
+
+const SRGBEncoder& Encoder() {
+  static const SRGBEncoder encoder;
+  return encoder;
+}
+
+// The inverse of the CIE lightness function f(t), straight line below t = 6/29.
+inline float InverseLabF(float f) {
+  constexpr float kDelta = 6.0f / 29.0f;
+  return f > kDelta ? f * f * f : 3 * kDelta * kDelta * (f - 4.0f / 29.0f);
+}
+
+}  // namespace
+
+void CIELabValueToBGR(float L, float a, float b, uint8_t* out) {
+  // L*a*b* relative to the D50 white (X 0.9642, Y 1, Z 0.8249), then to linear sRGB by
+  // the Bradford-adapted D50 matrix, then the sRGB transfer curve.
+  const float fy = (L + 16) / 116;
+  const float X = 0.9642f * InverseLabF(fy + a / 500);
+  const float Y = InverseLabF(fy);
+  const float Z = 0.8249f * InverseLabF(fy - b / 200);
+  const SRGBEncoder& encode = Encoder();
+  out[0] = encode(0.0719453f * X - 0.2289914f * Y + 1.4052427f * Z);
+  out[1] = encode(-0.9787684f * X + 1.9161415f * Y + 0.0334540f * Z);
+  out[2] = encode(3.1338561f * X - 1.6168667f * Y - 0.4906146f * Z);
+}
+
+namespace {
+
+// One pixel of 8-bit samples (L 0..255 for 0..100, a and b signed bytes) or of 16-bit
+// little-endian words (L 0..65535 for 0..100, a and b signed, 256 to a unit).
+inline void Lab8ToBGR(uint8_t L, uint8_t a, uint8_t b, uint8_t* out) {
+  CIELabValueToBGR(L * (100.0f / 255), static_cast<int8_t>(a), static_cast<int8_t>(b), out);
+}
+inline void Lab16ToBGR(int32_t L, int32_t a, int32_t b, uint8_t* out) {
+  CIELabValueToBGR(L * (100.0f / 65535), static_cast<int16_t>(a) / 256.0f,
+                   static_cast<int16_t>(b) / 256.0f, out);
 }
 
 }  // namespace
@@ -140,12 +178,16 @@ void CMYKToBGR(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_t C
   }
 }
 
-void CIELabToBGR(const void* Source, void* Dest, uint8_t, uint32_t Count) {
+void CIELabToBGR(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_t Count) {
   const auto* in = static_cast<const uint8_t*>(Source);
   auto* out = static_cast<uint8_t*>(Dest);
   const uint32_t pixels = Count / 3;
-  for (uint32_t i = 0; i < pixels; ++i, in += 3, out += 3)
-    LabToBGR(in[0], static_cast<int8_t>(in[1]), static_cast<int8_t>(in[2]), out);
+  if (BitsPerSample == 8) {
+    for (uint32_t i = 0; i < pixels; ++i, in += 3, out += 3) Lab8ToBGR(in[0], in[1], in[2], out);
+  } else if (BitsPerSample == 16) {
+    for (uint32_t i = 0; i < pixels; ++i, in += 6, out += 3)
+      Lab16ToBGR(Word(in, 0), Word(in, 1), Word(in, 2), out);
+  }
 }
 
 void RGBPlanarToBGR(const void* R, const void* G, const void* B, void* Dest,
@@ -193,15 +235,19 @@ void CMYKPlanarToBGR(const void* C, const void* M, const void* Y, const void* K,
   }
 }
 
-void CIELabPlanarToBGR(const void* L, const void* a, const void* b, void* Dest, uint8_t,
-                       uint32_t Count) {
+void CIELabPlanarToBGR(const void* L, const void* a, const void* b, void* Dest,
+                       uint8_t BitsPerSample, uint32_t Count) {
   const auto* l = static_cast<const uint8_t*>(L);
   const auto* pa = static_cast<const uint8_t*>(a);
   const auto* pb = static_cast<const uint8_t*>(b);
   auto* out = static_cast<uint8_t*>(Dest);
   const uint32_t pixels = Count / 3;
-  for (uint32_t i = 0; i < pixels; ++i, out += 3)
-    LabToBGR(l[i], static_cast<int8_t>(pa[i]), static_cast<int8_t>(pb[i]), out);
+  if (BitsPerSample == 8) {
+    for (uint32_t i = 0; i < pixels; ++i, out += 3) Lab8ToBGR(l[i], pa[i], pb[i], out);
+  } else if (BitsPerSample == 16) {
+    for (uint32_t i = 0; i < pixels; ++i, out += 3)
+      Lab16ToBGR(Word(l, i), Word(pa, i), Word(pb, i), out);
+  }
 }
 
 // The prediction helpers keep the running sums in registers instead of reading back each

@@ -19,6 +19,8 @@ void Samples16To8(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_
 void RGBToBGR(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_t Count);
 void RGBAToBGRA(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_t Count);
 void CMYKToBGR(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_t Count);
+// CIE L*a*b* (D50 white) to sRGB. 8-bit samples: L 0..255 for L* 0..100, a* and b* signed
+// bytes. 16-bit samples: L 0..65535 for L* 0..100, a* and b* signed words, 256 to a unit.
 void CIELabToBGR(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_t Count);
 
 // Planar converters: one pointer per plane, then the same arguments; `Count` is pixels
@@ -29,6 +31,10 @@ void CMYKPlanarToBGR(const void* C, const void* M, const void* Y, const void* K,
                      uint8_t BitsPerSample, uint32_t Count);
 void CIELabPlanarToBGR(const void* L, const void* a, const void* b, void* Dest,
                        uint8_t BitsPerSample, uint32_t Count);
+
+// One CIE L*a*b* colour (L* 0..100, a* and b* in their own units, D50 white) as sRGB blue,
+// green, red; for readers whose samples are encoded otherwise.
+void CIELabValueToBGR(float L, float a, float b, uint8_t* out);
 
 // Undo horizontal differencing on a row of N + 1 pixels of 1, 3 or 4 bytes.
 void UndoPredictor1(uint8_t* row, uint32_t N);

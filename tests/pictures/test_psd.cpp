@@ -276,9 +276,9 @@ TEST(PSDReader, CornerColours) {
        0},
       {"Lab white", kLab, 8, 3, {255, 128, 128}, {255, 255, 255}, 0},
       {"Lab black", kLab, 8, 3, {0, 128, 128}, {0, 0, 0}, 0},
-      {"Lab neutral mid grey", kLab, 8, 3, {128, 128, 128}, {49, 49, 49}, 3},
+      {"Lab neutral mid grey", kLab, 8, 3, {128, 128, 128}, {119, 119, 119}, 3},
       {"16-bit Lab white", kLab, 16, 3, {65535, 32768, 32768}, {255, 255, 255}, 0},
-      {"16-bit Lab neutral mid grey", kLab, 16, 4, {32896, 32768, 32768, 0}, {49, 49, 49}, 3},
+      {"16-bit Lab neutral mid grey", kLab, 16, 4, {32896, 32768, 32768, 0}, {119, 119, 119}, 3},
   };
   for (const Case& c : cases) {
     for (bool packed : {false, true}) {
