@@ -8,7 +8,6 @@
 
 #include "dialog/form.h"
 #include "pictures/registry.h"
-#include "platform/clipboard.h"
 #include "platform/metafile.h"
 #include "platform/paths.h"
 #include "platform/prompts.h"
@@ -42,7 +41,6 @@ int main(int argc, char** argv) {
     form.show();
     status = QApplication::exec();
   }
-  platform::KeepClipboardAfterExit();
   pictures::UnregisterReaders();
   return status;
 }

@@ -188,6 +188,10 @@ class TForm1 : public QWidget {
   template <class Sender, class Signal>
   void onsignal(Sender* sender, Signal signal, void (TForm1::*handler)());
 
+  // Presses the focused button for Enter; false when the focused control is no button.
+  bool pressbuttonwithenter(QWidget* focused, bool autorepeat);
+
   bool shown_ = false;
   bool busycursor_ = false;
+  bool enterpressedbutton_ = false;  // until the release of that Enter
 };

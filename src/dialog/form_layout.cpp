@@ -2,6 +2,7 @@
 // that import nothing.
 #include "dialog/form.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QKeyEvent>
@@ -36,7 +37,9 @@ QToolButton* makeglyphbutton(QWidget* parent, const char* name, Glyph glyph, con
   button->setIcon(QIcon(dialog::art::glyph(glyph)));
   button->setIconSize(QSize(16, 16));
   button->setToolTip(hint);
-  button->setFocusPolicy(Qt::NoFocus);
+  // Reached with Tab (as a keyboard user needs) but never focused by a click, so that a
+  // click leaves the focus where it was.
+  button->setFocusPolicy(Qt::TabFocus);
   if (!caption.isEmpty()) {
     button->setText(caption);
     button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -349,12 +352,35 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
     auto* widget = static_cast<QWidget*>(watched);
     if (widget->window() == this) {
-      const int key = dialog::virtualkey(static_cast<QKeyEvent*>(event)->key());
+      auto* keyevent = static_cast<QKeyEvent*>(event);
+      const int key = dialog::virtualkey(keyevent->key());
       dialog::runhandler([this, key] { FormKeyDown(key); });
       if (key == 27) return true;
+      if (key == 13 && pressbuttonwithenter(widget, keyevent->isAutoRepeat())) return true;
     }
   }
+  // The release of an Enter that pressed a button belongs to that press: were it passed on
+  // to the control that has the focus now (the folder list after "Previous folder", for
+  // one), it would act a second time.
+  if (event->type() == QEvent::KeyRelease && enterpressedbutton_ &&
+      dialog::virtualkey(static_cast<QKeyEvent*>(event)->key()) == 13) {
+    if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) enterpressedbutton_ = false;
+    return true;
+  }
   return QWidget::eventFilter(watched, event);
+}
+
+bool TForm1::pressbuttonwithenter(QWidget* focused, bool autorepeat) {
+  // As on the hosts' platform, Enter presses the focused button; other controls keep
+  // their own meaning of Enter.
+  auto* button = qobject_cast<QAbstractButton*>(focused);
+  if (!button) return false;
+  // Holding Enter down presses the button once.
+  if (!autorepeat && button->isEnabled()) {
+    enterpressedbutton_ = true;
+    button->click();
+  }
+  return true;
 }
 
 // ---- Side strips ----

@@ -65,8 +65,32 @@ QImage visiblepart(const pictures::Bitmap& bitmap, int width, int height) {
   return image;
 }
 
+// A text with a control character would reach the host as several lines (and the settings
+// file with blanks in their place), so it is refused before either channel is written.
+void refusecontrolcharacters(const QString& text) {
+  if (!platform::HasControlCharacter(text)) return;
+  QString shown = text;
+  for (QChar& c : shown) {
+    if (platform::HasControlCharacter(QString(c))) c = QLatin1Char('?');
+  }
+  throw dialog::DialogError(QStringLiteral("Unable to hand over ") + shown +
+                            QStringLiteral(": the name holds a control character"));
+}
+
+// Where no process can keep the text after the dialog has ended, the user is told so
+// before the dialog ends: the host will find the clipboard empty.
 void putonclipboard(const QString& text) {
-  if (!platform::SetClipboardText(text)) throw dialog::DialogError(QStringLiteral("Cannot open clipboard"));
+  refusecontrolcharacters(text);
+  const platform::HandOffResult result = platform::HandOffClipboardText(text);
+  if (result.outcome == platform::HandOffOutcome::NotOpened || result.outcome == platform::HandOffOutcome::Refused) {
+    throw dialog::DialogError(QStringLiteral("Cannot open clipboard"));
+  }
+  if (result.outcome == platform::HandOffOutcome::Lost) {
+    platform::CurrentPrompts().Message(platform::MessageKind::Error,
+                                       QStringLiteral("The clipboard cannot keep ") + text +
+                                           QStringLiteral(" after this dialog has ended, so the host will not find it (") +
+                                           result.reason + QStringLiteral(")."));
+  }
 }
 
 }  // namespace
@@ -124,6 +148,7 @@ void TForm1::dopenClick() {
 
   // The folder goes to the host settings file first; only when that worked does the
   // clipboard get the path.
+  refusecontrolcharacters(S);
   const QString settings = systemfolder() + QStringLiteral("\\tolva.ini");
   if (!platform::WritePrivateProfileString(QStringLiteral("Paths"), QStringLiteral("Import"), folderpart(S), settings)) {
     throw dialog::DialogError(QStringLiteral("Unable to write to ") + settings);

@@ -46,6 +46,21 @@ void TForm1::dcopyitClick() {
 }
 
 void TForm1::dhelpClick() {
-  // The reader is expected beside the program; whether it starts is not reported.
-  platform::WinExec(programfolder() + QStringLiteral("PDFread.exe tolhlp.pdf 45"), platform::SwShowNormal);
+  // Where the reader program is beside the program (a Windows installation), it is started
+  // as there; whether it runs is not reported.
+  const QString folder = programfolder();
+  if (platform::WinExec(folder + QStringLiteral("PDFread.exe tolhlp.pdf 45"), platform::SwShowNormal) > 31) return;
+  // Otherwise the help document goes to the desktop's PDF viewer, open at the dialog's
+  // page.
+  const QString document = folder + QStringLiteral("tolhlp.pdf");
+  if (!platform::FileExists(document)) {
+    platform::CurrentPrompts().Message(platform::MessageKind::Error,
+                                       QStringLiteral("The help document ") + document + QStringLiteral(" is missing."));
+    return;
+  }
+  if (!platform::OpenPdfDocument(platform::HostPath(document), 45)) {
+    platform::CurrentPrompts().Message(platform::MessageKind::Error,
+                                       QStringLiteral("No program to show ") + document +
+                                           QStringLiteral(" was found (a PDF viewer, or xdg-open)."));
+  }
 }

@@ -1,15 +1,22 @@
 #include "platform/clipboard.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <optional>
+#include <vector>
+
 #include <QClipboard>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QMimeData>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -19,21 +26,40 @@ namespace platform {
 
 namespace {
 
+// How long a server may take to read the text and take the clipboard.
+constexpr int kServerStartMs = 5000;
+
 QClipboard* Clipboard() {
   if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return nullptr;
   return QGuiApplication::clipboard();
 }
 
-// Runs `program` in its own session with `text` on its standard input and waits for the
-// first process to end: the helpers read all input, take the clipboard and then leave a
-// background process that serves it.
-bool RunHelper(const QString& program, const QStringList& arguments, const QByteArray& text) {
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+struct Started {
+  pid_t pid = -1;
+  int input = -1;   // the program's standard input
+  int output = -1;  // its standard output, or -1 when that goes to /dev/null
+};
+
+// Starts `program` in a session of its own with default signal handling, so that it can
+// outlive this process; its standard input (and, with `reply`, its standard output) is a
+// pipe to this process, its standard error /dev/null.
+std::optional<Started> StartDetached(const QString& program, const QStringList& arguments, bool reply) {
+  int input[2];
+  int output[2] = {-1, -1};
+  if (pipe2(input, O_CLOEXEC) != 0) return std::nullopt;
+  if (reply && pipe2(output, O_CLOEXEC) != 0) {
+    close(input[0]);
+    close(input[1]);
+    return std::nullopt;
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+  if (reply) {
+    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  }
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -55,40 +81,117 @@ bool RunHelper(const QString& program, const QStringList& arguments, const QByte
   for (QByteArray& a : argBytes) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, path.constData(), &actions, &attributes, argv.data(),
-                                  environ);
+  Started started;
+  const int spawned = posix_spawn(&started.pid, path.constData(), &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  close(fds[0]);
+  close(input[0]);
+  if (reply) close(output[1]);
   if (spawned != 0) {
-    close(fds[1]);
-    return false;
+    close(input[1]);
+    if (reply) close(output[0]);
+    return std::nullopt;
   }
-  // A helper that dies early must not kill this process with SIGPIPE.
+  started.input = input[1];
+  started.output = reply ? output[0] : -1;
+  return started;
+}
+
+// Writes the text and closes the pipe; a program that ends early must not kill this
+// process with SIGPIPE.
+bool WriteAndClose(int fd, const QByteArray& text) {
   struct sigaction ignore {}, previous {};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, &previous);
   qsizetype written = 0;
   while (written < text.size()) {
-    const ssize_t n = write(fds[1], text.constData() + written, size_t(text.size() - written));
+    const ssize_t n = write(fd, text.constData() + written, size_t(text.size() - written));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     written += n;
   }
-  close(fds[1]);
+  close(fd);
   sigaction(SIGPIPE, &previous, nullptr);
+  return written == text.size();
+}
 
-  // The first process forks the server and ends; give it a moment.
+// Everything the program writes until it closes its output or the time is up.
+QByteArray ReadAndClose(int fd, const QDeadlineTimer& deadline) {
+  QByteArray bytes;
+  pollfd watched{fd, POLLIN, 0};
+  while (!deadline.hasExpired()) {
+    const int ready = poll(&watched, 1, int(std::max<qint64>(deadline.remainingTime(), 0)));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    char buffer[512];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    bytes.append(buffer, n);
+  }
+  close(fd);
+  return bytes;
+}
+
+// Waits for the first process to end (the programs fork their server and return): its
+// exit status, or nothing when it has not ended in time.
+std::optional<int> WaitForExit(pid_t pid, const QDeadlineTimer& deadline) {
   int status = 0;
-  QDeadlineTimer deadline(3000);
   while (true) {
     const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (done < 0 || deadline.hasExpired()) return written == text.size();
-    QThread::msleep(10);
+    if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    if (done < 0 || deadline.hasExpired()) return std::nullopt;
+    QThread::msleep(5);
   }
-  return written == text.size() && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Our own server on the X display named by DISPLAY: nothing but this project's code.
+HandOffResult KeepWithOwnServer(const QByteArray& utf8) {
+  const QString server = QCoreApplication::applicationDirPath() + QStringLiteral("/importdlg-clipboard");
+  if (!QFileInfo(server).isExecutable()) {
+    return {HandOffOutcome::Lost, QStringLiteral("importdlg-clipboard is missing beside the program")};
+  }
+  const std::optional<Started> started = StartDetached(server, {}, true);
+  if (!started) return {HandOffOutcome::Lost, QStringLiteral("importdlg-clipboard could not be started")};
+  const QDeadlineTimer deadline(kServerStartMs);
+  WriteAndClose(started->input, utf8);
+  const QByteArray reply = ReadAndClose(started->output, deadline).trimmed();
+  WaitForExit(started->pid, deadline);
+  if (reply == "ready") return {HandOffOutcome::Kept, QString()};
+  if (reply.startsWith("error: ")) {
+    return {HandOffOutcome::Lost, QStringLiteral("importdlg-clipboard: ") + QString::fromUtf8(reply.mid(7))};
+  }
+  return {HandOffOutcome::Lost, QStringLiteral("importdlg-clipboard did not answer")};
+}
+
+// wl-copy forks a server that keeps the text and ends its first process with status 0.
+HandOffResult KeepWithWlCopy(const QByteArray& utf8) {
+  const QString program = QStandardPaths::findExecutable(QStringLiteral("wl-copy"));
+  if (program.isEmpty()) return {HandOffOutcome::Lost, QStringLiteral("wl-copy is not installed")};
+  const std::optional<Started> started = StartDetached(program, {}, false);
+  if (!started) return {HandOffOutcome::Lost, QStringLiteral("wl-copy could not be started")};
+  const bool written = WriteAndClose(started->input, utf8);
+  const std::optional<int> status = WaitForExit(started->pid, QDeadlineTimer(kServerStartMs));
+  if (written && status == 0) return {HandOffOutcome::Kept, QString()};
+  return {HandOffOutcome::Lost, QStringLiteral("wl-copy failed")};
+}
+
+HandOffResult KeepOutsideThisProcess(const QString& platformName, const QByteArray& utf8) {
+  if (platformName == QLatin1String("xcb")) return KeepWithOwnServer(utf8);
+  // Wayland: through XWayland where there is one (the compositor passes the X clipboard
+  // on to Wayland programs), else through wl-copy.
+  QStringList reasons;
+  if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+    const HandOffResult own = KeepWithOwnServer(utf8);
+    if (own.outcome == HandOffOutcome::Kept) return own;
+    reasons << own.reason;
+  } else {
+    reasons << QStringLiteral("no X display (DISPLAY) for importdlg-clipboard");
+  }
+  const HandOffResult wlcopy = KeepWithWlCopy(utf8);
+  if (wlcopy.outcome == HandOffOutcome::Kept) return wlcopy;
+  reasons << wlcopy.reason;
+  return {HandOffOutcome::Lost, reasons.join(QStringLiteral("; "))};
 }
 
 }  // namespace
@@ -96,6 +199,9 @@ bool RunHelper(const QString& program, const QStringList& arguments, const QByte
 bool EmptyClipboard() {
   QClipboard* clipboard = Clipboard();
   if (!clipboard) return false;
+  // Qt clears only a clipboard that it owns: owning it first (with nothing in it) makes
+  // the clear take it from another program, such as the server of an earlier hand-off.
+  clipboard->setMimeData(new QMimeData);
   clipboard->clear();
   return true;
 }
@@ -112,31 +218,29 @@ QString GetClipboardText() {
   return clipboard ? clipboard->text() : QString();
 }
 
-bool KeepClipboardAfterExit() {
+bool HasControlCharacter(const QString& text) {
+  return std::any_of(text.begin(), text.end(), [](QChar c) {
+    const char16_t code = c.unicode();
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+  });
+}
+
+HandOffResult HandOffClipboardText(const QString& text) {
+  if (HasControlCharacter(text)) return {HandOffOutcome::Refused, QString()};
   QClipboard* clipboard = Clipboard();
-  if (!clipboard || !clipboard->ownsClipboard()) return false;
-  const QString text = clipboard->text();
-  if (text.isEmpty()) return false;
+  if (!clipboard) return {HandOffOutcome::NotOpened, QString()};
   const QString platformName = QGuiApplication::platformName();
-  QString program;
-  QStringList arguments;
-  if (platformName == QLatin1String("xcb")) {
-    program = QStandardPaths::findExecutable(QStringLiteral("xclip"));
-    arguments = {QStringLiteral("-selection"), QStringLiteral("clipboard"),
-                 QStringLiteral("-loops"), QStringLiteral("0")};
-  } else if (platformName.startsWith(QLatin1String("wayland"))) {
-    program = QStandardPaths::findExecutable(QStringLiteral("wl-copy"));
+  const bool displayServer =
+      platformName == QLatin1String("xcb") || platformName.startsWith(QLatin1String("wayland"));
+  if (!displayServer) {
+    clipboard->setText(text);
+    return {HandOffOutcome::Local, QString()};
   }
-  if (program.isEmpty()) return false;
-  if (!RunHelper(program, arguments, text.toUtf8())) return false;
-  // The helper owns the clipboard once it serves; wait for Qt to notice, so that the
-  // text is not lost in between.
-  QDeadlineTimer deadline(2000);
-  while (clipboard->ownsClipboard() && !deadline.hasExpired()) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(5);
-  }
-  return true;
+  HandOffResult result = KeepOutsideThisProcess(platformName, text.toUtf8());
+  // Where nothing outside could take the text, it is at least there while the dialog
+  // tells the user so.
+  if (result.outcome != HandOffOutcome::Kept) clipboard->setText(text);
+  return result;
 }
 
 }  // namespace platform

@@ -1,28 +1,45 @@
 // The clipboard, holding plain text.
 //
-// As on Windows, text placed on the clipboard stays readable by other programs after this
-// program has ended: on X11 (and Wayland, where the tool is installed) the program hands
-// its text at exit to a small background process that keeps serving it until another
-// program takes the clipboard. On the offscreen platform the text stays in the process.
-// GUI thread only.
+// As on Windows, the hand-off text must stay readable by other programs after this program
+// has ended. HandOffClipboardText arranges that where the display server allows it: on
+// X11 (and on Wayland through XWayland) the text goes to our own server program,
+// importdlg-clipboard beside this program, which owns the CLIPBOARD selection until
+// another program takes it; on Wayland without XWayland it goes to `wl-copy` when that is
+// installed. On platforms without a display server (offscreen) the clipboard is this
+// process's own. GUI thread only.
 #pragma once
 
 #include <QString>
 
 namespace platform {
 
-// Empties the clipboard. False when it cannot be opened (the caller reports
-// "Cannot open clipboard").
+// Empties the clipboard (on X11 this also ends a server that still keeps an earlier
+// hand-off). False when it cannot be opened (the caller reports "Cannot open clipboard").
 bool EmptyClipboard();
-// Replaces the clipboard's contents by one plain text. False when it cannot be opened.
+// Replaces the clipboard's contents by one plain text, held by this process. False when
+// it cannot be opened.
 bool SetClipboardText(const QString& text);
 // The clipboard's plain text (empty when it holds none).
 QString GetClipboardText();
 
-// Call once before the program exits (after the event loop has returned and before the
-// QApplication is destroyed): if the clipboard still holds text that this program put
-// there, it is handed to a background helper on X11 and Wayland. Returns true when a
-// helper took it over, false when nothing needed keeping or no helper was available.
-bool KeepClipboardAfterExit();
+// True when the text holds a control character (C0, DEL or C1): it is not one line.
+bool HasControlCharacter(const QString& text);
+
+enum class HandOffOutcome {
+  Kept,       // a process outside this one serves the text after this program has ended
+  Local,      // no display server: the text is on this process's own clipboard
+  Lost,       // the text is on the clipboard only while this program runs (see reason)
+  Refused,    // the text holds a control character; the clipboard is unchanged
+  NotOpened,  // the clipboard cannot be opened
+};
+
+struct HandOffResult {
+  HandOffOutcome outcome;
+  QString reason;  // for Lost: why no process could keep the text
+};
+
+// Puts the hand-off text on the clipboard so that it outlives this program where the
+// display server allows it (see the top of this file).
+HandOffResult HandOffClipboardText(const QString& text);
 
 }  // namespace platform

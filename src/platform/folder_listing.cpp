@@ -80,7 +80,7 @@ bool FolderListing::ReadHost(const std::string& hostFolder, uint32_t attributeMa
     const char* name = entry->d_name;
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
     const size_t length = strlen(name);
-    if (memchr(name, '\\', length)) continue;
+    if (NameHostsCannotHold(std::string_view(name, length))) continue;
     FolderEntry& added = entries_.emplace_back();
     added.nameOffset = static_cast<uint32_t>(names_.size());
     added.nameLength = static_cast<uint32_t>(length);
@@ -147,6 +147,19 @@ bool FindFile(const QString& windowsPath, FoundFile* found) {
   found->size = S_ISDIR(st.st_mode) ? 0 : int64_t(st.st_size);
   found->lastWriteTime = LastWriteTime(st);
   return true;
+}
+
+bool NameHostsCannotHold(std::string_view name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    if (byte == '\\' || byte < 0x20 || byte == 0x7F) return true;
+    // U+0080 to U+0085 and the rest of the C1 controls are 0xC2 0x80-0x9F in UTF-8.
+    if (byte == 0xC2 && i + 1 < name.size()) {
+      const auto next = static_cast<unsigned char>(name[i + 1]);
+      if (next >= 0x80 && next <= 0x9F) return true;
+    }
+  }
+  return false;
 }
 
 std::string_view NameExtension(std::string_view name) {

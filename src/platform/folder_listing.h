@@ -43,7 +43,7 @@ class FolderListing {
  public:
   // Reads the folder that a Windows path names ("C:\A\B\" or "C:\A\B"). The entries
   // come in the order the file system delivers them. "." and ".." are never listed; nor
-  // are names containing "\" (the Windows namespace cannot hold them), nor sockets,
+  // are names that the hosts' namespace cannot hold (NameHostsCannotHold), nor sockets,
   // pipes and device files (opening one could block the dialog). A symbolic link is
   // listed as what it points to; a broken one as an empty file.
   //
@@ -84,6 +84,11 @@ struct FoundFile {
   FileTime lastWriteTime;
 };
 bool FindFile(const QString& windowsPath, FoundFile* found);
+
+// True for a name (UTF-8 bytes) that a Windows host cannot hold or hand on: one with a
+// "\" or a control character (C0, DEL or C1). A line break in a name would split the
+// one-line clipboard hand-off and the settings value.
+bool NameHostsCannotHold(std::string_view name);
 
 // The Windows extension rule on a name: the bytes from the last "." to the end, dot
 // included, or empty when there is no dot.

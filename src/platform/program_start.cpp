@@ -71,7 +71,36 @@ QString FindProgram(const QString& word) {
   return QString();
 }
 
+// The desktop file of the default application for PDF files ("org.gnome.Evince.desktop"),
+// or empty when the desktop does not say.
+QString DefaultPdfApplication() {
+  const QString xdgmime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+  if (xdgmime.isEmpty()) return QString();
+  QProcess query;
+  query.start(xdgmime, {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("application/pdf")});
+  if (!query.waitForFinished(3000)) {
+    query.kill();
+    query.waitForFinished();
+    return QString();
+  }
+  return QString::fromUtf8(query.readAllStandardOutput()).trimmed();
+}
+
 }  // namespace
+
+bool OpenPdfDocument(const QString& hostPath, int page) {
+  const QString application = DefaultPdfApplication().toLower();
+  for (const QString& viewer : {QStringLiteral("evince"), QStringLiteral("okular")}) {
+    if (!application.contains(viewer)) continue;
+    const QString program = QStandardPaths::findExecutable(viewer);
+    if (!program.isEmpty() &&
+        QProcess::startDetached(program, {QStringLiteral("-p"), QString::number(page), hostPath})) {
+      return true;
+    }
+  }
+  const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+  return !opener.isEmpty() && QProcess::startDetached(opener, {hostPath});
+}
 
 QStringList SplitCommandLine(const QString& commandLine) {
   QStringList out;

@@ -19,6 +19,11 @@ enum ShowCommand : int { SwHide = 0, SwShowNormal = 1 };
 // (2: file not found); the caller may ignore it.
 unsigned WinExec(const QString& commandLine, int showCommand = SwShowNormal);
 
+// Opens a PDF document (a host path) in the desktop's viewer for PDF files, at `page`
+// where that viewer can be told a page (Evince and Okular take "-p"), else through
+// xdg-open. False when no viewer could be started.
+bool OpenPdfDocument(const QString& hostPath, int page);
+
 // The words of a command line (blanks separate, double quotes group; the quotes are
 // dropped).
 QStringList SplitCommandLine(const QString& commandLine);

@@ -261,6 +261,42 @@ TEST(Form, CancelEndsOtherKeysDoNot) {
   EXPECT_EQ(platform::GetClipboardText(), QString());
 }
 
+TEST(Form, EnterPressesTheFocusedButtonOnce) {
+  const struct {
+    const char* button;
+    QString clipboard;
+    bool terminated;
+    std::vector<QString> messages;
+    QString currentpath;
+  } cases[] = {
+      {"dopen", "C:\\PROG\\PLAN.DXF", true, {}, "C:\\PROG\\"},
+      {"SpeedButton8", "", true, {}, "C:\\PROG\\"},
+      {"daiload", "AIEPS", true, {}, "C:\\PROG\\"},
+      {"SpeedButton6", "DXF", true, {}, "C:\\PROG\\"},
+      {"dcopyit", "", false, {"Copy this file to Disk?"}, "C:\\PROG\\"},
+      {"dhelp", "", false, {"The help document C:\\PROG\\tolhlp.pdf is missing."}, "C:\\PROG\\"},
+      {"SpeedButton1", "", false, {}, "C:\\"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.button);
+    DialogWorld world;
+    world.tree.WriteFile(QStringLiteral("c/PROG/plan.dxf"), "x");
+    world.prompts.messageAnswers = {platform::MessageAnswer::No};
+    TForm1* form = world.Open();
+    dialog_test::ClickEntry(*form, QStringLiteral("plan.dxf"));
+    auto* button = Child<QAbstractButton>(form, c.button);
+    button->setFocus();
+    QTest::keyPress(button, Qt::Key_Return);
+    // The release reaches the folder list, where the focus may have gone; there Enter
+    // would open the selected entry, and it must not act a second time.
+    QTest::keyRelease(form->files->currentview(), Qt::Key_Return);
+    EXPECT_EQ(platform::GetClipboardText(), c.clipboard);
+    EXPECT_EQ(form->terminated, c.terminated);
+    EXPECT_EQ(world.prompts.MessageTexts(), c.messages);
+    EXPECT_EQ(form->currentpath, c.currentpath);
+  }
+}
+
 TEST(Form, SideStripsAreGreyRampsDarkOutside) {
   DialogWorld world;
   TForm1* form = world.Open();

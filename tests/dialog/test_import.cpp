@@ -394,6 +394,23 @@ TEST_F(Import, SettingsFileThatCannotBeWrittenStopsTheHandOver) {
   EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("mark"));
 }
 
+TEST_F(Import, NameWithAControlCharacterIsRefusedBeforeEitherChannel) {
+  // The listing leaves such names out, but a start folder from the settings file may hold
+  // one.
+  world.tree.MakeDir(QStringLiteral("c/tab\tdir"));
+  world.tree.WriteFile(QStringLiteral("c/tab\tdir/plan.dxf"), "x");
+  world.WriteSettings("[Paths]\r\nImport=C:\\tab\tdir\\\r\n");
+  TForm1* form = world.Open();
+  ASSERT_EQ(form->currentpath, QStringLiteral("C:\\TAB\tDIR\\"));
+  ClickEntry(*form, QStringLiteral("plan.dxf"));
+  ASSERT_TRUE(platform::SetClipboardText(QStringLiteral("mark")));
+  const QByteArray settings = SettingsBytes();
+  ClickImport(form);
+  EXPECT_EQ(world.prompts.MessageTexts(),
+            std::vector<QString>{"Unable to hand over C:\\TAB?DIR\\PLAN.DXF: the name holds a control character."});
+  ExpectNothingHandedOver(form, settings);
+}
+
 TEST_F(Import, KeywordButtonsHandOverTheirKeywordOnly) {
   world.tree.WriteFile(QStringLiteral("c/pics/Sunset.bmp"), "x");
   const struct {

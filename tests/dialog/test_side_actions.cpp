@@ -217,14 +217,56 @@ TEST(ShowHelp, StartsTheReaderBesideTheProgramWithTheHelpDocument) {
   EXPECT_FALSE(form->terminated);
 }
 
-TEST(ShowHelp, MissingReaderDoesNothingVisible) {
-  DialogWorld world;
-  TForm1* form = world.Open();
-  ASSERT_TRUE(platform::SetClipboardText(QStringLiteral("mark")));
-  QTest::mouseClick(form->dhelp, Qt::LeftButton);
-  EXPECT_TRUE(world.prompts.messages.empty());
-  EXPECT_FALSE(form->terminated);
-  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("mark"));
+TEST(ShowHelp, WithoutTheReaderTheDocumentOpensInTheDesktopViewerAtItsPage) {
+  const QString document = QStringLiteral("C:\\PROG\\tolhlp.pdf");
+  const struct {
+    const char* name;
+    const char* defaultapplication;  // what xdg-mime answers; nullptr: no xdg-mime
+    QStringList tools;               // the programs on the search path
+    bool hasdocument;
+    QStringList started;  // the program started and its arguments (DOC: the document)
+    QString message;
+  } cases[] = {
+      {"evince", "org.gnome.Evince.desktop", {"evince", "okular", "xdg-open"}, true, {"evince", "-p", "45", "DOC"}, {}},
+      {"okular", "okularApplication_pdf.desktop", {"okular", "xdg-open"}, true, {"okular", "-p", "45", "DOC"}, {}},
+      {"other viewer", "org.example.Viewer.desktop", {"evince", "xdg-open"}, true, {"xdg-open", "DOC"}, {}},
+      {"default not installed", "org.gnome.Evince.desktop", {"xdg-open"}, true, {"xdg-open", "DOC"}, {}},
+      {"no viewer", nullptr, {}, true, {},
+       "No program to show " + document + " was found (a PDF viewer, or xdg-open)."},
+      {"no document", "org.gnome.Evince.desktop", {"evince"}, false, {}, "The help document " + document + " is missing."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DialogWorld world;
+    const QString record = world.tree.Path(QStringLiteral("started.txt"));
+    const QByteArray recordbytes = QFile::encodeName(record);
+    world.tree.MakeDir(QStringLiteral("bin"));
+    QStringList tools = c.tools;
+    if (c.defaultapplication) tools << QStringLiteral("xdg-mime");
+    for (const QString& tool : tools) {
+      const QByteArray body = tool == QLatin1String("xdg-mime")
+                                  ? QByteArray("echo ") + c.defaultapplication + "\n"
+                                  : "printf '%s\\n' " + tool.toUtf8() + " \"$@\" > \"" + recordbytes + ".part\"\n" +
+                                        "/bin/mv \"" + recordbytes + ".part\" \"" + recordbytes + "\"\n";
+      world.tree.WriteFile(QStringLiteral("bin/") + tool, "#!/bin/sh\n" + body);
+      ASSERT_TRUE(QFile::setPermissions(world.tree.Path(QStringLiteral("bin/") + tool),
+                                        QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+    dialog_test::ScopedEnv path("PATH", world.tree.Path(QStringLiteral("bin")));
+    if (c.hasdocument) world.tree.WriteFile(QStringLiteral("c/PROG/tolhlp.pdf"), "%PDF-1.4\n");
+    TForm1* form = world.Open();
+    QTest::mouseClick(form->dhelp, Qt::LeftButton);
+    if (c.started.isEmpty()) {
+      EXPECT_EQ(world.prompts.MessageTexts(), std::vector<QString>{c.message});
+    } else {
+      ASSERT_TRUE(WaitForFile(record));
+      const QString shown = world.tree.Path(QStringLiteral("c/PROG/tolhlp.pdf"));
+      EXPECT_EQ(QString::fromUtf8(ReadAll(record)),
+                QStringList(c.started).replaceInStrings(QStringLiteral("DOC"), shown).join('\n') + '\n');
+      EXPECT_TRUE(world.prompts.messages.empty());
+    }
+    EXPECT_FALSE(form->terminated);
+  }
 }
 
 }  // namespace

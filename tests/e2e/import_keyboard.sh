@@ -3,7 +3,10 @@
 # move from C:\ up to the drives and down into C:\pics\, import the PCX picture there,
 # name the bitmap file in the save dialog, confirm the information box; then, after the
 # program has ended, read the clipboard as another program would and look at the host
-# settings file and the bitmap file.
+# settings file and the bitmap file. The program runs with no clipboard tool (xclip, xsel,
+# wl-copy) on its search path: its own server keeps the text. Then: the server ends when
+# another program takes the clipboard, or when its time is up; a program without its
+# server says so in an error box instead of ending silently.
 #
 #   import_keyboard.sh IMPORTDLG PICCONV
 #
@@ -80,8 +83,37 @@ export QT_QPA_PLATFORM=xcb
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp"
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$work/runtime"
+xclip=$(command -v xclip)
+server="$(dirname "$importdlg")/importdlg-clipboard"
+mkdir "$work/bin"
 
-"$importdlg" >"$work/dialog.log" 2>&1 &
+# Reads the clipboard in the given form (target) as another program would.
+read_clipboard() {
+  timeout 10 "$xclip" -selection clipboard -o -t "$1" 2>/dev/null
+}
+
+# Waits until no clipboard server of ours is left on the display.
+wait_server_gone() {
+  local deadline=$((SECONDS + ${1:-10}))
+  while xdotool search --name '^importdlg clipboard$' >/dev/null 2>&1; do
+    [ $SECONDS -lt $deadline ] || fail "the clipboard server is still running: $2"
+    sleep 0.1
+  done
+}
+
+# Waits until the program has ended and checks that it ended normally.
+wait_ended() {
+  local deadline=$((SECONDS + 20)) status=0
+  while kill -0 "$dialog_pid" 2>/dev/null; do
+    [ $SECONDS -lt $deadline ] || fail "the program did not end $1"
+    sleep 0.05
+  done
+  wait "$dialog_pid" || status=$?
+  dialog_pid=
+  [ "$status" -eq 0 ] || fail "the program ended with status $status $1"
+}
+
+PATH="$work/bin" "$importdlg" >"$work/dialog.log" 2>&1 &
 dialog_pid=$!
 
 # ---- Into C:\pics\ ----
@@ -108,20 +140,17 @@ info=$(wait_window "Information")
 keys "$info" Return
 
 # ---- The program ends by itself ----
-deadline=$((SECONDS + 20))
-while kill -0 "$dialog_pid" 2>/dev/null; do
-  [ $SECONDS -lt $deadline ] || fail "the program did not end after the import"
-  sleep 0.05
-done
-status=0
-wait "$dialog_pid" || status=$?
-dialog_pid=
-[ "$status" -eq 0 ] || fail "the program ended with status $status"
+wait_ended "after the import"
 
 # ---- What the host finds ----
-clip=$(timeout 10 xclip -selection clipboard -o 2>/dev/null) || fail "the clipboard holds nothing after the program ended"
+clip=$(read_clipboard UTF8_STRING) || fail "the clipboard holds nothing after the program ended"
 expected='C:\PICS\CONVERTED.BMP'
 [ "$clip" = "$expected" ] || fail "clipboard holds \"$clip\", not \"$expected\""
+for target in STRING TEXT; do
+  [ "$(read_clipboard $target)" = "$expected" ] || fail "the clipboard as $target is \"$(read_clipboard $target)\""
+done
+targets=$(read_clipboard TARGETS | sort | tr '\n' ' ')
+[ "$targets" = "STRING TARGETS TEXT TIMESTAMP UTF8_STRING " ] || fail "the clipboard offers $targets"
 
 settings=$(tr -d '\r' <"$work/sys/tolva.ini")
 expected_settings=$(printf '[Other]\nKey=kept\n[Paths]\nImport=C:\\PICS\\')
@@ -137,4 +166,36 @@ cmp -s "$work/c/pics/converted.bmp" "$work/reference.bmp" || fail "converted.bmp
 native=$("$importdlg" --native-path "$clip") || fail "--native-path failed"
 [ "$native" = "$work/c/pics/converted.bmp" ] || fail "--native-path gives \"$native\""
 
-echo "PASS: clipboard \"$clip\", settings Import=C:\\PICS\\, bitmap $native"
+# ---- The server ends when another program takes the clipboard ----
+printf 'taken' | "$xclip" -selection clipboard -i >/dev/null 2>&1
+wait_server_gone 10 "after another program took the clipboard"
+[ "$(read_clipboard UTF8_STRING)" = taken ] || fail "the other program's text is not on the clipboard"
+
+# ---- The server alone: a text beyond Latin-1 has no STRING form; the time limit ----
+text='C:\ЖУРНАЛ\ÉTÉ.BMP'
+reply=$(printf '%s' "$text" | "$server" --seconds 2) || fail "the server failed: $reply"
+[ "$reply" = ready ] || fail "the server answered \"$reply\""
+[ "$(read_clipboard UTF8_STRING)" = "$text" ] || fail "the server serves \"$(read_clipboard UTF8_STRING)\""
+read_clipboard TARGETS | grep -qx STRING && fail "the server offers STRING for a text beyond Latin-1"
+reply=$(printf 'C:\\TWO\nLINES.BMP' | "$server") && fail "the server took a text of two lines"
+[ "$reply" = "error: the text holds a control character" ] || fail "the server answered \"$reply\" to two lines"
+wait_server_gone 10 "after its time was up"
+
+# ---- Without its server the program says so before it ends ----
+mkdir "$work/alone"
+cp "$importdlg" "$work/alone/importdlg"
+PATH="$work/bin" "$work/alone/importdlg" >"$work/dialog.log" 2>&1 &
+dialog_pid=$!
+main=$(wait_window "Select File to Import")
+wait_name "$main" 'Select File to Import.. [C:\PICS\]'
+# The start has emptied the clipboard that the other program held.
+read_clipboard UTF8_STRING >/dev/null && fail "the start left \"$(read_clipboard UTF8_STRING)\" on the clipboard"
+# A click on "EPS" (385, 4, 53 x 23 in the window) hands over a keyword.
+xdotool mousemove --window "$main" 411 15 click 1
+error=$(wait_window "Error")
+keys "$error" Return
+wait_ended "after the error box"
+read_clipboard UTF8_STRING >/dev/null && fail "the clipboard holds \"$(read_clipboard UTF8_STRING)\" without a server"
+
+echo "PASS: clipboard \"$clip\" kept by our server, settings Import=C:\\PICS\\, bitmap $native"
+

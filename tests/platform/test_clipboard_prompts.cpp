@@ -28,10 +28,27 @@ TEST(Clipboard, RoundTripAndEmpty) {
   EXPECT_EQ(GetClipboardText(), QString::fromUtf8("C:\\\xC3\xA9T\xC3\xA9\\A.BMP"));
   ASSERT_TRUE(EmptyClipboard());
   EXPECT_EQ(GetClipboardText(), QString());
-  // Offscreen the text stays in the process: nothing to hand over, nothing lost.
-  ASSERT_TRUE(SetClipboardText("AIEPS"));
-  EXPECT_FALSE(KeepClipboardAfterExit());
-  EXPECT_EQ(GetClipboardText(), "AIEPS");
+}
+
+TEST(Clipboard, HandOffRefusesControlCharactersAndIsLocalOffscreen) {
+  const struct {
+    const char* text;
+    HandOffOutcome outcome;
+  } cases[] = {
+      {"C:\\PICS\\SUNSET.BMP", HandOffOutcome::Local},
+      {"C:\\\xC3\xA9T\xC3\xA9\\NO\xC2\xA0" "BREAK.BMP", HandOffOutcome::Local},
+      {"C:\\LINE\nBREAK\\A.BMP", HandOffOutcome::Refused},
+      {"C:\\TAB\tA.BMP", HandOffOutcome::Refused},
+      {"C:\\DEL\x7F.BMP", HandOffOutcome::Refused},
+      {"C:\\NEXT\xC2\x85LINE.BMP", HandOffOutcome::Refused},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    ASSERT_TRUE(SetClipboardText("mark"));
+    const QString text = QString::fromUtf8(c.text);
+    EXPECT_EQ(HandOffClipboardText(text).outcome, c.outcome);
+    EXPECT_EQ(GetClipboardText(), c.outcome == HandOffOutcome::Local ? text : QStringLiteral("mark"));
+  }
 }
 
 TEST(Prompts, FakeAnswersFromItsQueueAndRecordsEveryQuestion) {

@@ -42,6 +42,12 @@ class Listing : public ::testing::Test {
     tree_.WriteFile("f/ro.bin", "1");
     chmod(QFile::encodeName(tree_.Path("f/ro.bin")).constData(), 0444);
     tree_.WriteFile("f/back\\slash.txt", "x");
+    // Names with a control character are left out as well; a no-break space is not one.
+    for (const char* name : {"f/line\nbreak.pcx", "f/tab\tname.gif", "f/del\x7F.bmp",
+                             "f/next\xC2\x85line.bmp", "f/cr\r"})
+      tree_.WriteFile(QString::fromUtf8(name), "x");
+    tree_.MakeDir(QString::fromUtf8("f/line\nbreak"));
+    tree_.WriteFile(QString::fromUtf8("f/no\xC2\xA0" "break.bmp"), "nbsp");
     mkfifo(QFile::encodeName(tree_.Path("f/pipe")).constData(), 0600);
     QFile::link(tree_.Path("f/Sub"), tree_.Path("f/link-to-dir"));
     QFile::link(tree_.Path("f/nowhere"), tree_.Path("f/broken-link"));
@@ -67,6 +73,7 @@ TEST_F(Listing, EntriesAndAttributes) {
       {"link-to-dir", FileAttributeDirectory, 0},
       {"broken-link", FileAttributeArchive, 0},
       {"\xC3\xA9t\xC3\xA9.gif", FileAttributeArchive, 3},
+      {"no\xC2\xA0" "break.bmp", FileAttributeArchive, 4},
   };
   for (const auto& e : expected) {
     auto it = seen.find(e.name);
@@ -74,7 +81,7 @@ TEST_F(Listing, EntriesAndAttributes) {
     EXPECT_EQ(it->second.attributes, e.attributes) << e.name;
     EXPECT_EQ(it->second.size, e.size) << e.name;
   }
-  // Not listed: ".", "..", a name with "\", a named pipe.
+  // Not listed: ".", "..", names with "\" or a control character, a named pipe.
   EXPECT_EQ(seen.size(), std::size(expected));
   // Names decode as the host spells them.
   for (const FolderEntry& entry : listing) {
