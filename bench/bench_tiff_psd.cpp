@@ -1,6 +1,8 @@
 // Decoding speed of the TIFF and Photoshop readers on 4000 x 3000 RGB pictures held in
 // memory, beside the peers that read the same files: libtiff (TIFF, through its RGBA
-// image reader and through plain scanline reads) and stb_image (Photoshop). Our readers
+// image reader and through plain scanline reads) and stb_image (Photoshop). The TIFF files
+// cover both of our paths: uncompressed, LZW and PackBits strips go through our own reader,
+// Deflate, JPEG and tiles through libtiff's decoders and our row routines. Our readers
 // produce a 24-bit Bitmap; libtiff's RGBA reader produces 32-bit pixels; its scanline reads
 // leave the samples as stored; stb_image produces RGB bytes. Every load allocates a new
 // picture, as a program that opens a file does.
@@ -37,8 +39,10 @@ using bench::kHeight;
 using bench::kWidth;
 using bench::PhotoSample;
 
-// A TIFF written by libtiff itself, with its default strip size (about 8 KiB a strip).
-Bytes WriteTiff(uint16_t compression, uint16_t predictor) {
+// A TIFF written by libtiff itself, with its default strip size (about 8 KiB a strip), or
+// in tiles of 256 x 256. JPEG files hold YCbCr, subsampled 2 x 2, as cameras and
+// scanners write them.
+Bytes WriteTiff(uint16_t compression, uint16_t predictor, bool tiled = false) {
   char path[] = "/tmp/bench-tiff-XXXXXX";
   const int fd = mkstemp(path);
   if (fd < 0) return {};
@@ -48,16 +52,43 @@ Bytes WriteTiff(uint16_t compression, uint16_t predictor) {
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, kHeight);
   TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
   TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+  if (compression == COMPRESSION_JPEG) {
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+    TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    TIFFSetField(tif, TIFFTAG_JPEGQUALITY, 90);
+  } else {
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  }
   if (predictor != 1) TIFFSetField(tif, TIFFTAG_PREDICTOR, predictor);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
-  Bytes row(size_t(kWidth) * 3);
-  for (int y = 0; y < kHeight; ++y) {
-    for (int x = 0; x < kWidth; ++x)
-      for (int c = 0; c < 3; ++c) row[size_t(x) * 3 + size_t(c)] = PhotoSample(x, y, c);
-    TIFFWriteScanline(tif, row.data(), uint32_t(y), 0);
+  const uint32_t tile = 256;
+  if (tiled) {
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, tile);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, tile);
+  } else {
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+  }
+  auto sample = [](uint32_t x, uint32_t y, int c) {
+    return x < uint32_t(kWidth) && y < uint32_t(kHeight) ? PhotoSample(int(x), int(y), c) : 0;
+  };
+  if (tiled) {
+    Bytes block(size_t(tile) * tile * 3);
+    for (uint32_t ty = 0; ty < uint32_t(kHeight); ty += tile)
+      for (uint32_t tx = 0; tx < uint32_t(kWidth); tx += tile) {
+        for (uint32_t y = 0; y < tile; ++y)
+          for (uint32_t x = 0; x < tile; ++x)
+            for (int c = 0; c < 3; ++c)
+              block[(size_t(y) * tile + x) * 3 + size_t(c)] = sample(tx + x, ty + y, c);
+        TIFFWriteTile(tif, block.data(), tx, ty, 0, 0);
+      }
+  } else {
+    Bytes row(size_t(kWidth) * 3);
+    for (int y = 0; y < kHeight; ++y) {
+      for (int x = 0; x < kWidth; ++x)
+        for (int c = 0; c < 3; ++c) row[size_t(x) * 3 + size_t(c)] = PhotoSample(x, y, c);
+      TIFFWriteScanline(tif, row.data(), uint32_t(y), 0);
+    }
   }
   TIFFClose(tif);
   std::ifstream in(path, std::ios::binary);
@@ -107,8 +138,11 @@ Bytes WritePsd(bool packed) {
 }
 
 const Bytes& TiffFile(int kind) {
-  static const Bytes files[] = {WriteTiff(COMPRESSION_NONE, 1), WriteTiff(COMPRESSION_LZW, 1),
-                                WriteTiff(COMPRESSION_LZW, 2), WriteTiff(COMPRESSION_PACKBITS, 1)};
+  static const Bytes files[] = {
+      WriteTiff(COMPRESSION_NONE, 1),          WriteTiff(COMPRESSION_LZW, 1),
+      WriteTiff(COMPRESSION_LZW, 2),           WriteTiff(COMPRESSION_PACKBITS, 1),
+      WriteTiff(COMPRESSION_ADOBE_DEFLATE, 1), WriteTiff(COMPRESSION_ADOBE_DEFLATE, 2),
+      WriteTiff(COMPRESSION_JPEG, 1),          WriteTiff(COMPRESSION_LZW, 2, true)};
   return files[kind];
 }
 
@@ -118,7 +152,9 @@ const Bytes& PsdFile(bool packed) {
 }
 
 const char* TiffName(int kind) {
-  static const char* names[] = {"uncompressed", "LZW", "LZW+predictor", "PackBits"};
+  static const char* names[] = {"uncompressed",     "LZW",  "LZW+predictor",
+                                "PackBits",         "Deflate", "Deflate+predictor",
+                                "JPEG YCbCr",       "LZW+predictor tiles"};
   return names[kind];
 }
 
@@ -219,8 +255,9 @@ void BM_PSD_Stb(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_TIFF_Ours)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TIFF_LibtiffRGBA)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TIFF_LibtiffScanlines)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TIFF_Ours)->DenseRange(0, 7)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TIFF_LibtiffRGBA)->DenseRange(0, 7)->Unit(benchmark::kMillisecond);
+// Scanline reads cannot read tiles.
+BENCHMARK(BM_TIFF_LibtiffScanlines)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PSD_Ours)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PSD_Stb)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);

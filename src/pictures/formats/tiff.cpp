@@ -9,6 +9,7 @@
 #include "compression/rle.h"
 #include "pictures/byte_reader.h"
 #include "pictures/error.h"
+#include "pictures/formats/tiff_library.h"
 #include "pictures/pixel_helpers.h"
 #include "pictures/stream.h"
 
@@ -19,6 +20,7 @@ PICTURES_DEFINE_READER_CLASS(TTIFFGraphic, Bitmap)
 namespace {
 
 constexpr const char* kInvalidTIFF = "Invalid TIFF file.";
+constexpr uint16_t kBigTIFFVersion = 43;
 
 enum : uint16_t {
   kImageWidth = 256,
@@ -130,7 +132,6 @@ enum class RowKind {
   Grey16,     // 16-bit samples reduced to their upper 8 bits
   Palette16,  // 16-bit palette indices looked up into 24-bit colour
   Convert,    // a ColorConverter of the pixel helpers
-  Lab16,      // 16-bit CIE L*a*b*, reduced to 8 bits and converted
   Nothing,    // a depth the converters do not handle: the rows stay black
 };
 
@@ -180,7 +181,6 @@ RowPlan ChoosePlan(uint32_t colourSamples, uint32_t samples, uint32_t photometri
     plan.used = 3;  // YCbCr is copied without conversion
   } else if (colourSamples == 3 && photometric == 8) {
     convert(PixelFormat::Bits24, CIELabToBGR, 3);
-    if (bits == 16) plan.kind = RowKind::Lab16;
   } else if (colourSamples == 4 && photometric == 2) {
     convert(PixelFormat::Bits32, RGBAToBGRA, 4);
   } else if (colourSamples == 4 && photometric == 5) {
@@ -216,6 +216,135 @@ LogPalette MakePalette(uint32_t bits, uint32_t photometric, const std::vector<ui
 int32_t ClampToInt32(uint64_t value) {
   return static_cast<int32_t>(std::min<uint64_t>(value, INT32_MAX));
 }
+
+}  // namespace
+
+// What the directory says about a picture in strips, as our own reader needs it.
+struct TTIFFGraphic::StripLayout {
+  uint32_t photometric = 0;
+  uint32_t samples = 1;
+  uint32_t bits = 1;
+  bool sameBits = true;  // every sample has the first sample's depth
+  uint32_t colourSamples = 1;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t compression = 0;
+  uint32_t predictor = 0;
+  bool planar = false;
+  std::vector<uint32_t> offsets;
+  std::vector<uint32_t> byteCounts;
+  std::vector<uint32_t> rowsList;
+};
+
+namespace {
+
+enum : uint16_t {
+  kFillOrder = 266,
+  kOrientation = 274,
+  kTileWidth = 322,
+  kTileOffsets = 324,
+  kInkSet = 332,
+  kSampleFormat = 339,
+};
+
+// Reads the strips of one picture, one at a time, into a buffer of whole rows. What a strip
+// does not fill (data cut short, a strip past the end of the file, a compressed strip that
+// decodes short) is zero, never the previous strip's rows.
+class StripLoader {
+ public:
+  StripLoader(Stream& stream, int64_t base, uint32_t compression,
+              const std::vector<uint32_t>& offsets, const std::vector<uint32_t>& byteCounts,
+              size_t rowBytes)
+      : stream_(stream), base_(base), offsets_(offsets), byteCounts_(byteCounts),
+        rowBytes_(rowBytes) {
+    if (compression == 5) decoder_ = std::make_unique<TTIFFLZW>();
+    if (compression == 32773) decoder_ = std::make_unique<TPackbitsRLE>();
+  }
+
+  // Strip s of `rows` rows; the rows follow each other rowBytes apart.
+  uint8_t* Load(size_t s, uint64_t rows) {
+    const size_t size = CheckedBufferSize({rows, rowBytes_});
+    if (strip_.size() < size) strip_.resize(size);
+    stream_.Seek(base_ + offsets_[s]);
+    if (!decoder_) {
+      const size_t got = stream_.Read(strip_.data(), size);
+      std::memset(strip_.data() + got, 0, size - got);
+      return strip_.data();
+    }
+    std::memset(strip_.data(), 0, size);
+    const size_t available = static_cast<size_t>(
+        std::min<uint64_t>({PackedBytes(s), uint64_t(stream_.Remaining()), INT32_MAX}));
+    if (packed_.size() < available) packed_.resize(available);
+    const size_t got = stream_.Read(packed_.data(), available);
+    const uint8_t* source = packed_.data();
+    decoder_->Decode(source, strip_.data(), ClampToInt32(got), ClampToInt32(size));
+    return strip_.data();
+  }
+
+ private:
+  // A missing byte count lets the strip run to the end of the file.
+  uint64_t PackedBytes(size_t s) const {
+    return s < byteCounts_.size() ? byteCounts_[s] : UINT64_MAX;
+  }
+
+  Stream& stream_;
+  int64_t base_;
+  const std::vector<uint32_t>& offsets_;
+  const std::vector<uint32_t>& byteCounts_;
+  size_t rowBytes_;
+  std::unique_ptr<TDecoder> decoder_;
+  std::vector<uint8_t> strip_;
+  std::vector<uint8_t> packed_;
+};
+
+// Turns decoded rows of `plan.used` samples a pixel into Bitmap rows.
+class RowWriter {
+ public:
+  RowWriter(Bitmap& picture, const RowPlan& plan, uint32_t width, uint32_t bits,
+            const std::vector<uint16_t>& colorMap)
+      : picture_(picture), plan_(plan), width_(width), bits_(bits), colorMap_(colorMap),
+        usedRowBytes_((CheckedBufferSize({width, plan.used, bits}) + 7) / 8),
+        bitmapRowBytes_(picture.RowBytes()) {}
+
+  size_t UsedRowBytes() const { return usedRowBytes_; }
+
+  void Write(const uint8_t* row, int y) {
+    uint8_t* dest = picture_.ScanLine(y);
+    switch (plan_.kind) {
+      case RowKind::Copy:
+        if (usedRowBytes_ != 0) std::memcpy(dest, row, std::min(usedRowBytes_, bitmapRowBytes_));
+        break;
+      case RowKind::Expand2:
+        for (uint32_t x = 0; x < width_; ++x) dest[x] = (row[x >> 2] >> (6 - 2 * (x & 3))) & 3;
+        break;
+      case RowKind::Grey16: Samples16To8(row, dest, 16, width_); break;
+      case RowKind::Palette16: LookUpPalette16(row, dest); break;
+      case RowKind::Convert:
+        plan_.convert(row, dest, static_cast<uint8_t>(bits_), width_ * plan_.used);
+        break;
+      case RowKind::Nothing: break;
+    }
+  }
+
+ private:
+  void LookUpPalette16(const uint8_t* row, uint8_t* dest) const {
+    const size_t entries = colorMap_.size() / 3;
+    for (uint32_t x = 0; x < width_; ++x, dest += 3) {
+      const size_t index = LoadU16LE(row + 2 * size_t(x));
+      dest[0] = static_cast<uint8_t>(colorMap_[2 * entries + index] >> 8);
+      dest[1] = static_cast<uint8_t>(colorMap_[entries + index] >> 8);
+      dest[2] = static_cast<uint8_t>(colorMap_[index] >> 8);
+    }
+  }
+
+  Bitmap& picture_;
+  const RowPlan& plan_;
+  uint32_t width_;
+  uint32_t bits_;
+  const std::vector<uint16_t>& colorMap_;
+  size_t usedRowBytes_;
+  size_t bitmapRowBytes_;
+};
 
 }  // namespace
 
@@ -258,15 +387,31 @@ std::vector<uint32_t> TTIFFGraphic::GetValueList(Stream& stream, uint16_t tag,
 void TTIFFGraphic::LoadFromStream(Stream& stream) {
   Clear();
   BasePosition = stream.Position();
+  ReadHeader(stream);
+  if (Version == kBigTIFFVersion) {
+    ReadTIFFWithLibrary(*this, stream, BasePosition);
+    return;
+  }
+  ReadDirectory(stream);
+  const StripLayout layout = ReadStripLayout(stream);
+  if (!OwnReaderTakes(layout)) {
+    ReadTIFFWithLibrary(*this, stream, BasePosition);
+    return;
+  }
+  ReadStrips(stream, layout);
+}
 
+void TTIFFGraphic::ReadHeader(Stream& stream) {
   uint8_t header[8];
   stream.ReadBuffer(header, sizeof header);
   ByteOrder = LoadU16LE(header);
-  const bool motorola = Motorola();
-  Version = static_cast<uint16_t>(LoadValue(header + 2, 2, motorola));
-  FirstIFD = LoadValue(header + 4, 4, motorola);
-  if (Version != 42) throw PictureError(kInvalidTIFF);
+  Version = static_cast<uint16_t>(LoadValue(header + 2, 2, Motorola()));
+  FirstIFD = LoadValue(header + 4, 4, Motorola());
+  if (Version != 42 && Version != kBigTIFFVersion) throw PictureError(kInvalidTIFF);
+}
 
+void TTIFFGraphic::ReadDirectory(Stream& stream) {
+  const bool motorola = Motorola();
   stream.Seek(BasePosition + FirstIFD);
   uint8_t countBytes[2];
   stream.ReadBuffer(countBytes, 2);
@@ -285,177 +430,184 @@ void TTIFFGraphic::LoadFromStream(Stream& stream) {
   // Tags are looked up by binary search; a directory written out of order is still read.
   std::stable_sort(Directory.begin(), Directory.end(),
                    [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+}
 
-  const uint32_t photometric = GetValue(kPhotometric, 0) & 0xFF;
-  const uint32_t samples = GetValue(kSamplesPerPixel, 1) & 0xFF;
-  std::vector<uint32_t> bitsList = GetValueList(stream, kBitsPerSample, 1);
-  const uint32_t bits = bitsList.empty() ? 1 : bitsList[0];
-  const std::vector<uint32_t> rowsList = GetValueList(stream, kRowsPerStrip);
-  const std::vector<uint32_t> offsets = GetValueList(stream, kStripOffsets);
-  std::vector<uint32_t> byteCounts = GetValueList(stream, kStripByteCounts);
+TTIFFGraphic::StripLayout TTIFFGraphic::ReadStripLayout(Stream& stream) const {
+  StripLayout layout;
+  layout.photometric = GetValue(kPhotometric, 0) & 0xFF;
+  layout.samples = GetValue(kSamplesPerPixel, 1) & 0xFF;
+  const std::vector<uint32_t> bitsList = GetValueList(stream, kBitsPerSample, layout.samples);
+  layout.bits = bitsList.empty() ? 1 : bitsList[0];
+  layout.sameBits = std::all_of(bitsList.begin(), bitsList.end(),
+                                [&](uint32_t b) { return b == layout.bits; });
+  layout.rowsList = GetValueList(stream, kRowsPerStrip);
+  layout.offsets = GetValueList(stream, kStripOffsets);
+  layout.byteCounts = GetValueList(stream, kStripByteCounts);
   // No TIFF sample is wider than 64 bits.
-  if (offsets.empty() || samples == 0 || bits == 0 || bits > 64) throw PictureError(kInvalidTIFF);
-
+  if (layout.samples == 0 || layout.bits == 0 || layout.bits > 64) throw PictureError(kInvalidTIFF);
   // ExtraSamples counts the samples that follow the colour samples of each pixel; its
   // values only say what they mean (unspecified, associated or unassociated alpha).
   const Entry* extra = FindTag(kExtraSamples);
   const uint32_t extraSamples = extra ? extra->count : 0;
-  const uint32_t colourSamples = extraSamples < samples ? samples - extraSamples : 0;
-  const RowPlan plan = ChoosePlan(colourSamples, samples, photometric, bits);
-  SetPixelFormat(plan.format);
+  layout.colourSamples = extraSamples < layout.samples ? layout.samples - extraSamples : 0;
+  layout.width = GetValue(kImageWidth, 0);
+  layout.height = GetValue(kImageLength, 0);
+  layout.compression = GetValue(kCompression, 0) & 0xFFFF;
+  layout.predictor = GetValue(kPredictor, 0);
+  layout.planar = layout.samples > 1 && GetValue(kPlanarConfiguration, 1) == 2;
+  return layout;
+}
 
-  if (colourSamples == 1) {
-    ColorMap.clear();
-    if (photometric == 3 && bits <= 16) {
-      const Entry* map = FindTag(kColorMap);
-      if (!map) throw PictureError(kInvalidTIFF);
-      const size_t values = size_t(3) << bits;
-      stream.Seek(BasePosition + map->value);
-      const std::vector<uint8_t> bytes = stream.ReadBytes(values * 2);
-      ColorMap.resize(values);
-      for (size_t i = 0; i < values; ++i)
-        ColorMap[i] = static_cast<uint16_t>(LoadValue(&bytes[2 * i], 2, motorola));
-    }
+bool TTIFFGraphic::OwnReaderTakes(const StripLayout& layout) const {
+  // Strips of the compressions we decode (a missing Compression tag is refused below), in
+  // the plain row order and bit order.
+  if (layout.compression != 0 && layout.compression != 1 && layout.compression != 5 &&
+      layout.compression != 32773)
+    return false;
+  if (FindTag(kTileWidth) || FindTag(kTileOffsets)) return false;
+  if (GetValue(kOrientation, 1) != 1 || GetValue(kFillOrder, 1) != 1) return false;
+  if (FindTag(kSampleFormat)) {
+    const Entry* format = FindTag(kSampleFormat);
+    if (format->count != 1 || GetValue(kSampleFormat, 1) != 1) return false;
   }
+  if (!layout.sameBits) return false;
+  const uint32_t bits = layout.bits;
+  const bool wide = bits == 8 || bits == 16;
+  if (layout.predictor == 2 ? !wide : layout.predictor > 2) return false;
+  // The photometric interpretations and depths whose colours our row routines give right.
+  switch (layout.colourSamples) {
+    case 1:
+      return layout.photometric <= 1 || layout.photometric == 3
+                 ? bits == 1 || bits == 2 || bits == 4 || wide
+                 : false;
+    case 3: return (layout.photometric == 2 || layout.photometric == 8) && wide;
+    case 4:
+      return wide && (layout.photometric == 2 ||
+                      (layout.photometric == 5 && GetValue(kInkSet, 1) == 1));
+    default: return false;
+  }
+}
+
+void TTIFFGraphic::ReadColorMap(Stream& stream, const StripLayout& layout) {
+  ColorMap.clear();
+  if (layout.colourSamples != 1 || layout.photometric != 3 || layout.bits > 16) return;
+  const Entry* map = FindTag(kColorMap);
+  if (!map) throw PictureError(kInvalidTIFF);
+  const size_t values = size_t(3) << layout.bits;
+  stream.Seek(BasePosition + map->value);
+  const std::vector<uint8_t> bytes = stream.ReadBytes(values * 2);
+  ColorMap.resize(values);
+  for (size_t i = 0; i < values; ++i)
+    ColorMap[i] = static_cast<uint16_t>(LoadValue(&bytes[2 * i], 2, Motorola()));
+}
+
+void TTIFFGraphic::RequireStripData(Stream& stream, const StripLayout& layout,
+                                    uint64_t rowBytes, uint64_t planes) const {
+  const int64_t fileEnd = stream.Size();
+  const uint64_t expansion = layout.compression == 5       ? kTIFFLZWBestExpansion
+                             : layout.compression == 32773 ? kPackBitsBestExpansion
+                                                           : 1;
+  uint64_t data = 0;
+  for (size_t s = 0; s < layout.offsets.size(); ++s) {
+    const int64_t start = BasePosition + layout.offsets[s];
+    if (start >= fileEnd) continue;
+    uint64_t bytes = uint64_t(fileEnd - start);
+    if (layout.compression > 1 && s < layout.byteCounts.size())
+      bytes = std::min<uint64_t>(bytes, layout.byteCounts[s]);
+    data += bytes;
+  }
+  RequireFill(data, expansion, rowBytes * layout.height * planes);
+}
+
+void TTIFFGraphic::ReadStrips(Stream& stream, const StripLayout& layout) {
+  if (layout.offsets.empty()) throw PictureError(kInvalidTIFF);
+  const uint32_t bits = layout.bits;
+  const uint32_t samples = layout.samples;
+  const RowPlan plan = ChoosePlan(layout.colourSamples, samples, layout.photometric, bits);
+  SetPixelFormat(plan.format);
+  ReadColorMap(stream, layout);
   if (plan.format == PixelFormat::Bits1 || plan.format == PixelFormat::Bits4 ||
       plan.format == PixelFormat::Bits8)
-    SetPalette(CreatePalette(MakePalette(bits == 16 ? 8 : bits, photometric, ColorMap)));
+    SetPalette(CreatePalette(MakePalette(bits == 16 ? 8 : bits, layout.photometric, ColorMap)));
 
-  const uint32_t width = GetValue(kImageWidth, 0);
-  const uint32_t height = GetValue(kImageLength, 0);
+  const uint32_t width = layout.width;
+  const uint32_t height = layout.height;
   if (width == 0 || height == 0) throw PictureError(kInvalidTIFF);
   // Sizes past the Bitmap's range fail as too large, with the Bitmap's own message.
   if (width > INT32_MAX || height > INT32_MAX) CheckedBufferSize({UINT64_MAX, UINT64_MAX});
-  SetSize(static_cast<int>(width), static_cast<int>(height));
+  if (layout.compression != 1 && layout.compression != 5 && layout.compression != 32773)
+    throw PictureError("TIFF: Unknown compression scheme");
 
   // Separate planes are read only as far as the row routine needs them.
-  const bool planar = samples > 1 && GetValue(kPlanarConfiguration, 1) == 2;
+  const bool planar = layout.planar;
   const uint32_t planes = planar ? std::min(samples, plan.used) : 1;
   const uint32_t rowSamples = planar ? 1 : samples;
   const size_t fileRowBytes = (CheckedBufferSize({width, rowSamples, bits}) + 7) / 8;
-  const size_t usedRowBytes = (CheckedBufferSize({width, plan.used, bits}) + 7) / 8;
+  RequireStripData(stream, layout, fileRowBytes, planes);
+  SetSize(static_cast<int>(width), static_cast<int>(height));
 
   // Rows per strip: a single strip holds the whole picture; without the tag the strips
   // share the rows evenly; 0 is taken to mean all rows, as the tag's default does.
-  uint64_t stripsPerPlane = offsets.size();
+  const std::vector<uint32_t>& rowsList = layout.rowsList;
+  const size_t strips = layout.offsets.size();
+  uint64_t stripsPerPlane = strips;
   if (planar)
     stripsPerPlane = !rowsList.empty() && rowsList[0] != 0
                          ? (uint64_t(height) + rowsList[0] - 1) / rowsList[0]
-                         : (offsets.size() + samples - 1) / samples;
-  auto stripRowsOf = [&](size_t s) -> uint64_t {
-    if (offsets.size() == 1) return height;
+                         : (strips + samples - 1) / samples;
+  auto stripRows = [&](size_t s) -> uint64_t {
+    if (strips == 1) return height;
     if (rowsList.empty()) return (height + stripsPerPlane - 1) / stripsPerPlane;
     const uint32_t rows = rowsList[std::min(s, rowsList.size() - 1)];
     return rows == 0 ? height : rows;
   };
 
-  const uint32_t predictor = GetValue(kPredictor, 0);
-  std::unique_ptr<TDecoder> decoder;
-  switch (GetValue(kCompression, 0) & 0xFFFF) {
-    case 1: break;
-    case 5: decoder = std::make_unique<TTIFFLZW>(); break;
-    case 32773: decoder = std::make_unique<TPackbitsRLE>(); break;
-    default: throw PictureError("TIFF: Unknown compression scheme");
-  }
-
-  std::vector<uint8_t> strip;
-  std::vector<uint8_t> packed;
-  // Reads strip s of `rows` rows into `strip`. Data cut short leaves zeros behind it.
-  auto loadStrip = [&](size_t s, uint64_t rows) -> uint8_t* {
-    const size_t stripSize = CheckedBufferSize({rows, fileRowBytes});
-    if (strip.size() < stripSize) strip.assign(stripSize, 0);
-    stream.Seek(BasePosition + offsets[s]);
-    if (!decoder) {
-      const size_t got = stream.Read(strip.data(), stripSize);
-      if (got < stripSize) std::memset(strip.data() + got, 0, stripSize - got);
-      return strip.data();
-    }
-    // A missing byte count lets the strip run to the end of the file.
-    const uint64_t declared = s < byteCounts.size() ? byteCounts[s] : UINT64_MAX;
-    const size_t available = static_cast<size_t>(
-        std::min<uint64_t>({declared, uint64_t(stream.Remaining()), INT32_MAX}));
-    if (packed.size() < available) packed.resize(available);
-    const size_t got = stream.Read(packed.data(), available);
-    const uint8_t* source = packed.data();
-    decoder->Decode(source, strip.data(), ClampToInt32(got), ClampToInt32(stripSize));
-    return strip.data();
-  };
-
-  const bool swap16 = motorola && bits == 16;
-  const bool dropSamples = plan.used < samples && plan.kind != RowKind::Nothing;
-  std::vector<uint8_t> work(dropSamples ? usedRowBytes : 0);
-  std::vector<uint8_t> reduced(plan.kind == RowKind::Lab16 ? CheckedBufferSize({width, 3}) : 0);
-  const size_t bitmapRowBytes = RowBytes();
-  const uint32_t pixelSamples = width * plan.used;
-  const size_t paletteSize = ColorMap.size() / 3;
-
-  // Turns one decoded row of `plan.used` samples a pixel into Bitmap row y.
-  auto writeRow = [&](const uint8_t* row, int y) {
-    uint8_t* dest = ScanLine(y);
-    switch (plan.kind) {
-      case RowKind::Copy:
-        if (usedRowBytes != 0) std::memcpy(dest, row, std::min(usedRowBytes, bitmapRowBytes));
-        break;
-      case RowKind::Expand2:
-        for (uint32_t x = 0; x < width; ++x) dest[x] = (row[x >> 2] >> (6 - 2 * (x & 3))) & 3;
-        break;
-      case RowKind::Grey16: Samples16To8(row, dest, 16, width); break;
-      case RowKind::Palette16:
-        for (uint32_t x = 0; x < width; ++x, dest += 3) {
-          const size_t index = LoadU16LE(row + 2 * size_t(x));
-          dest[0] = static_cast<uint8_t>(ColorMap[2 * paletteSize + index] >> 8);
-          dest[1] = static_cast<uint8_t>(ColorMap[paletteSize + index] >> 8);
-          dest[2] = static_cast<uint8_t>(ColorMap[index] >> 8);
-        }
-        break;
-      case RowKind::Convert:
-        plan.convert(row, dest, static_cast<uint8_t>(bits), pixelSamples);
-        break;
-      case RowKind::Lab16:
-        Samples16To8(row, reduced.data(), 16, pixelSamples);
-        CIELabToBGR(reduced.data(), dest, 8, pixelSamples);
-        break;
-      case RowKind::Nothing: break;
-    }
+  StripLoader loader(stream, BasePosition, layout.compression, layout.offsets,
+                     layout.byteCounts, fileRowBytes);
+  RowWriter writer(*this, plan, width, bits, ColorMap);
+  const bool swap16 = Motorola() && bits == 16;
+  // Prepares a decoded row of `stride` samples a pixel: words in little-endian order,
+  // differencing undone.
+  auto prepare = [&](uint8_t* row, uint32_t stride) {
+    if (swap16) SwapShorts(row, width * stride);
+    if (layout.predictor == 2) UndoPrediction(row, width, stride, bits);
   };
 
   if (!planar) {
+    const bool dropSamples = plan.used < samples && plan.kind != RowKind::Nothing;
+    std::vector<uint8_t> used(dropSamples ? writer.UsedRowBytes() : 0);
     uint64_t y = 0;
-    for (size_t s = 0; s < offsets.size() && y < height; ++s) {
-      const uint64_t rows = std::min<uint64_t>(stripRowsOf(s), height - y);
-      uint8_t* row = loadStrip(s, rows);
+    for (size_t s = 0; s < strips && y < height; ++s) {
+      const uint64_t rows = std::min<uint64_t>(stripRows(s), height - y);
+      uint8_t* row = loader.Load(s, rows);
       for (uint64_t r = 0; r < rows; ++r, ++y, row += fileRowBytes) {
-        if (swap16) SwapShorts(row, width * samples);
-        if (predictor == 2) UndoPrediction(row, width, samples, bits);
-        const uint8_t* used = row;
-        if (dropSamples) {
-          MoveSamples(row, samples, 0, work.data(), plan.used, 0, plan.used, width, bits);
-          used = work.data();
-        }
-        writeRow(used, static_cast<int>(y));
+        prepare(row, samples);
+        if (dropSamples)
+          MoveSamples(row, samples, 0, used.data(), plan.used, 0, plan.used, width, bits);
+        writer.Write(dropSamples ? used.data() : row, static_cast<int>(y));
       }
     }
-  } else {
-    // Separate planes: each plane's strips are interleaved into one picture-sized buffer
-    // of the samples in use, which is then converted row by row.
-    std::vector<uint8_t> image(CheckedBufferSize({height, usedRowBytes}));
-    for (uint32_t p = 0; p < planes; ++p) {
-      uint64_t y = 0;
-      for (uint64_t i = 0; i < stripsPerPlane && y < height; ++i) {
-        const size_t s = static_cast<size_t>(p * stripsPerPlane + i);
-        if (s >= offsets.size()) break;
-        const uint64_t rows = std::min<uint64_t>(stripRowsOf(s), height - y);
-        uint8_t* row = loadStrip(s, rows);
-        for (uint64_t r = 0; r < rows; ++r, ++y, row += fileRowBytes) {
-          if (swap16) SwapShorts(row, width);
-          if (predictor == 2) UndoPrediction(row, width, 1, bits);
-          MoveSamples(row, 1, 0, image.data() + y * usedRowBytes, plan.used, p, 1, width, bits);
-        }
-      }
-    }
-    for (uint32_t y = 0; y < height; ++y)
-      writeRow(image.data() + size_t(y) * usedRowBytes, static_cast<int>(y));
+    return;
   }
+  // Separate planes: each plane's strips are interleaved into one picture-sized buffer of
+  // the samples in use, which is then converted row by row.
+  const size_t usedRowBytes = writer.UsedRowBytes();
+  std::vector<uint8_t> image(CheckedBufferSize({height, usedRowBytes}));
+  for (uint32_t p = 0; p < planes; ++p) {
+    uint64_t y = 0;
+    for (uint64_t i = 0; i < stripsPerPlane && y < height; ++i) {
+      const size_t s = static_cast<size_t>(p * stripsPerPlane + i);
+      if (s >= strips) break;
+      const uint64_t rows = std::min<uint64_t>(stripRows(s), height - y);
+      uint8_t* row = loader.Load(s, rows);
+      for (uint64_t r = 0; r < rows; ++r, ++y, row += fileRowBytes) {
+        prepare(row, 1);
+        MoveSamples(row, 1, 0, image.data() + y * usedRowBytes, plan.used, p, 1, width, bits);
+      }
+    }
+  }
+  for (uint32_t y = 0; y < height; ++y)
+    writer.Write(image.data() + size_t(y) * usedRowBytes, static_cast<int>(y));
 }
 
 }  // namespace pictures

@@ -1,4 +1,6 @@
-// The TIFF reader: the first image of a TIFF file, in strips, uncompressed, LZW or PackBits.
+// The TIFF reader: the first image of a TIFF file. Our own reader takes strips,
+// uncompressed, LZW or PackBits, in the layouts and depths its row routines convert right;
+// every other TIFF (tiles, other compressions, BigTIFF, orientation...) goes to libtiff.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +38,19 @@ class TTIFFGraphic : public Bitmap {
   std::vector<uint16_t> ColorMap;
 
  private:
+  struct StripLayout;
+
   bool Motorola() const { return ByteOrder == 0x4D4D; }
+  void ReadHeader(Stream& stream);
+  void ReadDirectory(Stream& stream);
+  StripLayout ReadStripLayout(Stream& stream) const;
+  bool OwnReaderTakes(const StripLayout& layout) const;
+  void ReadColorMap(Stream& stream, const StripLayout& layout);
+  // Raises the stream read error unless the strips hold enough data, at the compression's
+  // best expansion, for `planes` planes of rows of `rowBytes`.
+  void RequireStripData(Stream& stream, const StripLayout& layout, uint64_t rowBytes,
+                        uint64_t planes) const;
+  void ReadStrips(Stream& stream, const StripLayout& layout);
   const Entry* FindTag(uint16_t tag) const;
   uint32_t GetValue(uint16_t tag, uint32_t defaultValue) const;
   // The tag's values by the type its entry declares, read from the value field itself when
