@@ -1,6 +1,7 @@
 #include "pictures/formats/icon.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -207,6 +208,26 @@ Bytes WithDirectoryField(Bytes file, size_t at, uint32_t value) {
 
 const Bytes kGood = Icon({Dib(1, 1, 24, {}, {1, 2, 3, 0}, {0, 0, 0, 0})});
 
+// A PNG of 8-bit RGBA pixels whose image data is `idat` as given.
+Bytes Png(uint32_t width, uint32_t height, const Bytes& idat) {
+  Bytes b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  auto chunk = [&](const char* type, const Bytes& data) {
+    test_support::AppendBE32(b, uint32_t(data.size()));
+    const size_t start = b.size();
+    b.insert(b.end(), type, type + 4);
+    b.insert(b.end(), data.begin(), data.end());
+    test_support::AppendBE32(b, uint32_t(crc32(0, &b[start], uInt(b.size() - start))));
+  };
+  Bytes header;
+  test_support::AppendBE32(header, width);
+  test_support::AppendBE32(header, height);
+  AppendBytes(header, {8, 6, 0, 0, 0});  // depth, colour type RGBA, methods, no interlace
+  chunk("IHDR", header);
+  chunk("IDAT", idat);
+  chunk("IEND", {});
+  return b;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Icons, IconBrokenTest,
     ::testing::Values(
@@ -222,7 +243,11 @@ INSTANTIATE_TEST_SUITE_P(
         Broken{"BadPng",
                Icon({Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H',
                            'D', 'R', 0, 0, 0, 1, 0, 0, 0, 1, 8, 6, 0, 0, 0, 0, 0, 0, 0}}),
-               "Icon image is not valid (IHDR: CRC error)"}),
+               "Icon image is not valid (IHDR: CRC error)"},
+        // 256 MB of pixels cannot come from 10 bytes of Deflate data (1032 at most from one).
+        Broken{"SmallPngDeclaringALargePicture",
+               Icon({Png(8000, 8000, {0x78, 0x9C, 0x63, 0, 1, 0, 0, 5, 0, 1})}),
+               "Icon image is not valid"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Icons written by ImageMagick and PIL, compared with ImageMagick's decode of the entry

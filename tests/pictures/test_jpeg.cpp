@@ -146,14 +146,34 @@ TEST_F(JpegFiles, AbsurdScanCountFails) {
   }
 }
 
-TEST_F(JpegFiles, SizeBeyondTheLimitFailsBeforeDecoding) {
-  Bytes bytes = Make("/usr/bin/convert SRC OUT");
-  const size_t sof = FindMarker(bytes, 0xC0);
-  ASSERT_NE(sof, std::string::npos);
-  // SOF0: length (2), precision (1), height (2), width (2).
-  bytes[sof + 5] = bytes[sof + 7] = 0xFD;  // 65000 x 65000, within libjpeg's own bounds
-  bytes[sof + 6] = bytes[sof + 8] = 0xE8;
-  EXPECT_THROW(Decode(bytes), BitmapTooLarge);
+TEST_F(JpegFiles, SizesTheFileCannotHoldFailBeforeDecoding) {
+  struct Case {
+    const char* make;
+    uint8_t frame;  // the SOF marker's code
+    uint16_t size;  // given to both width and height
+    const char* message;
+  };
+  const Case cases[] = {
+      // Within libjpeg's own bounds, but beyond the pixel memory limit.
+      {"/usr/bin/convert SRC OUT", 0xC0, 65000, "The picture needs more than 1 GiB of memory"},
+      // Within the limit, but a few kilobytes of data cannot fill so many blocks.
+      {"/usr/bin/convert SRC OUT", 0xC0, 16000, "Premature end of JPEG file"},
+      {"/usr/bin/convert SRC -interlace JPEG OUT", 0xC2, 8000, "Premature end of JPEG file"},
+  };
+  for (const Case& c : cases) {
+    Bytes bytes = Make(c.make);
+    const size_t sof = FindMarker(bytes, c.frame);
+    ASSERT_NE(sof, std::string::npos) << c.make;
+    // SOF: length (2), precision (1), height (2), width (2).
+    bytes[sof + 5] = bytes[sof + 7] = uint8_t(c.size >> 8);
+    bytes[sof + 6] = bytes[sof + 8] = uint8_t(c.size);
+    try {
+      Decode(bytes);
+      ADD_FAILURE() << c.size << ": decoded";
+    } catch (const PictureError& error) {
+      EXPECT_STREQ(error.what(), c.message) << c.size;
+    }
+  }
 }
 
 struct Broken {

@@ -19,8 +19,8 @@ constexpr size_t kPaletteSize = 768;
 
 }  // namespace
 
-// Short reads raise nothing once the size is known: a palette that ends early leaves its
-// last entries black, and missing rows stay black.
+// The pixels are stored raw, so a file must hold every one of them: one that cannot fill
+// its declared picture fails with the read error before the picture takes its memory.
 void TAutodeskGraphic::LoadFromStream(Stream& stream) {
   Clear();
   std::array<uint8_t, kHeaderSize> header{};
@@ -42,11 +42,12 @@ void TAutodeskGraphic::LoadFromStream(Stream& stream) {
     palette.entries[i].blue = uint8_t(colours[i * 3 + 2] << 2);
   }
 
+  RequireFill(uint64_t(stream.Remaining()), 1, uint64_t(width) * uint64_t(height));
+
   SetPixelFormat(PixelFormat::Bits8);
   SetPalette(CreatePalette(palette));
   SetSize(width, height);
-  for (int y = 0; y < height; ++y)
-    if (stream.Read(ScanLine(y), size_t(width)) < size_t(width)) break;
+  for (int y = 0; y < height; ++y) stream.ReadBuffer(ScanLine(y), size_t(width));
 }
 
 }  // namespace pictures

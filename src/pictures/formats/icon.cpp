@@ -96,6 +96,27 @@ bool Better(const Entry& a, const Entry& b) {
   return a.bits > b.bits;
 }
 
+// Deflate expands one byte to at most 1032 (a 258-byte match in two one-bit codes).
+constexpr uint64_t kDeflateBestExpansion = 1032;
+
+// Whether the PNG's image data chunks can fill its picture at Deflate's best expansion:
+// every row is a filter byte and the pixels at the file's own depth (an interlaced
+// picture needs a few more filter bytes, so this is the least any PNG of this size needs).
+// The chunks are walked as far as the data holds them.
+bool PngDataCanFill(std::span<const uint8_t> data, uint64_t height, uint64_t rowBytes) {
+  uint64_t imageData = 0;
+  ByteReader chunks(data.subspan(8));
+  while (chunks.Remaining() >= 12) {
+    const uint32_t length = chunks.U32BE();
+    const auto type = chunks.Bytes(4);
+    const uint64_t available = std::min<uint64_t>(length, chunks.Remaining());
+    if (std::memcmp(type.data(), "IDAT", 4) == 0) imageData += available;
+    if (available + 4 > chunks.Remaining()) break;
+    chunks.Skip(size_t(available) + 4);  // the data and its CRC
+  }
+  return CanFill(imageData, kDeflateBestExpansion, height * (1 + rowBytes));
+}
+
 // libpng reports fatal errors through a function that must not return. Ours keeps the
 // message and jumps back to DecodePng, which raises it; only libpng's frames and PngRead,
 // which holds no objects with destructors, lie between. Everything the decode owns is in
@@ -146,6 +167,9 @@ void DecodePng(std::span<const uint8_t> data, Bitmap& bitmap) {
   const png_uint_32 width = png_get_image_width(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
   CheckedBufferSize({width, height, 4});
+  // A small file must not claim a large picture: its rows as stored (before the
+  // transformations below) have to fit in what its image data can inflate to.
+  if (!PngDataCanFill(data, height, png_get_rowbytes(png, info))) throw PictureError(kIconInvalid);
   const int colourType = png_get_color_type(png, info);
   const int depth = png_get_bit_depth(png, info);
   const bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "pictures/error.h"
 #include "pictures/stream.h"
@@ -70,6 +71,29 @@ void ProgressMonitor(j_common_ptr cinfo) {
   }
 }
 
+// At their best compression, the entropy-coded data of a file spends at least this many
+// sixty-fourths of a byte on each block of 8 x 8 samples of each component. Huffman coding
+// spends a bit on each block's DC difference and, in a sequential file, another on its
+// end of block (the shortest code is one bit long). In a progressive file an end-of-band
+// run covers thousands of blocks at once, but every block still gets its DC code. The
+// arithmetic coder can spend far less than a bit on a decision; an eighth of a bit a block
+// is allowed for it, more than real pictures reach.
+int SixtyFourthsOfAByteABlock(const jpeg_decompress_struct& cinfo) {
+  if (cinfo.arith_code) return 1;
+  return cinfo.progressive_mode ? 8 : 16;
+}
+
+// Whether the bytes after the first scan header can fill every block of every component
+// that the frame declares. libjpeg fills the blocks of data that ends early with grey and
+// says so only in a warning, so without this check a file of a few bytes could declare a
+// picture of a gigabyte.
+bool DataCanFillFrame(const jpeg_decompress_struct& cinfo, uint64_t dataBytes) {
+  uint64_t blocks = 0;
+  for (int c = 0; c < cinfo.num_components; ++c)
+    blocks += uint64_t(cinfo.comp_info[c].width_in_blocks) * cinfo.comp_info[c].height_in_blocks;
+  return CanFill(dataBytes, 64, blocks * uint64_t(SixtyFourthsOfAByteABlock(cinfo)));
+}
+
 // CMYK (and the CMYK that YCCK decodes to) is stored inverted, 255 meaning no ink, as
 // Adobe applications write it. Files without Adobe's marker are read the same way: nearly
 // all CMYK JPEG files come from those applications, and other readers assume it too.
@@ -110,8 +134,14 @@ void TJPEGImage::LoadFromStream(Stream& stream) {
   jpeg_mem_src(&cinfo, session->data.data(), static_cast<unsigned long>(session->data.size()));
   jpeg_read_header(&cinfo, TRUE);
 
-  // Refuse pictures beyond the limit before libjpeg allocates anything for them.
+  // Refuse pictures beyond the limit, or beyond what the data can fill, before libjpeg
+  // allocates anything for them.
   CheckedBufferSize({cinfo.image_width, cinfo.image_height, 3});
+  if (!DataCanFillFrame(cinfo, cinfo.src->bytes_in_buffer)) {
+    cinfo.err->msg_code = JWRN_JPEG_EOF;
+    (*cinfo.err->format_message)(reinterpret_cast<j_common_ptr>(&cinfo), session->error.message);
+    throw PictureError(session->error.message);
+  }
   if (jpeg_has_multiple_scans(&cinfo))
     CheckedBufferSize({cinfo.image_width, cinfo.image_height, uint64_t(cinfo.num_components), 2});
 

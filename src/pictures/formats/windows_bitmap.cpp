@@ -292,6 +292,17 @@ void DecodeRunLength(std::span<const uint8_t> data, const DibHeader& h, Bitmap& 
   }
 }
 
+// Whether `dataBytes` of run-length data can fill the picture, each packet at its longest
+// run: 255 pixels from two bytes (RLE8, RLE4) or from four (RLE24). Data that cannot is
+// refused before the pixel memory is allocated, so that a small file cannot claim a large
+// picture. (Deltas and an early end of the picture leave pixels unset on purpose; files
+// that rely on them for most of a large picture are refused as well.)
+bool RunLengthCanFill(uint64_t dataBytes, const DibHeader& h) {
+  const uint64_t packetBytes = h.compression == DibCompression::Rle24 ? 4 : 2;
+  return dataBytes > 0 &&
+         CanFill(dataBytes, 255, uint64_t(h.width) * uint64_t(h.height) * packetBytes);
+}
+
 // Converts a stored row of BI_BITFIELDS pixels (16 or 32 bits) into 24- or 32-bit pixels.
 void ConvertBitFieldsRow(const uint8_t* stored, uint8_t* out, const DibHeader& h,
                          const Channel (&channels)[4], bool withAlpha) {
@@ -341,7 +352,7 @@ void DecodeDibPixels(Stream& stream, const DibHeader& h, const std::vector<Palet
     const uint64_t remaining = static_cast<uint64_t>(stream.Remaining());
     if (remaining < rowBytes || (remaining - rowBytes) / storedStride < uint64_t(h.height) - 1)
       Fail(kBitmapTruncated);
-  } else if (stream.Remaining() == 0) {
+  } else if (!RunLengthCanFill(static_cast<uint64_t>(stream.Remaining()), h)) {
     Fail(kBitmapTruncated);
   }
 
