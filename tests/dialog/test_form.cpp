@@ -261,6 +261,24 @@ TEST(Form, CancelEndsOtherKeysDoNot) {
   EXPECT_EQ(platform::GetClipboardText(), QString());
 }
 
+TEST(Form, TabReachesEveryEnabledButton) {
+  DialogWorld world;
+  world.tree.WriteFile(QStringLiteral("c/PROG/plan.dxf"), "x");
+  TForm1* form = world.Open();
+  dialog_test::ClickEntry(*form, QStringLiteral("plan.dxf"));
+  form->activateWindow();
+  form->ComboBox1->setFocus();
+  QStringList reached;
+  for (int i = 0; i < 20; ++i) {
+    QWidget* focused = QApplication::focusWidget();
+    ASSERT_NE(focused, nullptr);
+    if (qobject_cast<QAbstractButton*>(focused)) reached << focused->objectName();
+    QTest::keyClick(focused, Qt::Key_Tab);
+  }
+  for (const char* name : {"SpeedButton1", "dcopyit", "daiload", "SpeedButton6", "SpeedButton8", "dopen", "dhelp"})
+    EXPECT_TRUE(reached.contains(QLatin1String(name))) << name << " not in " << reached.join(' ').toStdString();
+}
+
 TEST(Form, EnterPressesTheFocusedButtonOnce) {
   const struct {
     const char* button;
