@@ -176,7 +176,10 @@ HandOffResult KeepWithWlCopy(const QByteArray& utf8) {
   return {HandOffOutcome::Lost, QStringLiteral("wl-copy failed")};
 }
 
-HandOffResult KeepOutsideThisProcess(const QString& platformName, const QByteArray& utf8) {
+}  // namespace
+
+HandOffResult KeepOutsideThisProcess(const QString& platformName, const QString& text) {
+  const QByteArray utf8 = text.toUtf8();
   if (platformName == QLatin1String("xcb")) return KeepWithOwnServer(utf8);
   // Wayland: through XWayland where there is one (the compositor passes the X clipboard
   // on to Wayland programs), else through wl-copy.
@@ -193,8 +196,6 @@ HandOffResult KeepOutsideThisProcess(const QString& platformName, const QByteArr
   reasons << wlcopy.reason;
   return {HandOffOutcome::Lost, reasons.join(QStringLiteral("; "))};
 }
-
-}  // namespace
 
 bool EmptyClipboard() {
   QClipboard* clipboard = Clipboard();
@@ -236,7 +237,7 @@ HandOffResult HandOffClipboardText(const QString& text) {
     clipboard->setText(text);
     return {HandOffOutcome::Local, QString()};
   }
-  HandOffResult result = KeepOutsideThisProcess(platformName, text.toUtf8());
+  HandOffResult result = KeepOutsideThisProcess(platformName, text);
   // Where nothing outside could take the text, it is at least there while the dialog
   // tells the user so.
   if (result.outcome != HandOffOutcome::Kept) clipboard->setText(text);

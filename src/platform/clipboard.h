@@ -42,4 +42,9 @@ struct HandOffResult {
 // display server allows it (see the top of this file).
 HandOffResult HandOffClipboardText(const QString& text);
 
+// The part of the hand-off that gives the text to a process outside this one, for the
+// display server that Qt names `platformName` ("xcb", "wayland"...): Kept, or Lost with
+// the reasons. HandOffClipboardText calls it for the platform in use.
+HandOffResult KeepOutsideThisProcess(const QString& platformName, const QString& text);
+
 }  // namespace platform

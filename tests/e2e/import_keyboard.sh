@@ -10,7 +10,8 @@
 #
 #   import_keyboard.sh IMPORTDLG PICCONV
 #
-# Exit status 0 when every check holds, 1 on a failed check, 77 when a tool is missing.
+# Exit status 0 when every check holds, 1 on a failed check, 77 when a tool is missing
+# (1 under CI=true).
 set -euo pipefail
 
 importdlg=${1:?usage: import_keyboard.sh IMPORTDLG PICCONV}
@@ -18,6 +19,11 @@ picconv=${2:?usage: import_keyboard.sh IMPORTDLG PICCONV}
 
 for tool in xvfb-run xdotool xclip; do
   if ! command -v "$tool" >/dev/null; then
+    # Under CI a missing tool is a failure: the test must not pass by not running.
+    if [ "${CI:-}" = true ]; then
+      echo "FAIL: $tool is not installed (scripts/install-deps.sh installs it)"
+      exit 1
+    fi
     echo "SKIP: $tool is not installed (scripts/install-deps.sh installs it)"
     exit 77
   fi

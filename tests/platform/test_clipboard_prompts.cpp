@@ -51,6 +51,46 @@ TEST(Clipboard, HandOffRefusesControlCharactersAndIsLocalOffscreen) {
   }
 }
 
+// The routes that keep the text after this program: the server beside the program (which
+// is not beside the test program), and on Wayland wl-copy, here a script that keeps its
+// input.
+TEST(Clipboard, TextGoesToAProcessThatKeepsItOrIsReportedLost) {
+  const QString missing = QStringLiteral("importdlg-clipboard is missing beside the program");
+  const struct {
+    const char* platform;
+    const char* display;  // nullptr: not set
+    int wlcopyexit;       // -1: no wl-copy
+    HandOffOutcome outcome;
+    QString reason;
+  } cases[] = {
+      {"xcb", ":99", 0, HandOffOutcome::Lost, missing},
+      {"wayland", nullptr, 0, HandOffOutcome::Kept, ""},
+      {"wayland", ":99", 0, HandOffOutcome::Kept, ""},
+      {"wayland", nullptr, 1, HandOffOutcome::Lost, "no X display (DISPLAY) for importdlg-clipboard; wl-copy failed"},
+      {"wayland", ":99", -1, HandOffOutcome::Lost, missing + "; wl-copy is not installed"},
+  };
+  const QString text = QString::fromUtf8("C:\\\xC3\x89T\xC3\x89\\A.BMP");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.platform) + " " + (c.display ? c.display : "-") + " " + std::to_string(c.wlcopyexit));
+    TempTree tree;
+    tree.MakeDir("bin");
+    const QString kept = tree.Path("kept.txt");
+    if (c.wlcopyexit >= 0) {
+      tree.WriteFile("bin/wl-copy", "#!/bin/sh\n/bin/cat > '" + QFile::encodeName(kept) + "'\nexit " +
+                                        QByteArray::number(c.wlcopyexit) + "\n");
+      QFile::setPermissions(tree.Path("bin/wl-copy"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    }
+    ScopedEnv path("PATH", tree.Path("bin"));
+    ScopedEnv display("DISPLAY", c.display ? std::optional<QString>(c.display) : std::nullopt);
+    const HandOffResult result = KeepOutsideThisProcess(c.platform, text);
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(result.reason, c.reason);
+    if (c.outcome == HandOffOutcome::Kept) {
+      EXPECT_EQ(QString::fromUtf8(tree.ReadFile("kept.txt")), text);
+    }
+  }
+}
+
 TEST(Prompts, FakeAnswersFromItsQueueAndRecordsEveryQuestion) {
   FakePrompts fake;
   ScopedPrompts scope(&fake);
