@@ -12,6 +12,7 @@
 #include <QFile>
 
 #include "platform/mounts.h"
+#include "platform/wine_prefix.h"
 
 namespace platform {
 
@@ -19,11 +20,27 @@ namespace {
 
 struct DriveMap {
   std::array<QString, 26> roots;
+  // The type a Wine prefix gives a drive, which the host sees whatever holds the folder.
+  std::array<std::optional<unsigned>, 26> types;
   uint32_t mask = 0;
 };
 
+void SetMask(DriveMap& map) {
+  for (int n = 0; n < 26; ++n)
+    if (!map.roots[n].isEmpty()) map.mask |= uint32_t(1) << n;
+}
+
 DriveMap LoadDriveMap() {
   DriveMap map;
+  const QString prefix = WinePrefix();
+  if (!prefix.isEmpty() && !qEnvironmentVariableIsSet("IMPORTDLG_DRIVES")) {
+    for (const WineDrive& drive : WineDrives(prefix)) {
+      map.roots[size_t(drive.index)] = drive.hostRoot;
+      map.types[size_t(drive.index)] = drive.type;
+    }
+    SetMask(map);
+    return map;
+  }
   map.roots[2] = QStringLiteral("/");
   const QString mapping = qEnvironmentVariable("IMPORTDLG_DRIVES");
   for (const QString& rawItem : mapping.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
@@ -40,8 +57,7 @@ DriveMap LoadDriveMap() {
     if (dir.isEmpty() || !dir.startsWith(QLatin1Char('/'))) continue;
     map.roots[c - u'A'] = QDir::cleanPath(dir);
   }
-  for (int n = 0; n < 26; ++n)
-    if (!map.roots[n].isEmpty()) map.mask |= uint32_t(1) << n;
+  SetMask(map);
   return map;
 }
 
@@ -93,9 +109,12 @@ unsigned GetDriveType(const QString& rootPath) {
   if (index < 0) return DriveNoRootDir;
   const QString& root = Map().roots[index];
   if (root.isEmpty() || !IsDirectory(root)) return DriveNoRootDir;
-  const std::optional<MountEntry> mount = MountOf(QFile::encodeName(root).toStdString());
-  if (!mount) return DriveUnknown;
-  switch (ClassifyMount(*mount)) {
+  if (const auto type = Map().types[size_t(index)]) return *type;
+  const std::string hostRoot = QFile::encodeName(root).toStdString();
+  const std::optional<MountEntry> mount = MountOf(hostRoot);
+  const std::optional<MountKind> kind = mount ? ClassifyMount(*mount) : FileSystemKind(hostRoot);
+  if (!kind) return DriveUnknown;
+  switch (*kind) {
     case MountKind::Removable: return DriveRemovable;
     case MountKind::Network: return DriveRemote;
     case MountKind::Optical: return DriveCdrom;

@@ -2,6 +2,8 @@
 //
 // The map comes from the environment variable IMPORTDLG_DRIVES, for example
 // "A=/media/floppy;D=/srv/data". Drive C: is "/" unless the variable names C itself.
+// When IMPORTDLG_DRIVES is not set and a Wine prefix is named (wine_prefix.h), the map is
+// the prefix's instead: its dosdevices links, with the drive types its registry gives.
 // The map is read once, on first use; ReloadDriveMap reads it again (tests).
 // All functions are for the GUI thread.
 #pragma once
@@ -47,7 +49,7 @@ int64_t DiskFree(int drive);
 // except for "/" itself; empty for an unmapped letter.
 QString DriveHostRoot(QChar letter);
 
-// Reads IMPORTDLG_DRIVES again. A malformed item (no "=", no single letter before it,
+// Reads IMPORTDLG_DRIVES (or the Wine prefix) again. A malformed item (no "=", no single letter before it,
 // an empty or relative directory) is ignored.
 void ReloadDriveMap();
 

@@ -3,6 +3,9 @@
 #include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,17 +57,35 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-// The sysfs directory of a block device's whole disk, or empty.
-std::string DiskSysfsDirectory(const std::string& device) {
-  if (!StartsWith(device, "/dev/")) return std::string();
-  const std::string real = RealPath(device);
-  const std::string name = real.substr(real.rfind('/') + 1);
-  std::string dir = RealPath("/sys/class/block/" + name);
+// The sysfs directory of a block device's whole disk, given the device's own sysfs
+// link, or empty.
+std::string DiskOfSysfsLink(const std::string& link) {
+  std::string dir = RealPath(link);
   if (!StartsWith(dir, "/sys/")) return std::string();
   // A partition's directory lies inside its disk's directory.
   if (access((dir + "/partition").c_str(), F_OK) == 0) dir = dir.substr(0, dir.rfind('/'));
   return dir;
 }
+
+// The sysfs directory of a block device's whole disk, or empty.
+std::string DiskSysfsDirectory(const std::string& device) {
+  if (!StartsWith(device, "/dev/")) return std::string();
+  const std::string real = RealPath(device);
+  return DiskOfSysfsLink("/sys/class/block/" + real.substr(real.rfind('/') + 1));
+}
+
+// Removable when the kernel marks the disk so or it hangs on USB; nothing otherwise.
+std::optional<MountKind> KindOfDisk(const std::string& sysfsDirectory) {
+  if (sysfsDirectory.empty()) return std::nullopt;
+  if (ReadSmallFile(sysfsDirectory + "/removable").substr(0, 1) == "1")
+    return MountKind::Removable;
+  if (Contains(RealPath(sysfsDirectory + "/device"), "/usb")) return MountKind::Removable;
+  return std::nullopt;
+}
+
+// Block device majors of the floppy and SCSI optical drivers.
+constexpr unsigned kFloppyMajor = 2;
+constexpr unsigned kOpticalMajor = 11;
 
 }  // namespace
 
@@ -130,12 +151,50 @@ MountKind ClassifyMount(const MountEntry& mount) {
   if (StartsWith(device, "/dev/sr") || StartsWith(device, "/dev/scd") ||
       StartsWith(device, "/dev/cdrom"))
     return MountKind::Optical;
-  const std::string sysfs = DiskSysfsDirectory(device);
-  if (!sysfs.empty()) {
-    if (ReadSmallFile(sysfs + "/removable").substr(0, 1) == "1") return MountKind::Removable;
-    if (Contains(RealPath(sysfs + "/device"), "/usb")) return MountKind::Removable;
-  }
-  return MountKind::Fixed;
+  return KindOfDisk(DiskSysfsDirectory(device)).value_or(MountKind::Fixed);
+}
+
+std::optional<MountKind> KindOfFileSystemType(unsigned long type) {
+  // Magic numbers as <linux/magic.h> and the file systems themselves define them.
+  static const struct {
+    unsigned long type;
+    MountKind kind;
+  } kTypes[] = {
+      {0x6969, MountKind::Network},      // NFS
+      {0x517B, MountKind::Network},      // SMB
+      {0xFF534D42, MountKind::Network},  // CIFS
+      {0xFE534D42, MountKind::Network},  // SMB2
+      {0x564C, MountKind::Network},      // NCP
+      {0x5346414F, MountKind::Network},  // OpenAFS
+      {0x6B414653, MountKind::Network},  // kAFS
+      {0x73757245, MountKind::Network},  // Coda
+      {0x01021997, MountKind::Network},  // 9P
+      {0x00C36400, MountKind::Network},  // Ceph
+      {0x0BD00BD0, MountKind::Network},  // Lustre
+      {0x9660, MountKind::Optical},      // ISO 9660
+      {0x15013346, MountKind::Optical},  // UDF
+      {0x01021994, MountKind::Ram},      // tmpfs
+      {0x858458F6, MountKind::Ram},      // ramfs
+  };
+  for (const auto& entry : kTypes)
+    if (entry.type == type) return entry.kind;
+  return std::nullopt;
+}
+
+std::optional<MountKind> FileSystemKind(const std::string& hostDirectory) {
+  struct statfs fs;
+  if (statfs(hostDirectory.c_str(), &fs) != 0) return std::nullopt;
+  // f_type is signed on some architectures; the magic numbers are 32-bit patterns.
+  if (const auto kind = KindOfFileSystemType(static_cast<unsigned long>(fs.f_type) & 0xFFFFFFFFul))
+    return kind;
+  struct stat st;
+  if (stat(hostDirectory.c_str(), &st) != 0) return MountKind::Fixed;
+  const unsigned major = gnu_dev_major(st.st_dev);
+  if (major == kFloppyMajor) return MountKind::Removable;
+  if (major == kOpticalMajor) return MountKind::Optical;
+  const std::string link = "/sys/dev/block/" + std::to_string(major) + ':' +
+                           std::to_string(gnu_dev_minor(st.st_dev));
+  return KindOfDisk(DiskOfSysfsLink(link)).value_or(MountKind::Fixed);
 }
 
 std::string VolumeLabel(const std::string& device) {

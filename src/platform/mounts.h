@@ -34,6 +34,16 @@ enum class MountKind { Fixed, Removable, Network, Optical, Ram };
 // kernel marks removable or that hang on USB), else a fixed disk.
 MountKind ClassifyMount(const MountEntry& mount);
 
+// The kind of medium asked of the file system itself, for a directory that the mount table
+// does not show (a chroot or container sees only part of the table, or none): network,
+// optical and RAM file systems by their statfs type, else by the block device that holds
+// the directory (floppy and optical drives, removable or USB disks), else a fixed disk.
+// Nothing when the directory cannot be asked.
+std::optional<MountKind> FileSystemKind(const std::string& hostDirectory);
+// The kind that a statfs file system type names by itself; nothing for disk file systems
+// and types not known here.
+std::optional<MountKind> KindOfFileSystemType(unsigned long type);
+
 // The volume label of a block device from /dev/disk/by-label, or empty.
 std::string VolumeLabel(const std::string& device);
 

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 
 #include "platform/drives.h"
+#include "platform/wine_prefix.h"
 
 namespace platform {
 
@@ -177,6 +178,12 @@ bool GetShortPathName(const QString&, QString&) { return false; }
 
 QString GetSystemDirectory() {
   QString folder = qEnvironmentVariable("IMPORTDLG_SYSTEM_DIR");
+  if (folder.isEmpty() && !WinePrefix().isEmpty()) {
+    // Wine sends a 32-bit program's system32 to syswow64 in a 64-bit prefix, and the hosts
+    // are 32-bit programs.
+    const QString wow64 = QStringLiteral("C:\\windows\\syswow64");
+    return DirectoryExists(wow64) ? wow64 : QStringLiteral("C:\\windows\\system32");
+  }
   if (folder.isEmpty()) {
     const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     // The base directory rules ignore a relative value.

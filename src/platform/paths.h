@@ -42,7 +42,9 @@ bool FileExists(const QString& windowsPath);
 bool GetShortPathName(const QString& longPath, QString& shortPath);
 
 // The system folder as a Windows path without a trailing backslash: the host directory
-// IMPORTDLG_SYSTEM_DIR when set (a Windows path there is taken as it is), otherwise
+// IMPORTDLG_SYSTEM_DIR when set (a Windows path there is taken as it is); otherwise, when
+// a Wine prefix is named, the folder a 32-bit host's system folder query reaches there,
+// "C:\windows\syswow64" where that exists, else "C:\windows\system32"; otherwise
 // $XDG_CONFIG_HOME, otherwise ~/.config. The host settings file lies in it.
 QString GetSystemDirectory();
 

@@ -13,6 +13,7 @@
 using namespace platform;
 using platform_test::ScopedDrives;
 using platform_test::ScopedEnv;
+using platform_test::ScopedWinePrefix;
 using platform_test::TempTree;
 
 namespace {
@@ -195,12 +196,33 @@ TEST(Mounts, KindsByFileSystemAndDevice) {
     EXPECT_EQ(ClassifyMount(c.mount), c.kind) << c.mount.device << " " << c.mount.type;
 }
 
+TEST(Mounts, KindsAskedOfTheFileSystemWhereTheTableHasNoEntry) {
+  const struct {
+    unsigned long type;
+    std::optional<MountKind> kind;
+  } cases[] = {
+      {0x6969, MountKind::Network},      {0xFF534D42, MountKind::Network},
+      {0x9660, MountKind::Optical},      {0x15013346, MountKind::Optical},
+      {0x01021994, MountKind::Ram},      {0x858458F6, MountKind::Ram},
+      {0xEF53, std::nullopt},  // ext4: a disk, told apart by its device
+  };
+  for (const auto& c : cases) EXPECT_EQ(KindOfFileSystemType(c.type), c.kind) << c.type;
+  EXPECT_FALSE(FileSystemKind("/nonexistent/folder"));
+  EXPECT_TRUE(FileSystemKind(QDir::tempPath().toStdString()));
+  // /dev/shm is tmpfs wherever it is mounted at all.
+  const auto shm = MountOf("/dev/shm");
+  if (shm && shm->type == "tmpfs") {
+    EXPECT_EQ(FileSystemKind("/dev/shm"), MountKind::Ram);
+  }
+}
+
 TEST(SystemFolder, FromTheEnvironmentAsAWindowsPath) {
   TempTree tree;
   tree.MakeDir("sys");
   tree.MakeDir("conf");
   tree.MakeDir("home/.config");
   ScopedDrives drives(QStringLiteral("C=%1").arg(tree.root()));
+  ScopedEnv noPrefix("IMPORTDLG_WINEPREFIX", std::nullopt), noWine("WINEPREFIX", std::nullopt);
   {
     ScopedEnv sys("IMPORTDLG_SYSTEM_DIR", tree.Path("sys/"));
     ScopedEnv xdg("XDG_CONFIG_HOME", tree.Path("conf"));
@@ -224,6 +246,64 @@ TEST(SystemFolder, FromTheEnvironmentAsAWindowsPath) {
   {
     ScopedEnv sys("IMPORTDLG_SYSTEM_DIR", tree.root());
     EXPECT_EQ(GetSystemDirectory(), "C:");  // the root, so "C:" + "\tolva.ini" works
+  }
+}
+
+// A prefix as Wine lays it out: drive links in dosdevices, drive types in system.reg.
+TEST(WinePrefix, DrivesAndSystemFolderComeFromThePrefix) {
+  TempTree tree;
+  tree.MakeDir("prefix/dosdevices");
+  tree.MakeDir("prefix/drive_c/windows/system32");
+  tree.MakeDir("prefix/drive_c/users");
+  tree.MakeDir("disc");
+  tree.WriteFile("prefix/system.reg",
+                 "WINE REGISTRY Version 2\n"
+                 "[Software\\\\Wine\\\\Drives] 1700000000\n"
+                 "#time=1da0c0e0e0e0e0e\n"
+                 "\"c:\"=\"hd\"\n"
+                 "\"d:\"=\"cdrom\"\n"
+                 "\"e:\"=\"network\"\n"
+                 "\n"
+                 "[Software\\\\Wine\\\\Other] 1700000000\n"
+                 "\"z:\"=\"floppy\"\n");
+  const QString dosdevices = tree.Path("prefix/dosdevices/");
+  for (const auto& [link, target] : {std::pair<QString, QString>{"c:", "../drive_c"},
+                                     {"D:", tree.Path("disc")},
+                                     {"e:", tree.Path("unplugged")},
+                                     {"z:", "/"},
+                                     {"d::", "/dev/sr0"},
+                                     {"com1", "/dev/ttyS0"}})
+    ASSERT_TRUE(QFile::link(target, dosdevices + link)) << link.toStdString();
+  const QString driveC = tree.Path("prefix/drive_c");
+
+  ScopedWinePrefix wine(tree.Path("prefix"));
+  ScopedEnv sys("IMPORTDLG_SYSTEM_DIR", std::nullopt);
+  EXPECT_EQ(GetLogicalDrives(), (1u << 2) | (1u << 3) | (1u << 4) | (1u << 25));
+  EXPECT_EQ(DriveHostRoot('c'), driveC);
+  EXPECT_EQ(DriveHostRoot('Z'), "/");
+  EXPECT_EQ(GetDriveType("C:\\"), DriveFixed);
+  EXPECT_EQ(GetDriveType("D:\\"), DriveCdrom);      // as the registry says, not tmp's type
+  EXPECT_EQ(GetDriveType("E:\\"), DriveNoRootDir);  // the folder is not there
+  EXPECT_NE(GetDriveType("Z:\\"), DriveUnknown);    // from the file system
+  EXPECT_EQ(WindowsPath(driveC + "/users"), "C:\\users");  // C: is longer than Z:
+  EXPECT_EQ(HostPath("Z:\\etc"), "/etc");
+
+  EXPECT_EQ(GetSystemDirectory(), "C:\\windows\\system32");
+  tree.MakeDir("prefix/drive_c/windows/syswow64");
+  EXPECT_EQ(GetSystemDirectory(), "C:\\windows\\syswow64");
+  {
+    ScopedEnv override("IMPORTDLG_SYSTEM_DIR", tree.Path("disc"));
+    EXPECT_EQ(GetSystemDirectory(), "D:");
+  }
+  {
+    // The prefix named the usual way works as well; a map of one's own replaces its map.
+    ScopedEnv mine("IMPORTDLG_WINEPREFIX", std::nullopt);
+    ScopedEnv usual("WINEPREFIX", tree.Path("prefix"));
+    ReloadDriveMap();
+    EXPECT_EQ(DriveHostRoot('C'), driveC);
+    ScopedDrives drives(QStringLiteral("C=/"));
+    EXPECT_EQ(GetLogicalDrives(), 1u << 2);
+    EXPECT_EQ(DriveHostRoot('C'), "/");
   }
 }
 

@@ -51,4 +51,11 @@ ScopedDrives::ScopedDrives(const QString& mapping) : env_("IMPORTDLG_DRIVES", ma
 
 ScopedDrives::Reloader::~Reloader() { platform::ReloadDriveMap(); }
 
+ScopedWinePrefix::ScopedWinePrefix(const QString& prefix)
+    : drives_("IMPORTDLG_DRIVES", std::nullopt),
+      wine_("WINEPREFIX", std::nullopt),
+      prefix_("IMPORTDLG_WINEPREFIX", prefix) {
+  platform::ReloadDriveMap();
+}
+
 }  // namespace platform_test

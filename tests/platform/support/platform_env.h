@@ -50,12 +50,26 @@ class ScopedDrives {
  public:
   explicit ScopedDrives(const QString& mapping);
 
- private:
-  // Destroyed after env_, so that the map is read again from the restored environment.
+  // Destroyed after the variables, so that the map is read again from the restored
+  // environment.
   struct Reloader {
     ~Reloader();
-  } reloader_;
+  };
+
+ private:
+  Reloader reloader_;
   ScopedEnv env_;
+};
+
+// Names a Wine prefix for one scope (IMPORTDLG_WINEPREFIX, with IMPORTDLG_DRIVES and
+// WINEPREFIX unset) and reloads the drive map; all is restored on exit.
+class ScopedWinePrefix {
+ public:
+  explicit ScopedWinePrefix(const QString& prefix);
+
+ private:
+  ScopedDrives::Reloader reloader_;
+  ScopedEnv drives_, wine_, prefix_;
 };
 
 }  // namespace platform_test
