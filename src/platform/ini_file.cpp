@@ -37,7 +37,7 @@ ProfileBytes Unpack(const QByteArray& file, unsigned ansiCodePage) {
     bytes.mark = file.first(2);
     QStringDecoder decode(*bytes.utf16, QStringConverter::Flag::Stateless);
     const QString text = decode(QByteArrayView(file).sliced(2));
-    bytes.rewritable = !decode.hasError() && file.size() % 2 == 0;
+    bytes.rewritable = !decode.hasError() && text.isValidUtf16() && file.size() % 2 == 0;
     bytes.body = text.toUtf8();
     return bytes;
   }

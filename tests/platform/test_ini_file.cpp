@@ -169,7 +169,7 @@ TEST(ProfileText, WritesChangeOneLineAndKeepTheRest) {
        Utf16("[Paths]\r\nImport=" + kMuzyka + "\r\n", true), Utf16("[Paths]\r\nImport=x\r\n", true),
        1252},
       {"broken UTF-16 is not rewritten", "Paths", "Import", "C:\\", std::nullopt,
-       Utf16("[Paths]\r\n", true) + "\x00", 1252},
+       Utf16(QString("[Paths]\r\n") + QChar(0xD800) + "x\r\n", true), 1252},
   };
   for (const auto& c : cases)
     EXPECT_EQ(ProfileTextWithValue(c.text, c.section, c.key, c.value, c.codePage), c.expected)
