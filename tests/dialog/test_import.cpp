@@ -394,6 +394,24 @@ TEST_F(Import, SettingsFileThatCannotBeWrittenStopsTheHandOver) {
   EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("mark"));
 }
 
+TEST_F(Import, FolderThatTheHostsCodePageCannotSpellIsReported) {
+  // A host under Wine in a Spanish locale reads the settings file in code page 1252.
+  dialog_test::ScopedEnv prefix("IMPORTDLG_WINEPREFIX", world.tree.Path(QStringLiteral("prefix")));
+  dialog_test::ScopedEnv locale("LC_ALL", QStringLiteral("es_ES.UTF-8"));
+  const QString folder = QString::fromUtf8("\xD0\x9C\xD0\xA3\xD0\x97");  // "МУЗ"
+  world.tree.WriteFile(QStringLiteral("c/") + folder + QStringLiteral("/plan.dxf"), "x");
+  world.WriteSettings("[Paths]\r\nImport=\r\n");
+  TForm1* form = world.Open({}, QStringLiteral("C:\\") + folder + QStringLiteral("\\importdlg"));
+  ClickEntry(*form, QStringLiteral("plan.dxf"));
+  ASSERT_TRUE(platform::SetClipboardText(QStringLiteral("mark")));
+
+  ClickImport(form);
+  ASSERT_EQ(world.prompts.MessageTexts().size(), 1u);
+  EXPECT_EQ(world.prompts.MessageTexts()[0],
+            QStringLiteral("Unable to write to ") + form->systemfolder() + QStringLiteral("\\tolva.ini."));
+  ExpectNothingHandedOver(form, "[Paths]\r\nImport=\r\n");
+}
+
 TEST_F(Import, NameWithAControlCharacterIsRefusedBeforeEitherChannel) {
   // The listing leaves such names out, but a start folder from the settings file may hold
   // one.
