@@ -33,8 +33,13 @@ void SetMask(DriveMap& map) {
 DriveMap LoadDriveMap() {
   DriveMap map;
   const QString prefix = WinePrefix();
-  if (!prefix.isEmpty() && !qEnvironmentVariableIsSet("IMPORTDLG_DRIVES")) {
-    for (const WineDrive& drive : WineDrives(prefix)) {
+  // A prefix without drive links (not made yet, or misspelt) leaves the default map, so
+  // that the dialog can still be used.
+  const std::vector<WineDrive> wineDrives =
+      prefix.isEmpty() || qEnvironmentVariableIsSet("IMPORTDLG_DRIVES") ? std::vector<WineDrive>()
+                                                                        : WineDrives(prefix);
+  if (!wineDrives.empty()) {
+    for (const WineDrive& drive : wineDrives) {
       map.roots[size_t(drive.index)] = drive.hostRoot;
       map.types[size_t(drive.index)] = drive.type;
     }

@@ -3,7 +3,8 @@
 // The map comes from the environment variable IMPORTDLG_DRIVES, for example
 // "A=/media/floppy;D=/srv/data". Drive C: is "/" unless the variable names C itself.
 // When IMPORTDLG_DRIVES is not set and a Wine prefix is named (wine_prefix.h), the map is
-// the prefix's instead: its dosdevices links, with the drive types its registry gives.
+// the prefix's instead: its dosdevices links, with the drive types its registry gives
+// (the default map stays when the prefix has no drive links).
 // The map is read once, on first use; ReloadDriveMap reads it again (tests).
 // All functions are for the GUI thread.
 #pragma once

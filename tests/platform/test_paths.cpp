@@ -305,6 +305,12 @@ TEST(WinePrefix, DrivesAndSystemFolderComeFromThePrefix) {
     EXPECT_EQ(GetLogicalDrives(), 1u << 2);
     EXPECT_EQ(DriveHostRoot('C'), "/");
   }
+  {
+    // A prefix without drive links leaves the default map.
+    ScopedWinePrefix empty(tree.Path("disc"));
+    EXPECT_EQ(GetLogicalDrives(), 1u << 2);
+    EXPECT_EQ(DriveHostRoot('C'), "/");
+  }
 }
 
 TEST(ProgramFile, IsAWindowsPathOfTheRunningProgram) {
