@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "pictures/byte_reader.h"
 #include "pictures/error.h"
 
 namespace pictures {
@@ -47,18 +48,6 @@ constexpr RootStrings MakeRootStrings() {
   return roots;
 }
 constexpr RootStrings kRootStrings = MakeRootStrings();
-
-inline uint64_t Load64BE(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return __builtin_bswap64(v);
-}
-
-inline uint64_t Load64LE(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
 
 struct Block {
   uint64_t lo, hi;
@@ -204,9 +193,9 @@ void DecodeBlock(LZWStringTable& table, unsigned rootBits, const uint8_t* src, i
         // Whole bytes are counted; the bits of a partly taken byte are loaded again, into
         // the same place, by the next refill.
         if constexpr (F == Flavour::Tiff) {
-          acc |= Load64BE(p) >> bits;
+          acc |= LoadU64BE(p) >> bits;
         } else {
-          acc |= Load64LE(p) << bits;
+          acc |= LoadU64LE(p) << bits;
         }
         p += (63 - bits) >> 3;
         bits |= 56;

@@ -7,6 +7,9 @@
 #include <cstddef>
 #include <cstring>
 
+#include "pictures/byte_reader.h"
+#include "pictures/pixel_helpers.h"
+
 namespace pictures {
 
 namespace {
@@ -131,13 +134,13 @@ void TSGIRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
   }
   // 16-bit samples: big-endian words, of which the most significant byte is kept.
   while (b.In() >= 2 && b.out < b.outEnd) {
-    const uint16_t w = static_cast<uint16_t>(b.p[0] << 8 | b.p[1]);
+    const uint16_t w = LoadU16BE(b.p);
     b.p += 2;
     const size_t count = w & 0x7F;
     if (count == 0) break;
     if (w & 0x80) {
       const size_t samples = std::min({count, b.In() / 2, b.Room()});
-      for (size_t i = 0; i < samples; ++i) b.out[i] = b.p[2 * i];
+      HighBytesOfBE16(b.p, b.out, samples);
       b.out += samples;
       b.p += 2 * samples;
     } else {

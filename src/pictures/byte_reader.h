@@ -2,6 +2,7 @@
 // data through it: a read past the end raises an error instead of touching other memory.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -38,6 +39,10 @@ class ByteReader {
   uint32_t U32BE() {
     const uint8_t* p = Take(4);
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+  }
+  uint64_t U64BE() {
+    const uint64_t high = U32BE();
+    return high << 32 | U32BE();
   }
   int16_t S16LE() { return static_cast<int16_t>(U16LE()); }
   int16_t S16BE() { return static_cast<int16_t>(U16BE()); }
@@ -81,6 +86,18 @@ inline uint32_t LoadU32LE(const uint8_t* p) {
 }
 inline uint32_t LoadU32BE(const uint8_t* p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+inline uint64_t LoadU64LE(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+inline uint64_t LoadU64BE(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
 }
 
 }  // namespace pictures

@@ -1,5 +1,7 @@
 #include "pictures/palette.h"
 
+#include <algorithm>
+
 namespace pictures {
 
 PaletteHandle CreatePalette(const LogPalette& record) {
@@ -56,10 +58,23 @@ const std::array<PaletteEntry, 256>& HalftonePalette256() {
   return palette;
 }
 
-LogPalette GreyPaletteRecord() {
-  LogPalette record(256);
-  for (int i = 0; i < 256; ++i)
-    record.entries[i] = {uint8_t(i), uint8_t(i), uint8_t(i), 0};
+LogPalette GreyPaletteRecord() { return GreyRampRecord(256, 1); }
+
+LogPalette GreyRampRecord(size_t count, unsigned step) {
+  LogPalette record(count);
+  for (size_t i = 0; i < count; ++i) {
+    const auto v = static_cast<uint8_t>(std::min<size_t>(i * step, 255));
+    record.entries[i] = {v, v, v, 0};
+  }
+  return record;
+}
+
+LogPalette BlackWhitePaletteRecord(ZeroBit zero) {
+  LogPalette record(2);
+  const PaletteEntry black{0, 0, 0, 0};
+  const PaletteEntry white{255, 255, 255, 0};
+  record.entries[0] = zero == ZeroBit::Black ? black : white;
+  record.entries[1] = zero == ZeroBit::Black ? white : black;
   return record;
 }
 

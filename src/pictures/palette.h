@@ -42,5 +42,10 @@ const std::array<PaletteEntry, 16>& StandardPalette16();
 const std::array<PaletteEntry, 256>& HalftonePalette256();
 // 256 entries, entry i = (i, i, i).
 LogPalette GreyPaletteRecord();
+// `count` grey entries, entry i = (i * step, i * step, i * step), cut at 255.
+LogPalette GreyRampRecord(size_t count, unsigned step);
+// Two entries, black and white, in the order the format gives its bit values.
+enum class ZeroBit { Black, White };
+LogPalette BlackWhitePaletteRecord(ZeroBit zero);
 
 }  // namespace pictures

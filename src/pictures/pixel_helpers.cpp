@@ -252,6 +252,30 @@ void CIELabPlanarToBGR(const void* L, const void* a, const void* b, void* Dest,
 
 // The prediction helpers keep the running sums in registers instead of reading back each
 // byte just written; the sums are the same, byte by byte modulo 256.
+void PlanesToBGR(const uint8_t* red, const uint8_t* green, const uint8_t* blue, uint8_t* out,
+                 size_t pixels) {
+  // The converters count in 32 bits; a row of a Bitmap never holds more pixels than that.
+  const auto n = static_cast<uint32_t>(pixels);
+  if (pixel_paths::HasByteShuffles())
+    pixel_paths::RGBPlanarToBGRShuffle(red, green, blue, out, n);
+  else
+    pixel_paths::RGBPlanarToBGRPlain(red, green, blue, out, n);
+}
+
+void PlanesToBGRA(const uint8_t* red, const uint8_t* green, const uint8_t* blue,
+                  const uint8_t* alpha, uint8_t* out, size_t pixels) {
+  for (size_t x = 0; x < pixels; ++x, out += 4) {
+    out[0] = blue[x];
+    out[1] = green[x];
+    out[2] = red[x];
+    out[3] = alpha[x];
+  }
+}
+
+void HighBytesOfBE16(const uint8_t* words, uint8_t* out, size_t count) {
+  for (size_t i = 0; i < count; ++i) out[i] = words[2 * i];
+}
+
 void UndoPredictor1(uint8_t* row, uint32_t N) {
   uint8_t sum = row[0];
   for (uint32_t i = 1; i <= N; ++i) row[i] = sum = static_cast<uint8_t>(sum + row[i]);

@@ -2,6 +2,7 @@
 // horizontal prediction. 16-bit samples are little-endian words in memory.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace pictures {
@@ -43,5 +44,14 @@ void UndoPredictor4(uint8_t* row, uint32_t N);
 
 // a * b / c rounded to the nearest integer, halves away from zero; -1 when c is 0.
 int32_t MulDiv(int32_t a, int32_t b, int32_t c);
+
+// Row helpers of the readers that keep their samples in separate planes (one byte a
+// sample): the planes interleaved into Bitmap pixels.
+void PlanesToBGR(const uint8_t* red, const uint8_t* green, const uint8_t* blue, uint8_t* out,
+                 size_t pixels);
+void PlanesToBGRA(const uint8_t* red, const uint8_t* green, const uint8_t* blue,
+                  const uint8_t* alpha, uint8_t* out, size_t pixels);
+// The high byte of each of `count` big-endian 16-bit samples, as files store them.
+void HighBytesOfBE16(const uint8_t* words, uint8_t* out, size_t count);
 
 }  // namespace pictures

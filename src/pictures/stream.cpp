@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "pictures/byte_reader.h"
 #include "pictures/error.h"
 
 namespace pictures {
@@ -32,6 +34,43 @@ std::vector<uint8_t> Stream::ReadRest() {
   std::vector<uint8_t> bytes(static_cast<size_t>(Remaining()));
   bytes.resize(Read(bytes.data(), bytes.size()));
   return bytes;
+}
+
+uint16_t ReadU16BE(Stream& stream) {
+  uint8_t bytes[2];
+  stream.ReadBuffer(bytes, sizeof bytes);
+  return LoadU16BE(bytes);
+}
+
+uint32_t ReadU32BE(Stream& stream) {
+  uint8_t bytes[4];
+  stream.ReadBuffer(bytes, sizeof bytes);
+  return LoadU32BE(bytes);
+}
+
+uint64_t ReadU64BE(Stream& stream) {
+  uint8_t bytes[8];
+  stream.ReadBuffer(bytes, sizeof bytes);
+  return LoadU64BE(bytes);
+}
+
+uint16_t ReadU16LE(Stream& stream) {
+  uint8_t bytes[2];
+  stream.ReadBuffer(bytes, sizeof bytes);
+  return LoadU16LE(bytes);
+}
+
+uint32_t ReadU32LE(Stream& stream) {
+  uint8_t bytes[4];
+  stream.ReadBuffer(bytes, sizeof bytes);
+  return LoadU32LE(bytes);
+}
+
+void Skip(Stream& stream, uint64_t count) {
+  // A length from a file may be anything; the position saturates instead of overflowing.
+  const int64_t position = std::max<int64_t>(stream.Position(), 0);
+  const uint64_t room = uint64_t(INT64_MAX - position);
+  stream.Seek(position + static_cast<int64_t>(std::min(count, room)));
 }
 
 FileStream::FileStream(const std::string& path) {

@@ -34,6 +34,15 @@ class Stream {
   std::vector<uint8_t> ReadRest();
 };
 
+// Numbers stored in a file, read with the exact read (a short file raises StreamReadError).
+uint16_t ReadU16BE(Stream& stream);
+uint32_t ReadU32BE(Stream& stream);
+uint64_t ReadU64BE(Stream& stream);
+uint16_t ReadU16LE(Stream& stream);
+uint32_t ReadU32LE(Stream& stream);
+// Moves `count` bytes on. Moving past the end is not itself an error: the next read fails.
+void Skip(Stream& stream, uint64_t count);
+
 // A stream over a file opened read-only; other writers are not expected while it is open.
 class FileStream : public Stream {
  public:

@@ -183,7 +183,6 @@ TEST(CUTReader, DamagedRowsStopAtTheEndOfTheDataAndOfTheRow) {
       {"data ends inside a literal", {9, 0, 0x05, 1, 2}, {1, 2, 0}, {0, 0, 0}},
       {"data ends after the first row", Row({Literal({3, 2, 1})}), {3, 2, 1}, {0, 0, 0}},
       {"half a length word", {9}, {0, 0, 0}, {0, 0, 0}},
-      {"no data", {}, {0, 0, 0}, {0, 0, 0}},
   };
   for (const Case& c : cases) {
     TCUTGraphic picture;
@@ -205,6 +204,13 @@ TEST(CUTReader, EmptyAndShortPictures) {
   for (size_t size : {0, 1, 5}) {
     TCUTGraphic picture;
     EXPECT_EQ(ErrorOf([&] { LoadFromBytes(picture, Bytes(size, 1)); }), "Stream read error") << size;
+  }
+  // Data that cannot fill the picture even as runs of 127 fails before the picture's
+  // memory is taken: no data for 3 x 2, and 16 bytes for 65535 x 65535.
+  for (const Bytes& file : {Header(3, 2), Concat({Header(65535, 65535), Row({RunOf(127, 1)}),
+                                                  Row({RunOf(127, 1)}), Bytes(6, 0)})}) {
+    TCUTGraphic picture;
+    EXPECT_EQ(ErrorOf([&] { LoadFromBytes(picture, file); }), "Stream read error") << file.size();
   }
 }
 

@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "pictures/error.h"
+#include "pictures/palette.h"
 #include "pictures/pixel_paths.h"
+#include "pictures/stream.h"
 
 namespace pictures {
 namespace {
@@ -162,6 +165,42 @@ TEST(RowConverters, PlanarRGBTakesOneSampleFromEachPlane) {
   Bytes r16 = Words({0xAB00}), g16 = Words({0xCD00}), b16 = Words({0xEF00}), out16(3);
   RGBPlanarToBGR(r16.data(), g16.data(), b16.data(), out16.data(), 16, 3);
   EXPECT_EQ(out16, (Bytes{0xEF, 0xCD, 0xAB}));
+}
+
+TEST(RowHelpers, PlanesInterleaveAndBigEndianSamplesKeepTheirFirstByte) {
+  const Bytes r = {1, 4, 7, 10, 13}, g = {2, 5, 8, 11, 14}, b = {3, 6, 9, 12, 15}, a = {9, 9, 9, 9, 9};
+  Bytes bgr(16, 0xEE), bgra(21, 0xEE);
+  PlanesToBGR(r.data(), g.data(), b.data(), bgr.data(), 5);
+  PlanesToBGRA(r.data(), g.data(), b.data(), a.data(), bgra.data(), 5);
+  EXPECT_EQ(bgr, (Bytes{3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13, 0xEE}));
+  EXPECT_EQ(Bytes(bgra.begin() + 16, bgra.end()), (Bytes{15, 14, 13, 9, 0xEE}));
+  const Bytes words = {0x12, 0xAB, 0xFF, 0x00};
+  Bytes high(2);
+  HighBytesOfBE16(words.data(), high.data(), 2);
+  EXPECT_EQ(high, (Bytes{0x12, 0xFF}));
+}
+
+TEST(RowHelpers, GreyRampsAndBlackWhitePalettes) {
+  const LogPalette ramp = GreyRampRecord(16, 17);
+  ASSERT_EQ(ramp.entries.size(), 16u);
+  EXPECT_EQ(ramp.entries[15], (PaletteEntry{255, 255, 255, 0}));
+  EXPECT_EQ(GreyRampRecord(3, 200).entries[2], (PaletteEntry{255, 255, 255, 0}));  // cut at 255
+  EXPECT_EQ(BlackWhitePaletteRecord(ZeroBit::White).entries[0], (PaletteEntry{255, 255, 255, 0}));
+  EXPECT_EQ(BlackWhitePaletteRecord(ZeroBit::Black).entries[1], (PaletteEntry{255, 255, 255, 0}));
+}
+
+TEST(StreamNumbers, ReadInTheirByteOrderAndSkipSaturates) {
+  MemoryStream stream(Bytes{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A});
+  EXPECT_EQ(ReadU16BE(stream), 0x0102);
+  EXPECT_EQ(ReadU16LE(stream), 0x0403);
+  stream.Seek(0);
+  EXPECT_EQ(ReadU64BE(stream), 0x0102030405060708u);
+  EXPECT_THROW(ReadU32BE(stream), StreamReadError);
+  stream.Seek(2);
+  EXPECT_EQ(ReadU32LE(stream), 0x06050403u);
+  Skip(stream, UINT64_MAX);  // a lying length: the next read fails, nothing overflows
+  EXPECT_EQ(stream.Position(), INT64_MAX);
+  EXPECT_THROW(ReadU16BE(stream), StreamReadError);
 }
 
 TEST(Prediction, UndoesHorizontalDifferencing) {

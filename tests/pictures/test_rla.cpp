@@ -231,6 +231,10 @@ TEST(RLAReader, DamagedFilesFailWithClearMessages) {
       {"row offset at the last bytes", withOffset(uint32_t(good.size()) - 2), "Stream read error"},
       {"right edge left of the left edge", File(Header({5, 3, 0, 0}, 3, 0), {}),
        "RLA: invalid image size."},
+      {"rows of 32001 pixels from one run a channel",
+       File(Header({0, 32000, 0, 1}, 3, 0),
+            std::vector<std::vector<Bytes>>(2, std::vector<Bytes>(3, Packet(RunOf(128, 1))))),
+       "Stream read error"},
   };
   for (const Case& c : cases) EXPECT_EQ(LoadError(c.file), c.message) << c.what;
   EXPECT_EQ(LoadError(good), "no error");

@@ -168,8 +168,6 @@ TEST(SGI, RowsTheFileDoesNotHoldReadAsBlack) {
   PutBE32(outside, 512 + 2 * 4, 0x7FFFFFF0);  // green, bottom row: an offset past the end
   Bytes huge = Packed(planes, 1);
   PutBE32(huge, 536 + 0 * 4, 0xFFFFFFFF);     // red, bottom row: a length far past any buffer
-  Bytes cut = Verbatim(planes, 1);
-  cut.resize(cut.size() - 4);  // blue loses its whole top row and the last bottom pixel
 
   TSGIGraphic g;
   Load(g, outside);
@@ -179,21 +177,37 @@ TEST(SGI, RowsTheFileDoesNotHoldReadAsBlack) {
 
   Load(g, huge);
   EXPECT_EQ(FromBitmap(g).rgb, ExpectedRgb(3));
-
-  Load(g, cut);
-  rgb = ExpectedRgb(3);
-  rgb[0 * 3 + 2] = rgb[1 * 3 + 2] = rgb[2 * 3 + 2] = rgb[5 * 3 + 2] = 0;
-  EXPECT_EQ(FromBitmap(g).rgb, rgb);
 }
 
-TEST(SGI, ALargeHeaderOverAShortFileKeepsWhatThereIs) {
-  // 20000 x 20000 grey samples declared, three present: the bottom row starts 7 8 9.
-  Bytes file = Header(0, 1, 20000, 20000, 1);
-  file.insert(file.end(), {7, 8, 9});
+TEST(SGI, DataThatCannotFillThePictureFailsBeforeItsMemoryIsTaken) {
+  Bytes cut = Verbatim(Picture(3, false), 1);
+  cut.resize(cut.size() - 4);
+  Bytes shortVerbatim = Header(0, 1, 20000, 20000, 1);  // three samples of 4 * 10^8
+  shortVerbatim.insert(shortVerbatim.end(), {7, 8, 9});
+  // Packed: complete tables whose rows all start at a different place, and little data.
+  Bytes fewRuns = Header(1, 1, 20000, 2000, 1);
+  fewRuns.resize(512 + 2000 * 8 + 4000, 0);
+  fewRuns.resize(fewRuns.size() + 100, 0x7F);
+  for (uint32_t r = 0; r < 2000; ++r) PutBE32(fewRuns, 512 + r * 4, 16512 + r);
+  Bytes noTables = Header(1, 2, 20000, 20000, 3);
+  const Bytes files[] = {cut, shortVerbatim, fewRuns, noTables, Header(1, 2, 65535, 65535, 65535),
+                         Header(0, 1, 65535, 65535, 4)};
+  for (const Bytes& file : files) {
+    TSGIGraphic g;
+    EXPECT_THROW(Load(g, file), StreamReadError) << file.size();
+  }
+  // Rows that share their packed data through the tables need no more of it.
+  Bytes shared = Header(1, 1, 300, 1000, 1);
+  shared.resize(512 + 1000 * 8, 0);
+  for (uint32_t r = 0; r < 1000; ++r) {
+    PutBE32(shared, 512 + r * 4, 8512);
+    PutBE32(shared, 4512 + r * 4, 6);
+  }
+  shared.insert(shared.end(), {0x7F, 5, 0x7F, 5, 0x2E, 5, 0});
   TSGIGraphic g;
-  Load(g, file);
-  EXPECT_EQ(Bytes(g.ScanLine(19999), g.ScanLine(19999) + 4), (Bytes{7, 8, 9, 0}));
-  EXPECT_EQ(g.ScanLine(0)[0], 0);
+  Load(g, shared);
+  EXPECT_EQ(g.ScanLine(999)[299], 5);
+  EXPECT_EQ(g.ScanLine(0)[0], 5);
 }
 
 TEST(SGI, RefusesFilesThatAreNotSGI) {
@@ -214,12 +228,6 @@ TEST(SGI, RefusesFilesThatAreNotSGI) {
       EXPECT_STREQ(e.what(), "Not a valid sgi, bw or rgb(a) image.");
     }
   }
-}
-
-TEST(SGI, AHugeDeclaredSizeFailsWithTheBitmapsError) {
-  TSGIGraphic g;
-  EXPECT_THROW(Load(g, Header(1, 2, 65535, 65535, 65535)), BitmapTooLarge);
-  EXPECT_THROW(Load(g, Header(0, 1, 65535, 65535, 4)), BitmapTooLarge);
 }
 
 TEST(SGI, MatchesFilesWrittenByOtherTools) {

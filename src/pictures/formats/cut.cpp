@@ -102,10 +102,9 @@ void TCUTGraphic::LoadFile(const std::string& path) {
 void TCUTGraphic::LoadFromStream(Stream& stream) {
   Clear();
   SetPixelFormat(PixelFormat::Bits8);
-  std::array<uint8_t, 6> header;  // width, height, reserved: 16-bit little-endian
-  stream.ReadBuffer(header.data(), header.size());
-  const int width = LoadU16LE(&header[0]);
-  const int height = LoadU16LE(&header[2]);
+  const int width = ReadU16LE(stream);
+  const int height = ReadU16LE(stream);
+  ReadU16LE(stream);  // reserved
 
   LogPalette palette;
   const std::string paletteFile = FindCUTPaletteFile(paletteFileName_);
@@ -116,6 +115,10 @@ void TCUTGraphic::LoadFromStream(Stream& stream) {
     palette = ReadCUTPalette(paletteStream);
   }
 
+  // A run packet (a count and a value) gives at most 127 pixels; data that cannot fill the
+  // picture even so is not a picture of that size.
+  constexpr uint64_t kLongestRunPerByte = 64;
+  RequireFill(uint64_t(stream.Remaining()), kLongestRunPerByte, uint64_t(width) * height);
   SetSize(width, height);
   SetPalette(CreatePalette(palette));
   if (width == 0 || height == 0) return;

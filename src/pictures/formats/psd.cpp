@@ -55,27 +55,7 @@ bool DepthSupported(uint32_t mode, uint32_t depth) {
   }
 }
 
-uint32_t ReadU32(Stream& stream) {
-  uint8_t bytes[4];
-  stream.ReadBuffer(bytes, 4);
-  return LoadU32BE(bytes);
-}
-
-uint16_t ReadU16(Stream& stream) {
-  uint8_t bytes[2];
-  stream.ReadBuffer(bytes, 2);
-  return LoadU16BE(bytes);
-}
-
-void SkipSection(Stream& stream) {
-  const uint32_t length = ReadU32(stream);
-  stream.Seek(stream.Position() + length);
-}
-
-// The upper 8 bits of `count` big-endian 16-bit samples.
-void High8(const uint8_t* words, uint8_t* out, size_t count) {
-  for (size_t i = 0; i < count; ++i) out[i] = words[2 * i];
-}
+void SkipSection(Stream& stream) { Skip(stream, ReadU32BE(stream)); }
 
 // The file stores ink amounts inverted: 255 (or 65535) means no ink.
 void Invert(uint8_t* bytes, size_t count) {
@@ -112,13 +92,13 @@ void TPSDGraphic::LoadFromStream(Stream& stream) {
   else if (planes != 0)
     SetPixelFormat(PixelFormat::Bits24);
 
-  uint32_t colourDataLength = ReadU32(stream);
+  uint32_t colourDataLength = ReadU32BE(stream);
   if (mode == kIndexedMode) {
     const uint32_t stored = std::min<uint32_t>(colourDataLength, 768);
     stream.ReadBuffer(ColorTable.data(), stored);
     colourDataLength -= stored;
   }
-  stream.Seek(stream.Position() + colourDataLength);
+  Skip(stream, colourDataLength);
   if (planes == 1) {
     const uint32_t count = depth == 1 ? 2 : depth == 4 ? 16 : 256;
     LogPalette record(count);
@@ -141,7 +121,7 @@ void TPSDGraphic::LoadFromStream(Stream& stream) {
   SkipSection(stream);  // image resources
   SkipSection(stream);  // layer and mask information
 
-  const bool packed = ReadU16(stream) == 1;
+  const bool packed = ReadU16BE(stream) == 1;
   std::vector<uint8_t> counts;
   if (packed) counts = stream.ReadBytes(size_t(channels) * rows * 2);
   auto countOf = [&](size_t row) { return LoadU16BE(&counts[2 * row]); };
@@ -166,7 +146,7 @@ void TPSDGraphic::LoadFromStream(Stream& stream) {
         if (depth == 16) {
           std::fill(wide.begin(), wide.end(), 0);
           decoder.Decode(at, wide.data(), count, static_cast<int32_t>(fileRowBytes));
-          High8(wide.data(), ScanLine(static_cast<int>(y)), columns);
+          HighBytesOfBE16(wide.data(), ScanLine(static_cast<int>(y)), columns);
         } else {
           decoder.Decode(at, ScanLine(static_cast<int>(y)), count, static_cast<int32_t>(rowBytes));
         }
@@ -177,7 +157,7 @@ void TPSDGraphic::LoadFromStream(Stream& stream) {
         uint8_t* dest = ScanLine(static_cast<int>(y));
         if (depth == 16) {
           stream.ReadBuffer(wide.data(), fileRowBytes);
-          High8(wide.data(), dest, columns);
+          HighBytesOfBE16(wide.data(), dest, columns);
         } else {
           stream.ReadBuffer(dest, rowBytes);
         }
@@ -224,7 +204,7 @@ void TPSDGraphic::LoadFromStream(Stream& stream) {
       case kLabMode: {
         // The Lab converter takes 8-bit samples: the upper byte of each 16-bit one.
         uint8_t* n[3] = {narrow.data(), narrow.data() + columns, narrow.data() + 2 * columns};
-        for (int k = 0; k < 3; ++k) High8(p[k], n[k], columns);
+        for (int k = 0; k < 3; ++k) HighBytesOfBE16(p[k], n[k], columns);
         Recentre(n[1], columns);
         Recentre(n[2], columns);
         CIELabPlanarToBGR(n[0], n[1], n[2], dest, 8, samples);

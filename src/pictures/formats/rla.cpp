@@ -9,6 +9,7 @@
 #include "compression/rle.h"
 #include "pictures/byte_reader.h"
 #include "pictures/error.h"
+#include "pictures/pixel_helpers.h"
 #include "pictures/stream.h"
 
 namespace pictures {
@@ -53,6 +54,17 @@ RLAHeader ParseHeader(std::span<const uint8_t> bytes) {
   return header;
 }
 
+// Guards against pictures far larger than the file: rows may share their data through the
+// offset table, but each distinct row must come from packet bytes, of which a run packet
+// (a count and a value) gives at most 128 pixels of one channel.
+void RequireRowData(std::vector<int64_t> offsets, int64_t dataBytes, uint64_t rowBytes) {
+  constexpr uint64_t kLongestRunPerByte = 64;
+  std::sort(offsets.begin(), offsets.end());
+  const auto distinctRows = uint64_t(std::unique(offsets.begin(), offsets.end()) - offsets.begin());
+  RequireFill(uint64_t(std::max<int64_t>(dataBytes, 0)), kLongestRunPerByte,
+              distinctRows * rowBytes);
+}
+
 }  // namespace
 
 void TRLAGraphic::LoadFromStream(Stream& stream) {
@@ -76,6 +88,7 @@ void TRLAGraphic::LoadFromStream(Stream& stream) {
     rowOffsets[y] = start + int64_t(LoadU32BE(&table[y * 4]));
     if (rowOffsets[y] + smallestRow > stream.Size()) throw StreamReadError();
   }
+  RequireRowData(rowOffsets, stream.Remaining(), uint64_t(header.width) * channelsPerRow);
 
   SetPixelFormat(header.hasMatte ? PixelFormat::Bits32 : PixelFormat::Bits24);
   SetSize(header.width, header.height);
@@ -87,23 +100,17 @@ void TRLAGraphic::LoadFromStream(Stream& stream) {
   for (size_t c = 0; c < 4; ++c) channel[c] = channels.data() + c * width;
   TRLADecoder decoder;
 
-  auto readLength = [&stream] {
-    uint8_t count[2];
-    stream.ReadBuffer(count, 2);
-    return LoadU16BE(count);
-  };
-
   for (int y = 0; y < header.height; ++y) {
     stream.Seek(rowOffsets[size_t(y)]);
     uint8_t* line = ScanLine(header.storedUpwards ? header.height - 1 - y : y);
     for (int c = 0; c < channelsPerRow; ++c) {
       if (c == 3) {
         for (int skip = 0; skip < skippedChannels; ++skip) {
-          const uint16_t skippedLength = readLength();
-          stream.Seek(stream.Position() + skippedLength);
+          const uint16_t skippedLength = ReadU16BE(stream);
+          Skip(stream, skippedLength);
         }
       }
-      const uint16_t length = readLength();
+      const uint16_t length = ReadU16BE(stream);
       stream.ReadBuffer(packet.data(), length);
       // A packet that expands to fewer pixels than the row leaves the rest black rather
       // than showing the previous row's values.
@@ -111,24 +118,10 @@ void TRLAGraphic::LoadFromStream(Stream& stream) {
       const uint8_t* source = packet.data();
       decoder.Decode(source, channel[size_t(c)], length, header.width);
     }
-    const uint8_t* red = channel[0];
-    const uint8_t* green = channel[1];
-    const uint8_t* blue = channel[2];
-    if (header.hasMatte) {
-      const uint8_t* alpha = channel[3];
-      for (size_t x = 0; x < width; ++x, line += 4) {
-        line[0] = blue[x];
-        line[1] = green[x];
-        line[2] = red[x];
-        line[3] = alpha[x];
-      }
-    } else {
-      for (size_t x = 0; x < width; ++x, line += 3) {
-        line[0] = blue[x];
-        line[1] = green[x];
-        line[2] = red[x];
-      }
-    }
+    if (header.hasMatte)
+      PlanesToBGRA(channel[0], channel[1], channel[2], channel[3], line, width);
+    else
+      PlanesToBGR(channel[0], channel[1], channel[2], line, width);
   }
 }
 

@@ -7,6 +7,7 @@
 #include "pictures/byte_reader.h"
 #include "pictures/error.h"
 #include "pictures/palette.h"
+#include "pictures/pixel_helpers.h"
 #include "pictures/stream.h"
 
 namespace pictures {
@@ -27,6 +28,17 @@ std::vector<uint32_t> ReadTable(Stream& stream, int64_t offset, size_t count) {
   std::vector<uint32_t> table(count);
   for (size_t i = 0; i < count; ++i) table[i] = LoadU32BE(&bytes[i * 4]);
   return table;
+}
+
+// Guards against pictures far larger than the file. Rows may share packed data through the
+// start table, but each distinct row comes from packets, of which a run (a count and one
+// sample) gives at most 127 samples: 64 bytes a packed byte, 32 for 16-bit samples.
+void RequirePackedRows(std::vector<uint32_t> starts, uint64_t dataBytes, int bytesPerChannel,
+                       uint64_t width) {
+  const uint64_t longestRunPerByte = bytesPerChannel == 1 ? 64 : 32;
+  std::sort(starts.begin(), starts.end());
+  const auto distinctRows = uint64_t(std::unique(starts.begin(), starts.end()) - starts.begin());
+  RequireFill(dataBytes, longestRunPerByte, distinctRows * width);
 }
 
 }  // namespace
@@ -69,14 +81,21 @@ void TSGIGraphic::LoadFromStream(Stream& stream) {
   const int channels = depth == 3 ? 3 : depth == 4 ? 4 : 1;
   // A valid packed row never needs more than three bytes a sample, so RowBuffer bounds every
   // read of packed data; the decoder stops at the buffer's end whatever the row says.
-  RowBuffer.assign(size_t(width) * BytesPerChannel * 3 + 8, 0);
+  RowBuffer.assign(CheckedBufferSize({uint64_t(width), BytesPerChannel, 3}) + 8, 0);
+  const uint64_t dataBytes =
+      uint64_t(std::max<int64_t>(stream.Size() - BasePosition - int64_t(kHeaderSize), 0));
+  const uint64_t channelRows = uint64_t(height) * channels;
   if (storage == 1) {
-    const size_t used = size_t(height) * channels;
     const int64_t tableBytes = int64_t(height) * depth * 4;
-    RowStarts = ReadTable(stream, BasePosition + int64_t(kHeaderSize), used);
-    RowLengths = ReadTable(stream, BasePosition + int64_t(kHeaderSize) + tableBytes, used);
+    // Both tables must be there: without them no row can be found.
+    RequireFill(dataBytes, 1, uint64_t(tableBytes) + channelRows * 4);
+    RowStarts = ReadTable(stream, BasePosition + int64_t(kHeaderSize), channelRows);
+    RowLengths = ReadTable(stream, BasePosition + int64_t(kHeaderSize) + tableBytes, channelRows);
     Decoder = std::make_unique<TSGIRLE>();
     Decoder->SampleSize = BytesPerChannel;
+    RequirePackedRows(RowStarts, dataBytes, BytesPerChannel, uint64_t(width));
+  } else {
+    RequireFill(dataBytes, 1, channelRows * width * BytesPerChannel);
   }
 
   SetPixelFormat(depth == 3   ? PixelFormat::Bits24
@@ -102,22 +121,10 @@ void TSGIGraphic::LoadFromStream(Stream& stream) {
     }
     if (!ReadRow(i, red, green, blue, channels == 4 ? alpha : nullptr)) continue;
     uint8_t* out = ScanLine(height - 1 - i);
-    if (channels == 3) {
-      for (int x = 0; x < width; ++x) {
-        out[0] = blue[x];
-        out[1] = green[x];
-        out[2] = red[x];
-        out += 3;
-      }
-    } else {
-      for (int x = 0; x < width; ++x) {
-        out[0] = blue[x];
-        out[1] = green[x];
-        out[2] = red[x];
-        out[3] = alpha[x];
-        out += 4;
-      }
-    }
+    if (channels == 3)
+      PlanesToBGR(red, green, blue, out, size_t(width));
+    else
+      PlanesToBGRA(red, green, blue, alpha, out, size_t(width));
   }
 }
 
@@ -156,8 +163,7 @@ bool TSGIGraphic::ReadChannelRow(int row, int channel, uint8_t* dest) {
   }
   const size_t got = Stream_->Read(RowBuffer.data(), width * 2);
   std::memset(RowBuffer.data() + got, 0, width * 2 - got);
-  // Samples are big-endian: the first byte of each is its most significant one.
-  for (size_t x = 0; x < width; ++x) dest[x] = RowBuffer[x * 2];
+  HighBytesOfBE16(RowBuffer.data(), dest, width);
   return got > 0;
 }
 
