@@ -136,7 +136,8 @@ constexpr const char* kRegistryRows =
     "dib\tWindows bitmap\tBitmap\n"
     "cut\tDr. Halo images\tTCUTGraphic\n"
     "cel\tAutodesk images\tTAutodeskGraphic\n"
-    "bw\tSGI black/white images\tTSGIGraphic\n";
+    "bw\tSGI black/white images\tTSGIGraphic\n"
+    "psb\tPhotoshop images\tTPSDGraphic\n";
 
 TEST_F(PicconvTest, FormatsListsTheRegistryInOrder) {
   std::string expected = kRegistryRows;

@@ -1,4 +1,5 @@
-// The Photoshop reader: the merged picture of a PSD file, raw or PackBits-packed.
+// The Photoshop reader: the merged picture of a PSD or large-document (PSB) file, raw or
+// PackBits-packed, at 1, 8, 16 or 32 bits a sample.
 #pragma once
 
 #include <array>

@@ -57,6 +57,8 @@ void RegisterReaders() {
   RegisterFormat("cut", "Dr. Halo images", TCUTGraphic::StaticClass());
   RegisterFormat("cel", "Autodesk images", TAutodeskGraphic::StaticClass());
   RegisterFormat("bw", "SGI black/white images", TSGIGraphic::StaticClass());
+  // Beyond the original table: large-document Photoshop files.
+  RegisterFormat("psb", "Photoshop images", TPSDGraphic::StaticClass());
 }
 
 void UnregisterReaders() {
