@@ -251,14 +251,15 @@ void Invert(uint8_t* bytes, size_t count) {
   for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(~bytes[i]);
 }
 
-// a and b are stored with 128 as their neutral value; subtracting 128 modulo 256 makes
-// them the signed bytes that the Lab converter expects.
-void Recentre(uint8_t* bytes, size_t count) {
-  for (size_t i = 0; i < count; ++i) bytes[i] ^= 0x80;
+// a and b are stored with 128 (or 32768) as their neutral value; subtracting it makes them
+// the signed samples that the Lab converter expects. Words are little-endian by then.
+void Recentre(uint8_t* samples, size_t count, uint8_t bits) {
+  const size_t step = bits / 8;
+  for (size_t i = step - 1; i < count * step; i += step) samples[i] ^= 0x80;
 }
 
 // Turns one row of the file's planes into Bitmap pixels. 16-bit samples keep their full
-// width where the colour formula uses it (inks); elsewhere every sample is reduced to
+// width where the colour formula uses it (inks, Lab); elsewhere every sample is reduced to
 // 8 bits first.
 class RowConverter {
  public:
@@ -268,7 +269,7 @@ class RowConverter {
         depth_(h.depth),
         columns_(h.columns),
         bitmapRowBytes_(bitmapRowBytes),
-        keepWords_(h.depth == 16 && layout.shape == Shape::Ink) {
+        keepWords_(h.depth == 16 && (layout.shape == Shape::Ink || layout.shape == Shape::Lab)) {
     // Work rows for samples reduced to 8 bits, and for inks a file does not have.
     const size_t sampleBytes = keepWords_ ? 2 : 1;
     work_.assign(CheckedBufferSize({4, columns_, sampleBytes}), 0);
@@ -287,23 +288,25 @@ class RowConverter {
       case Shape::RGB: PlanesToBGR(p[0], p[1], p[2], out, columns_); break;
       case Shape::Ink:
         for (uint32_t k = 0; k < planes_; ++k) Invert(p[k], columns_ * (bits / 8));
-        if (keepWords_)
-          for (uint32_t k = 0; k < planes_; ++k) SwapShorts(p[k], uint32_t(columns_));
         CMYKPlanarToBGR(p[0], p[1], p[2], p[3], out, bits, uint32_t(columns_ * 4));
         break;
       case Shape::Lab:
-        Recentre(p[1], columns_);
-        Recentre(p[2], columns_);
-        CIELabPlanarToBGR(p[0], p[1], p[2], out, 8, uint32_t(columns_ * 3));
+        Recentre(p[1], columns_, bits);
+        Recentre(p[2], columns_, bits);
+        CIELabPlanarToBGR(p[0], p[1], p[2], out, bits, uint32_t(columns_ * 3));
         break;
     }
   }
 
  private:
   // The row's samples in the width the conversion takes: the file's own bytes where they
-  // already are, else reduced into `work`.
+  // already are (16-bit words turned little-endian), else reduced into `work`.
   uint8_t* Samples(uint8_t* file, uint8_t* work) const {
-    if (depth_ == 1 || depth_ == 8 || keepWords_) return file;
+    if (depth_ == 1 || depth_ == 8) return file;
+    if (keepWords_) {
+      SwapShorts(file, uint32_t(columns_));
+      return file;
+    }
     if (depth_ == 16)
       HighBytesOfBE16(file, work, columns_);
     else
