@@ -154,14 +154,14 @@ TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
   UnregisterReaders();
   const size_t before = RegisteredFormats().size();
   RegisterReaders();
-  EXPECT_EQ(RegisteredFormats().size(), before + 30);
+  EXPECT_EQ(RegisteredFormats().size(), before + 31);
   UnregisterReaders();
   ASSERT_EQ(RegisteredFormats().size(), before + 2);
   // Only the library's own rows and the two Windows bitmap rows stay.
   const auto& rows = RegisteredFormats();
   EXPECT_EQ(rows[rows.size() - 2].extension, "rle");
   EXPECT_EQ(rows[rows.size() - 1].extension, "dib");
-  for (const char* gone : {"jpg", "tif", "pcx", "gif", "psd", "tga", "cut", "bw"})
+  for (const char* gone : {"jpg", "tif", "pcx", "gif", "psd", "psb", "tga", "cut", "bw"})
     EXPECT_EQ(FindReaderClass(gone), nullptr) << gone;
   RegisterReaders();  // and a run can register them again
   EXPECT_NE(FindReaderClass("gif"), nullptr);
