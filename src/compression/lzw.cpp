@@ -320,4 +320,13 @@ void TGIFLZW::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
                             "GIF LZW: invalid opcode.");
 }
 
+uint64_t LZWMaxUnpacked(uint64_t packedBytes, unsigned rootBits) {
+  if (rootBits > kMaxWidth - 1) return 0;  // no room for a single entry: nothing decodes
+  const uint64_t codes = packedBytes * 8 / (rootBits + 1);
+  // The longest string: entry 4095, made by the (4095 - firstFree + 2)-th code.
+  const uint64_t longest = kTableSize - 1 - (uint64_t(1) << rootBits);
+  if (codes <= longest) return codes * (codes + 1) / 2;
+  return longest * (longest + 1) / 2 + (codes - longest) * longest;
+}
+
 }  // namespace pictures

@@ -48,4 +48,12 @@ class TGIFLZW : public TDecoder {
   std::unique_ptr<LZWStringTable> table_ = std::make_unique<LZWStringTable>();
 };
 
+// The most bytes `packedBytes` bytes of LZW codes can expand to, for codes whose first
+// width is `rootBits` + 1 bits (TIFF: 8 root bits; GIF: its minimum code size). Each new
+// string is the one written before it plus one byte, so the n-th code after a clear names
+// at most n bytes; no string is longer than the 4096-entry table allows (4095 - 2^rootBits
+// bytes), and no code is narrower than the first width. Readers check their picture
+// against this before they allocate it.
+uint64_t LZWMaxUnpacked(uint64_t packedBytes, unsigned rootBits);
+
 }  // namespace pictures

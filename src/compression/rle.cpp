@@ -66,53 +66,76 @@ void TPackbitsRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedS
 
 void TPCXRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
                      int32_t UnpackedSize) {
-  Bounds b(Source, PackedSize, Dest, UnpackedSize);
-  const uint8_t* p = b.p;
-  uint8_t* out = b.out;
+  PCXRunReader runs(Source, static_cast<size_t>(std::max<int32_t>(PackedSize, 0)));
+  runs.Read(Dest, static_cast<size_t>(std::max<int32_t>(UnpackedSize, 0)));
+}
+
+size_t PCXRunReader::Read(uint8_t* out, size_t size) {
+  if (size == 0) return 0;
+  uint8_t* o = out;
+  uint8_t* const oEnd = out + size;
+  if (runLeft_ > 0) {
+    const size_t n = std::min(runLeft_, size);
+    std::memset(o, runValue_, n);
+    o += n;
+    runLeft_ -= n;
+  }
+  const uint8_t* p = p_;
+  const uint8_t* const end = end_;
   for (;;) {
     // While both buffers have room for the longest packet, no bound needs checking. Eight
     // plain bytes in a row (none with both top bits set) are copied at once.
-    while (b.end - p >= 8 && b.outEnd - out >= 64) {
+    while (end - p >= 8 && oEnd - o >= 64) {
       uint64_t eight;
       std::memcpy(&eight, p, 8);
       if ((eight & (eight << 1) & 0x8080808080808080ull) == 0) {
-        std::memcpy(out, &eight, 8);
+        std::memcpy(o, &eight, 8);
         p += 8;
-        out += 8;
+        o += 8;
         continue;
       }
       const uint8_t v = *p++;
       if (v < 0xC0) {
-        *out++ = v;
+        *o++ = v;
       } else {
         const size_t count = v & 0x3F;
-        std::memset(out, *p++, count);
-        out += count;
+        std::memset(o, *p++, count);
+        o += count;
       }
     }
-    while (b.end - p >= 2 && b.outEnd - out >= 63) {
+    while (end - p >= 2 && oEnd - o >= 63) {
       const uint8_t v = *p++;
       if (v < 0xC0) {
-        *out++ = v;
+        *o++ = v;
       } else {
         const size_t count = v & 0x3F;
-        std::memset(out, *p++, count);
-        out += count;
+        std::memset(o, *p++, count);
+        o += count;
       }
     }
-    if (p == b.end || out == b.outEnd) break;
+    if (p == end || o == oEnd) break;
     const uint8_t v = *p++;
     if (v < 0xC0) {
-      *out++ = v;
+      *o++ = v;
     } else {
       // A count of 0 consumes the pair and writes nothing; a run longer than the room left
-      // is cut at the end of the output.
-      if (p == b.end) break;
-      const size_t count = std::min<size_t>(v & 0x3F, static_cast<size_t>(b.outEnd - out));
-      std::memset(out, *p++, count);
-      out += count;
+      // is kept for the next Read.
+      if (p == end) break;
+      const size_t count = v & 0x3F;
+      const size_t n = std::min<size_t>(count, static_cast<size_t>(oEnd - o));
+      runValue_ = *p++;
+      std::memset(o, runValue_, n);
+      o += n;
+      runLeft_ = count - n;
     }
   }
+  p_ = p;
+  return static_cast<size_t>(o - out);
+}
+
+uint64_t PCXMaxUnpacked(uint64_t packedBytes) {
+  // A lone last byte can only be a plain one.
+  return packedBytes / 2 * 63 + packedBytes % 2;
 }
 
 void TSGIRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
@@ -242,6 +265,12 @@ uint32_t DecodeTargaRLE(const uint8_t* Source, uint8_t* Dest, uint32_t Count,
     written += bytes;
   }
   return static_cast<uint32_t>(consumed);
+}
+
+uint64_t TargaMaxUnpacked(uint64_t packedBytes, uint32_t pixelBytes) {
+  const uint64_t packet = uint64_t(pixelBytes) + 1;
+  // What is left over cannot hold a run packet, only a plain one of fewer bytes.
+  return packedBytes / packet * 128 * pixelBytes + packedBytes % packet;
 }
 
 }  // namespace pictures

@@ -1,6 +1,7 @@
 // Run-length decoders of the picture formats, and the Targa packet routine.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "compression/decoder.h"
@@ -20,6 +21,27 @@ class TPCXRLE : public TDecoder {
   void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
               int32_t UnpackedSize) override;
 };
+
+// PCX run-length data expanded piece by piece, for readers that take a picture a line at
+// a time: each Read continues where the previous one ended, and a run that reaches past
+// the end of one Read's output carries on into the next (writers let runs cross lines).
+// TPCXRLE decodes a block as one Read.
+class PCXRunReader {
+ public:
+  PCXRunReader(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
+  // Writes up to `size` bytes to `out`; fewer only when the packed data ends.
+  size_t Read(uint8_t* out, size_t size);
+
+ private:
+  const uint8_t* p_;
+  const uint8_t* end_;
+  size_t runLeft_ = 0;  // bytes of the last run not yet written
+  uint8_t runValue_ = 0;
+};
+
+// The most bytes `packedBytes` bytes of PCX data can expand to: every pair of bytes a run
+// of 63.
+uint64_t PCXMaxUnpacked(uint64_t packedBytes);
 
 // SGI: ends at a count of 0. SampleSize 1 means 8-bit samples, any other value 16-bit
 // big-endian samples of which the most significant byte is kept.
@@ -49,5 +71,9 @@ class TRLADecoder : public TDecoder {
 // DestSize bytes, whatever the packets say.
 uint32_t DecodeTargaRLE(const uint8_t* Source, uint8_t* Dest, uint32_t Count,
                         uint32_t BitsPerPixel, uint32_t SourceSize, uint32_t DestSize);
+
+// The most bytes `packedBytes` bytes of Targa packets of `pixelBytes`-byte pixels can
+// expand to: every header and pixel a run of 128.
+uint64_t TargaMaxUnpacked(uint64_t packedBytes, uint32_t pixelBytes);
 
 }  // namespace pictures

@@ -263,6 +263,16 @@ void ConvertRow(const Bitmap& picture, const std::array<std::array<uint8_t, 3>, 
       std::memcpy(out, row, size_t(width) * 3);
       break;
     case PixelFormat::Bits32:
+      if (picture.Transparent()) {
+        // Real transparency shows the white page the picture is put on.
+        for (int x = 0; x < width; ++x, out += 3, row += 4) {
+          const unsigned alpha = row[3];
+          for (int c = 0; c < 3; ++c)
+            out[c] = static_cast<uint8_t>((row[c] * alpha + 255 * (255 - alpha) + 127) / 255);
+        }
+        break;
+      }
+      [[fallthrough]];
     case PixelFormat::Device:
       for (int x = 0; x < width; ++x, out += 3, row += 4) {
         out[0] = row[0];
@@ -288,20 +298,8 @@ void DrawOnCanvas(Bitmap& canvas, const Bitmap& picture) {
   const int height = std::min(canvas.Height(), picture.Height());
   if (width <= 0 || height <= 0) return;
   const auto lookup = PaletteLookup(picture);
-  const bool blend = picture.Transparent() && picture.GetPixelFormat() == PixelFormat::Bits32;
-  for (int y = 0; y < height; ++y) {
-    uint8_t* out = canvas.ScanLine(y);
-    const uint8_t* row = picture.ScanLine(y);
-    if (!blend) {
-      ConvertRow(picture, lookup, row, out, width);
-      continue;
-    }
-    for (int x = 0; x < width; ++x, out += 3, row += 4) {
-      const unsigned alpha = row[3];
-      for (int c = 0; c < 3; ++c)
-        out[c] = static_cast<uint8_t>((row[c] * alpha + out[c] * (255 - alpha) + 127) / 255);
-    }
-  }
+  for (int y = 0; y < height; ++y)
+    ConvertRow(picture, lookup, picture.ScanLine(y), canvas.ScanLine(y), width);
 }
 
 }  // namespace pictures

@@ -105,8 +105,8 @@ class Bitmap {
   // 256 entries keeps its first 256.
   void SetPalette(PaletteHandle palette);
 
-  // A transparent 32-bit Bitmap (icons) is drawn with its alpha channel; any other 32-bit
-  // Bitmap is drawn as if fully opaque.
+  // A transparent 32-bit Bitmap (icons, pictures with real transparency) is drawn over
+  // white through its alpha channel; any other 32-bit Bitmap is drawn as if fully opaque.
   bool Transparent() const { return transparent_; }
   void SetTransparent(bool transparent) { transparent_ = transparent; }
 
@@ -149,14 +149,16 @@ class Bitmap {
   bool transparent_ = false;
 };
 
-// Draws `picture` onto the 24-bit `canvas` with its top-left corner at (0, 0), clipped to
-// the canvas: palette indices are looked up (indices past a short palette give black),
-// 15-bit pixels widened, the alpha of opaque 32-bit pixels dropped, and transparent
-// 32-bit pictures blended over what the canvas holds. Raises PictureError when the
-// canvas is not 24-bit.
-void DrawOnCanvas(Bitmap& canvas, const Bitmap& picture);
-
-// Converts one row of `picture` to blue, green, red triples (3 * Width() bytes).
+// Converts one row of `picture` to blue, green, red triples (3 * Width() bytes): palette
+// indices are looked up (indices past a short palette give black), 15-bit pixels widened,
+// the alpha of opaque 32-bit pixels dropped, and transparent 32-bit pictures blended over
+// white, the page a host puts them on. Every conversion of a picture to 24 bits goes
+// through this one rule.
 void RowToBGR(const Bitmap& picture, int y, uint8_t* out);
+
+// Draws `picture` onto the 24-bit `canvas` with its top-left corner at (0, 0), clipped to
+// the canvas, each row converted as RowToBGR does. Raises PictureError when the canvas is
+// not 24-bit.
+void DrawOnCanvas(Bitmap& canvas, const Bitmap& picture);
 
 }  // namespace pictures

@@ -202,6 +202,36 @@ TEST(LzwSizes, EmptyOrNegativeSizesWriteNothing) {
   }
 }
 
+// The data that expands most: after a root code, every code names the newest string, one
+// byte longer than the one before, and once the table is full the longest string again
+// and again. Readers refuse pictures that more data than this could not fill, so the
+// bound must hold for it.
+TEST(LzwSizes, TheLongestExpansionStaysWithinTheBound) {
+  for (Flavour flavour : {Flavour::Tiff, Flavour::Gif}) {
+    const unsigned rootBits = flavour == Flavour::Tiff ? 8 : 2;
+    const uint32_t clear = 1u << rootBits;
+    int width = rootBits + 1;
+    std::vector<std::pair<uint32_t, int>> codes = {{clear, width}, {0, width}};
+    for (uint32_t next = clear + 2; codes.size() < 6000;) {
+      codes.push_back({std::min<uint32_t>(next, 4095), width});
+      if (next == 4096) continue;
+      // GIF widens once the entry at the mask is made, TIFF one entry earlier.
+      if (flavour == Flavour::Tiff) ++next;
+      if (next == (1u << width) - 1 && width < 12) ++width;
+      if (flavour == Flavour::Gif) ++next;
+    }
+    const Bytes packed = PackCodes(flavour, codes);
+    const uint64_t bound = LZWMaxUnpacked(packed.size(), rootBits);
+    auto decoder = MakeDecoder(flavour, uint8_t(rootBits));
+    constexpr int32_t kRoom = 24'000'000;
+    const Bytes out = Decode(*decoder, packed, kRoom);
+    const size_t written = std::find(out.begin(), out.end(), kUntouched) - out.begin();
+    EXPECT_GT(written, 15'000'000u);  // the chain was decoded as built, to its end
+    EXPECT_LT(written, size_t(kRoom));
+    EXPECT_LE(written, bound);
+  }
+}
+
 // A plain LZW encoder for the tests below: the codes of `data` after a clear code, with
 // the widths the decoder expects, and how many bytes the output holds after each code.
 struct Encoded {

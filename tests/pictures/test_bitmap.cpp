@@ -204,16 +204,21 @@ TEST(DrawOnCanvas, ConvertsEveryFormatToBlueGreenRed) {
   EXPECT_EQ(CanvasRow(canvas, 0), (Bytes{1, 2, 3}));
 }
 
-TEST(DrawOnCanvas, BlendsTransparentPicturesAndClipsToTheCanvas) {
+TEST(DrawOnCanvas, BlendsTransparentPicturesOverWhiteAndClipsToTheCanvas) {
   Bitmap icon;
   icon.SetPixelFormat(PixelFormat::Bits32);
   icon.SetTransparent(true);
   icon.SetSize(3, 3);
-  const uint8_t pixels[3][4] = {{0, 0, 0, 0}, {200, 100, 0, 255}, {255, 255, 255, 128}};
+  const uint8_t pixels[3][4] = {{0, 0, 0, 0}, {200, 100, 0, 255}, {0, 50, 250, 128}};
   std::memcpy(icon.ScanLine(0), pixels, sizeof pixels);
+  // Whatever the canvas held, the picture is shown as on a white page; RowToBGR agrees.
   Bitmap canvas = Canvas(3, 1, 100);
   DrawOnCanvas(canvas, icon);
-  EXPECT_EQ(CanvasRow(canvas, 0), (Bytes{100, 100, 100, 200, 100, 0, 178, 178, 178}));
+  const Bytes overWhite = {255, 255, 255, 200, 100, 0, 127, 152, 252};
+  EXPECT_EQ(CanvasRow(canvas, 0), overWhite);
+  Bytes row(9);
+  RowToBGR(icon, 0, row.data());
+  EXPECT_EQ(row, overWhite);
 
   Bitmap small = Canvas(2, 2, 9);
   Bitmap large = Canvas(5, 5, 7);

@@ -251,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // Icons written by ImageMagick and PIL, compared with ImageMagick's decode of the entry
-// we chose, both drawn over black as the conversion draws them.
+// we chose, both drawn over white as the conversion draws them.
 struct ToolCase {
   const char* name;
   const char* make;  // SRC: a 64 x 64 PNG with an alpha gradient; OUT: the icon
@@ -288,7 +288,7 @@ TEST_P(IconToolTest, MatchesImageMagicksDecodeOfTheChosenEntry) {
   canvas.SetSize(icon.Width(), icon.Height());
   DrawOnCanvas(canvas, icon);
   const RgbImage flat = test_support::DecodeWith(std::string(test_support::kConvert) + " " +
-                                                 entry + " -background black -alpha remove -depth 8 ppm:-");
+                                                 entry + " -background white -alpha remove -depth 8 ppm:-");
   // ImageMagick writes 16-bit PNG entries; reducing them to 8 bits may round an alpha
   // differently by one, which moves a blended colour by up to two.
   EXPECT_TRUE(test_support::BitmapMatches(canvas, flat, 2));

@@ -65,7 +65,6 @@ struct Expected {
   PixelFormat format;
   int width, height;
   std::vector<uint32_t> pixels;  // 0xRRGGBB, top row first
-  bool transparent = false;
   std::vector<uint8_t> alpha = {};  // for 32-bit results, when checked
 };
 
@@ -86,7 +85,8 @@ void CheckPixels(const Bitmap& bitmap, const Expected& e) {
   ASSERT_EQ(bitmap.GetPixelFormat(), e.format);
   ASSERT_EQ(bitmap.Width(), e.width);
   ASSERT_EQ(bitmap.Height(), e.height);
-  EXPECT_EQ(bitmap.Transparent(), e.transparent);
+  // A bitmap file keeps its alpha in the pixels, but is drawn without it.
+  EXPECT_FALSE(bitmap.Transparent());
   RgbImage expected;
   expected.width = e.width;
   expected.height = e.height;
@@ -196,7 +196,7 @@ const std::vector<Case>& DecodeCases() {
          AppendBytes(b, {1, 2, 3, 0, 4, 5, 6, 77});
          return b;
        },
-       {PixelFormat::Bits32, 2, 1, {0x030201, 0x060504}, false, {255, 255}}},
+       {PixelFormat::Bits32, 2, 1, {0x030201, 0x060504}, {255, 255}}},
       {"ThirtyTwoBitV5AlphaMask",
        [] {
          Bytes b;
@@ -206,7 +206,7 @@ const std::vector<Case>& DecodeCases() {
          AppendBytes(b, {1, 2, 3, 0, 4, 5, 6, 128});
          return b;
        },
-       {PixelFormat::Bits32, 2, 1, {0x030201, 0x060504}, true, {0, 128}}},
+       {PixelFormat::Bits32, 2, 1, {0x030201, 0x060504}, {0, 128}}},
       {"ThirtyTwoBitAlphaAllZeroIsOpaque",
        [] {
          Bytes b;
@@ -216,7 +216,7 @@ const std::vector<Case>& DecodeCases() {
          AppendBytes(b, {1, 2, 3, 0, 4, 5, 6, 0});
          return b;
        },
-       {PixelFormat::Bits32, 2, 1, {0x030201, 0x060504}, false, {255, 255}}},
+       {PixelFormat::Bits32, 2, 1, {0x030201, 0x060504}, {255, 255}}},
       {"ThirtyTwoBitOtherMasksWithoutAlpha",
        [] {
          Bytes b;
@@ -251,7 +251,7 @@ const std::vector<Case>& DecodeCases() {
          AppendLE16(b, 0x001F);           // transparent blue
          return b;
        },
-       {PixelFormat::Bits32, 2, 1, {0xFF0000, 0x0000FF}, true, {255, 0}}},
+       {PixelFormat::Bits32, 2, 1, {0xFF0000, 0x0000FF}, {255, 0}}},
       {"Version3HeaderWithMasksInside",
        [] {
          Bytes b;
@@ -802,7 +802,7 @@ TEST_P(ToolTest, MatchesTheToolsOwnDecode) {
   Bitmap bitmap;
   bitmap.LoadFile(out);
   EXPECT_EQ(bitmap.GetPixelFormat(), c.format);
-  EXPECT_EQ(bitmap.Transparent(), c.alpha);
+  EXPECT_FALSE(bitmap.Transparent());
   RgbImage reference = test_support::DecodeWith(Substitute(c.reference, src, out));
   RgbImage ours = test_support::FromBitmap(bitmap);
   if (!c.alpha) ours.alpha.clear();

@@ -118,6 +118,21 @@ std::vector<uint8_t> ReadImageData(BufferedReader& in, uint64_t expectedPixels) 
   return packed;
 }
 
+struct ImageRect {
+  int left, top, width, height;
+};
+
+// The picture is the logical screen, enlarged where the image reaches past it, in the
+// background colour; the image goes at its position.
+void PlaceOnScreen(Bitmap& picture, int screenWidth, int screenHeight, uint8_t background,
+                   const ImageRect& image) {
+  const int width = std::max(screenWidth, image.left + image.width);
+  const int height = std::max(screenHeight, image.top + image.height);
+  picture.SetSize(width, height);
+  if (background == 0 || (width == image.width && height == image.height)) return;
+  for (int y = 0; y < height; ++y) std::memset(picture.ScanLine(y), background, size_t(width));
+}
+
 struct FreeBuffer {
   void operator()(uint8_t* p) const { std::free(p); }
 };
@@ -141,6 +156,7 @@ void TGIFGraphic::LoadFromStream(Stream& stream) {
   const uint16_t screenWidth = screen.U16LE();
   const uint16_t screenHeight = screen.U16LE();
   const uint8_t screenFlags = screen.U8();
+  const uint8_t background = screen.U8();
   // Without any colour table the picture keeps the halftone palette of an 8-bit Bitmap.
   if (screenFlags & kColourTableFlag) SetPalette(ReadColourTable(in, screenFlags));
 
@@ -159,18 +175,21 @@ void TGIFGraphic::LoadFromStream(Stream& stream) {
   uint8_t descriptorBytes[9];
   in.Exact(descriptorBytes, sizeof descriptorBytes);
   ByteReader descriptor(descriptorBytes);
-  descriptor.Skip(4);  // left and top: the image is shown on its own
+  const uint16_t left = descriptor.U16LE();
+  const uint16_t top = descriptor.U16LE();
   uint16_t width = descriptor.U16LE();
   uint16_t height = descriptor.U16LE();
   const uint8_t imageFlags = descriptor.U8();
   if (width == 0) width = screenWidth;
   if (height == 0) height = screenHeight;
-  SetSize(width, height);
   if (imageFlags & kColourTableFlag) SetPalette(ReadColourTable(in, imageFlags));
 
   const uint8_t minimumCodeSize = in.Byte();
-  const size_t pixelCount = CheckedBufferSize({width, height});
+  const uint64_t pixelCount = uint64_t(width) * height;
   const std::vector<uint8_t> packed = ReadImageData(in, pixelCount);
+  // The image's data must be able to fill it before the picture takes its memory.
+  RequireFill(LZWMaxUnpacked(packed.size(), minimumCodeSize), 1, pixelCount);
+  PlaceOnScreen(*this, screenWidth, screenHeight, background, {left, top, width, height});
   if (pixelCount == 0) return;
 
   TGIFLZW decoder;
@@ -178,20 +197,25 @@ void TGIFGraphic::LoadFromStream(Stream& stream) {
   const uint8_t* source = packed.data();
   const bool interlaced = (imageFlags & kInterlacedFlag) != 0;
   const auto packedSize = static_cast<int32_t>(std::min<size_t>(packed.size(), INT32_MAX));
-  // Rows without padding follow each other in the Bitmap just as the decoded pixels do,
-  // so a plain image of such a width is decoded straight into the Bitmap.
-  if (!interlaced && RowStride() == width) {
+  // An image that is the whole picture, in rows without padding, follows the Bitmap's
+  // memory just as the decoded pixels do: it is decoded straight into the Bitmap.
+  if (!interlaced && Width() == width && Height() == height && RowStride() == width) {
     decoder.Decode(source, ScanLine(0), packedSize, static_cast<int32_t>(pixelCount));
     return;
   }
-  std::unique_ptr<uint8_t, FreeBuffer> pixels(static_cast<uint8_t*>(std::calloc(pixelCount, 1)));
+  std::unique_ptr<uint8_t, FreeBuffer> pixels(
+      static_cast<uint8_t*>(std::calloc(CheckedBufferSize({pixelCount}), 1)));
   if (!pixels) throw BitmapTooLarge("Out of memory for a picture of " + std::to_string(width) +
                                     " x " + std::to_string(height));
   decoder.Decode(source, pixels.get(), packedSize, static_cast<int32_t>(pixelCount));
 
   const uint8_t* row = pixels.get();
+  auto place = [&](int y) {
+    std::memcpy(ScanLine(top + y) + left, row, width);
+    row += width;
+  };
   if (!interlaced) {
-    for (int y = 0; y < height; ++y, row += width) std::memcpy(ScanLine(y), row, width);
+    for (int y = 0; y < height; ++y) place(y);
     return;
   }
   // Interlaced rows come in four passes: every 8th row from 0, every 8th from 4, every
@@ -199,8 +223,7 @@ void TGIFGraphic::LoadFromStream(Stream& stream) {
   static const int kStart[4] = {0, 4, 2, 1};
   static const int kStep[4] = {8, 8, 4, 2};
   for (int pass = 0; pass < 4; ++pass) {
-    for (int y = kStart[pass]; y < height; y += kStep[pass], row += width)
-      std::memcpy(ScanLine(y), row, width);
+    for (int y = kStart[pass]; y < height; y += kStep[pass]) place(y);
   }
 }
 

@@ -231,6 +231,8 @@ void DecodeDib(std::span<const uint8_t> data, Bitmap& bitmap) {
   // 4 bytes, stored in the same order. A mask that is missing or cut short leaves the
   // rest opaque.
   const bool ownAlpha = colours.GetPixelFormat() == PixelFormat::Bits32 && colours.Transparent();
+  // The colours as stored: the alpha is applied once, when the icon is drawn.
+  colours.SetTransparent(false);
   const size_t maskStride = (size_t(header.width) + 31) / 32 * 4;
   std::vector<uint8_t> mask;
   if (!ownAlpha) {

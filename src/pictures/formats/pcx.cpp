@@ -2,22 +2,24 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <string>
+#include <span>
 #include <vector>
 
 #include "compression/rle.h"
 #include "pictures/byte_reader.h"
 #include "pictures/error.h"
 #include "pictures/palette.h"
+#include "pictures/pixel_helpers.h"
 #include "pictures/stream.h"
 
 namespace pictures {
 
 PICTURES_DEFINE_READER_CLASS(TPCXGraphic, Bitmap)
+
+// Loading takes four steps: the header, the layout it describes (pixel format, palette and
+// row converter), a check that the data can fill the picture, and one pass over the scan
+// lines, which come from the run-length or plain data alike.
 
 namespace {
 
@@ -29,8 +31,6 @@ constexpr uint16_t kGreyPaletteInfo = 2;
 const char* const kNotPcx = "Not a PCX or SCR file.";
 const char* const kWrongFormat = "PCX: wrong pixel format";
 
-enum class Layout { Mono, Planes16, Indexed256, Rgb24 };
-
 struct PcxHeader {
   uint8_t manufacturer;
   uint8_t version;
@@ -41,9 +41,20 @@ struct PcxHeader {
   uint8_t planes;
   uint16_t bytesPerLine;
   uint16_t paletteInfo;
+
+  int Width() const { return xMax - xMin + 1; }
+  int Height() const { return yMax - yMin + 1; }
+  size_t LineSize() const { return size_t(planes) * bytesPerLine; }
+  bool Packed() const { return encoding == 1; }
+  PaletteEntry MapEntry(size_t i) const {
+    return {colourMap[3 * i], colourMap[3 * i + 1], colourMap[3 * i + 2], 0};
+  }
 };
 
-PcxHeader ParseHeader(std::span<const uint8_t> bytes) {
+PcxHeader ReadHeader(Stream& stream) {
+  uint8_t bytes[kHeaderSize];
+  // A stream too short for the header cannot be a PCX file.
+  if (stream.Read(bytes, kHeaderSize) != kHeaderSize) throw PictureError(kNotPcx);
   ByteReader in(bytes);
   PcxHeader h{};
   h.manufacturer = in.U8();
@@ -60,83 +71,38 @@ PcxHeader ParseHeader(std::span<const uint8_t> bytes) {
   h.planes = in.U8();
   h.bytesPerLine = in.U16LE();
   h.paletteInfo = in.U16LE();
+  if (h.manufacturer != 10 && h.manufacturer != 205) throw PictureError(kNotPcx);
   return h;
 }
 
-bool ChooseLayout(const PcxHeader& h, Layout& layout, PixelFormat& format) {
-  if (h.bitsPerPixel == 1 && h.planes == 1) {
-    layout = Layout::Mono;
-    format = PixelFormat::Bits1;
-  } else if (h.bitsPerPixel == 1 && h.planes == 4) {
-    layout = Layout::Planes16;
-    format = PixelFormat::Bits4;
-  } else if (h.bitsPerPixel == 8 && h.planes == 1) {
-    layout = Layout::Indexed256;
-    format = PixelFormat::Bits8;
-  } else if (h.bitsPerPixel == 8 && h.planes == 3) {
-    layout = Layout::Rgb24;
-    format = PixelFormat::Bits24;
-  } else {
-    return false;
-  }
-  return true;
+// Converts one scan line (its planes one after the other, each `bytesPerLine` long) into a
+// Bitmap row of `width` pixels. Pixels past a plane line shorter than the width stay 0.
+using RowConverter = void (*)(const uint8_t* line, size_t bytesPerLine, uint8_t* row,
+                              size_t width);
+
+void CopyRow1(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t width) {
+  std::memcpy(row, line, std::min((width + 7) / 8, bytesPerLine));
 }
 
-LogPalette GreyRamp(size_t count, int step) {
-  LogPalette record(count);
-  for (size_t i = 0; i < count; ++i) {
-    const auto v = static_cast<uint8_t>(i * step);
-    record.entries[i] = {v, v, v, 0};
-  }
-  return record;
+// 16 colours packed two to a byte are the Bitmap's 4-bit layout already.
+void CopyRow4(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t width) {
+  const size_t n = std::min((width + 1) / 2, bytesPerLine);
+  std::memcpy(row, line, n);
+  if (width % 2 == 1 && n == (width + 1) / 2) row[n - 1] &= 0xF0;  // not a pixel
 }
 
-// The palette of the picture. For 8-bit pictures this looks at the block at the end of
-// the stream and returns to where it was.
-LogPalette BuildPalette(Stream& stream, const PcxHeader& h, Layout layout) {
-  if (h.version == 3 && layout != Layout::Mono) {
-    LogPalette record;
-    record.entries.assign(StandardPalette16().begin(), StandardPalette16().end());
-    return record;
+void CopyRow8(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t width) {
+  std::memcpy(row, line, std::min(width, bytesPerLine));
+}
+
+// Four 2-bit pixels a byte, the leftmost in the top bits, become 4-bit pixels.
+void Cga2Row(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t width) {
+  const size_t pairs = std::min((width + 1) / 2, 2 * bytesPerLine);
+  for (size_t i = 0; i < pairs; ++i) {
+    const unsigned b = line[i / 2] >> (i % 2 == 0 ? 4 : 0);
+    row[i] = static_cast<uint8_t>((b >> 2 & 3) << 4 | (b & 3));
   }
-  switch (layout) {
-    case Layout::Mono: {
-      LogPalette record(2);
-      record.entries[1] = {255, 255, 255, 0};
-      return record;
-    }
-    case Layout::Planes16: {
-      if (h.paletteInfo == kGreyPaletteInfo) return GreyRamp(16, 16);
-      LogPalette record(16);
-      for (size_t i = 0; i < 16; ++i)
-        record.entries[i] = {h.colourMap[3 * i], h.colourMap[3 * i + 1], h.colourMap[3 * i + 2], 0};
-      return record;
-    }
-    case Layout::Indexed256: {
-      // A stream too short to hold the block after the header has none.
-      const int64_t position = stream.Position();
-      if (stream.Size() - position >= kPaletteBlockSize) {
-        stream.Seek(stream.Size() - kPaletteBlockSize);
-        uint8_t marker = 0;
-        if (stream.Read(&marker, 1) == 1 && marker == kPaletteMarker) {
-          uint8_t rgb[768];
-          stream.ReadBuffer(rgb, sizeof rgb);
-          stream.Seek(position);
-          LogPalette record(256);
-          for (size_t i = 0; i < 256; ++i)
-            record.entries[i] = {rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2], 0};
-          return record;
-        }
-        stream.Seek(position);
-      }
-      // Without the block the picture's colours are unknown; a colour picture is shown in
-      // grey steps as well, which at least keeps its shapes visible.
-      return GreyRamp(256, 1);
-    }
-    case Layout::Rgb24:
-      break;
-  }
-  return LogPalette();
+  if (width % 2 == 1 && pairs == (width + 1) / 2) row[pairs - 1] &= 0xF0;
 }
 
 // Spreads the 8 bits of a plane byte to the lowest bit of 8 nibbles, in the order the
@@ -159,21 +125,19 @@ constexpr std::array<uint32_t, 256> MakeNibbleSpread() {
 }
 constexpr std::array<uint32_t, 256> kNibbleSpread = MakeNibbleSpread();
 
-// Converters of one scan line: `line` holds the planes one after the other, each
-// `bytesPerLine` long. A plane shorter than the width leaves the pixels past it at 0.
-void MonoRow(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t width) {
-  std::memcpy(row, line, std::min((width + 7) / 8, bytesPerLine));
+// 1-bit planes (2, 3 or 4 of them, plane 0 the lowest bit of a pixel) become 4-bit pixels.
+template <int Planes>
+uint32_t Spread(const uint8_t* line, size_t bytesPerLine, size_t i, uint8_t mask) {
+  uint32_t v = 0;
+  for (int p = 0; p < Planes; ++p) v |= kNibbleSpread[line[p * bytesPerLine + i] & mask] << p;
+  return v;
 }
 
-void Planes16Row(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t width) {
-  const uint8_t* p0 = line;
-  const uint8_t* p1 = p0 + bytesPerLine;
-  const uint8_t* p2 = p1 + bytesPerLine;
-  const uint8_t* p3 = p2 + bytesPerLine;
+template <int Planes>
+void BitPlanesRow(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t width) {
   const size_t whole = std::min(width / 8, bytesPerLine);
   for (size_t i = 0; i < whole; ++i) {
-    const uint32_t v = kNibbleSpread[p0[i]] | kNibbleSpread[p1[i]] << 1 |
-                       kNibbleSpread[p2[i]] << 2 | kNibbleSpread[p3[i]] << 3;
+    const uint32_t v = Spread<Planes>(line, bytesPerLine, i, 0xFF);
     row[4 * i] = static_cast<uint8_t>(v);
     row[4 * i + 1] = static_cast<uint8_t>(v >> 8);
     row[4 * i + 2] = static_cast<uint8_t>(v >> 16);
@@ -182,127 +146,209 @@ void Planes16Row(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t 
   const size_t rest = width % 8;
   if (rest == 0 || whole == bytesPerLine) return;
   // The last, partial byte of each plane: bits past the width are not pixels.
-  const auto mask = static_cast<uint8_t>(0xFF00 >> rest);
-  const size_t i = whole;
-  const uint32_t v = kNibbleSpread[p0[i] & mask] | kNibbleSpread[p1[i] & mask] << 1 |
-                     kNibbleSpread[p2[i] & mask] << 2 | kNibbleSpread[p3[i] & mask] << 3;
-  for (size_t k = 0; k < (rest + 1) / 2; ++k) row[4 * i + k] = static_cast<uint8_t>(v >> (8 * k));
+  const uint32_t v = Spread<Planes>(line, bytesPerLine, whole, static_cast<uint8_t>(0xFF00 >> rest));
+  for (size_t k = 0; k < (rest + 1) / 2; ++k)
+    row[4 * whole + k] = static_cast<uint8_t>(v >> (8 * k));
 }
 
-void Indexed256Row(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t width) {
-  std::memcpy(row, line, std::min(width, bytesPerLine));
+void RgbPlanesRow(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t width) {
+  const size_t n = std::min(width, bytesPerLine);
+  RGBPlanarToBGR(line, line + bytesPerLine, line + 2 * bytesPerLine, row, 8, uint32_t(n * 3));
 }
 
-void Rgb24Row(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t width) {
+void RgbaPlanesRow(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t width) {
+  const size_t n = std::min(width, bytesPerLine);
   const uint8_t* red = line;
   const uint8_t* green = red + bytesPerLine;
   const uint8_t* blue = green + bytesPerLine;
-  const size_t n = std::min(width, bytesPerLine);
+  const uint8_t* alpha = blue + bytesPerLine;
   for (size_t x = 0; x < n; ++x) {
-    row[3 * x] = blue[x];
-    row[3 * x + 1] = green[x];
-    row[3 * x + 2] = red[x];
+    row[4 * x] = blue[x];
+    row[4 * x + 1] = green[x];
+    row[4 * x + 2] = red[x];
+    row[4 * x + 3] = alpha[x];
   }
 }
 
-int32_t ClampToInt32(size_t size) {
-  return static_cast<int32_t>(std::min<size_t>(size, INT32_MAX));
+enum class PaletteKind { BlackWhite, Header, Cga, Block256, None };
+
+// What the bits per pixel and planes of a file make of it.
+struct Layout {
+  PixelFormat format;
+  RowConverter convert;
+  PaletteKind palette;
+  int colours;  // palette entries; 0 without a palette
+};
+
+Layout ChooseLayout(const PcxHeader& h) {
+  if (h.xMax < h.xMin || h.yMax < h.yMin) throw PictureError(kWrongFormat);  // no size
+  switch (h.bitsPerPixel << 8 | h.planes) {
+    case 0x101: return {PixelFormat::Bits1, CopyRow1, PaletteKind::BlackWhite, 2};
+    case 0x102: return {PixelFormat::Bits4, BitPlanesRow<2>, PaletteKind::Header, 4};
+    case 0x103: return {PixelFormat::Bits4, BitPlanesRow<3>, PaletteKind::Header, 8};
+    case 0x104: return {PixelFormat::Bits4, BitPlanesRow<4>, PaletteKind::Header, 16};
+    case 0x201: return {PixelFormat::Bits4, Cga2Row, PaletteKind::Cga, 4};
+    case 0x401: return {PixelFormat::Bits4, CopyRow4, PaletteKind::Header, 16};
+    case 0x801: return {PixelFormat::Bits8, CopyRow8, PaletteKind::Block256, 256};
+    case 0x803: return {PixelFormat::Bits24, RgbPlanesRow, PaletteKind::None, 0};
+    // The fourth plane is alpha, kept as the Bitmap's fourth byte and drawn opaque as in
+    // other 32-bit pictures.
+    case 0x804: return {PixelFormat::Bits32, RgbaPlanesRow, PaletteKind::None, 0};
+    default: throw PictureError(kWrongFormat);
+  }
 }
 
-struct FreeBuffer {
-  void operator()(uint8_t* p) const { std::free(p); }
+// Grey levels from black to white in `count` steps.
+LogPalette GreySteps(int count) {
+  LogPalette record(count);
+  for (int i = 0; i < count; ++i) {
+    const auto v = static_cast<uint8_t>(i * 255 / (count - 1));
+    record.entries[i] = {v, v, v, 0};
+  }
+  return record;
+}
+
+LogPalette HeaderPalette(const PcxHeader& h, int colours) {
+  if (h.paletteInfo == kGreyPaletteInfo) {
+    if (colours != 16) return GreySteps(colours);
+    LogPalette record(16);  // sixteen grey steps 0, 16, ... 240
+    for (size_t i = 0; i < 16; ++i) record.entries[i] = {uint8_t(16 * i), uint8_t(16 * i), uint8_t(16 * i), 0};
+    return record;
+  }
+  LogPalette record(colours);
+  for (int i = 0; i < colours; ++i) record.entries[i] = h.MapEntry(i);
+  return record;
+}
+
+// The 16 colours of the colour graphics adapter.
+constexpr PaletteEntry kCgaColours[16] = {
+    {0, 0, 0, 0},       {0, 0, 170, 0},     {0, 170, 0, 0},     {0, 170, 170, 0},
+    {170, 0, 0, 0},     {170, 0, 170, 0},   {170, 85, 0, 0},    {170, 170, 170, 0},
+    {85, 85, 85, 0},    {85, 85, 255, 0},   {85, 255, 85, 0},   {85, 255, 255, 0},
+    {255, 85, 85, 0},   {255, 85, 255, 0},  {255, 255, 85, 0},  {255, 255, 255, 0}};
+
+// Four-colour pictures. Writers of the adapter's own pictures store no colours but its
+// settings: the background colour in the top four bits of the map's first byte, and in
+// its fourth byte the colour burst (bit 7, set for a monochrome screen), the palette
+// (bit 6: green, red, yellow or cyan, magenta, white) and the intensity (bit 5). Such a
+// map is zero everywhere else; a map with colours elsewhere holds red, green, blue
+// triples, as other writers store them.
+LogPalette CgaPalette(const PcxHeader& h) {
+  if (h.paletteInfo == kGreyPaletteInfo) return GreySteps(4);
+  bool settingsOnly = true;
+  for (size_t i = 0; i < h.colourMap.size(); ++i)
+    if (i != 0 && i != 3 && h.colourMap[i] != 0) settingsOnly = false;
+  if (!settingsOnly) return HeaderPalette(h, 4);
+  const uint8_t settings = h.colourMap[3];
+  const bool monochrome = settings & 0x80;
+  const bool second = settings & 0x40;
+  const int bright = (settings & 0x20) ? 8 : 0;
+  // Colour indices of pixels 1 to 3: the two palettes, and the one the adapter shows
+  // without colour burst.
+  static constexpr int kSets[3][3] = {{2, 4, 6}, {3, 5, 7}, {3, 4, 7}};
+  const int* set = kSets[monochrome ? 2 : second ? 1 : 0];
+  LogPalette record(4);
+  record.entries[0] = kCgaColours[h.colourMap[0] >> 4];
+  for (int i = 0; i < 3; ++i) record.entries[i + 1] = kCgaColours[set[i] + bright];
+  return record;
+}
+
+// The 256-colour block at the end of the stream; the stream returns to where it was. A
+// file without the block has no colours of its own: a grey ramp stands in (for colour
+// pictures too, which at least keeps their shapes visible).
+LogPalette PaletteBlock(Stream& stream) {
+  const int64_t position = stream.Position();
+  LogPalette record = GreyPaletteRecord();
+  if (stream.Size() - position >= kPaletteBlockSize) {
+    stream.Seek(stream.Size() - kPaletteBlockSize);
+    uint8_t block[kPaletteBlockSize];
+    if (stream.Read(block, sizeof block) == sizeof block && block[0] == kPaletteMarker) {
+      for (size_t i = 0; i < 256; ++i)
+        record.entries[i] = {block[1 + 3 * i], block[2 + 3 * i], block[3 + 3 * i], 0};
+    }
+    stream.Seek(position);
+  }
+  return record;
+}
+
+LogPalette BuildPalette(Stream& stream, const PcxHeader& h, const Layout& layout) {
+  if (h.version == 3 && layout.palette != PaletteKind::BlackWhite) {  // no palette of its own
+    LogPalette record;
+    record.entries.assign(StandardPalette16().begin(), StandardPalette16().end());
+    return record;
+  }
+  switch (layout.palette) {
+    case PaletteKind::BlackWhite: {
+      LogPalette record(2);
+      record.entries[1] = {255, 255, 255, 0};
+      return record;
+    }
+    case PaletteKind::Header: return HeaderPalette(h, layout.colours);
+    case PaletteKind::Cga: return CgaPalette(h);
+    case PaletteKind::Block256: return PaletteBlock(stream);
+    case PaletteKind::None: break;
+  }
+  return LogPalette();
+}
+
+// The bytes of pixel data the picture takes: every line whole, and at least as long as
+// the width needs (a shorter line leaves pixels with no data).
+uint64_t DeclaredDataSize(const PcxHeader& h) {
+  const uint64_t planeBytes = (uint64_t(h.Width()) * h.bitsPerPixel + 7) / 8;
+  return uint64_t(h.Height()) * h.planes * std::max<uint64_t>(h.bytesPerLine, planeBytes);
+}
+
+// The pixel data as scan lines, one after another, from packed or plain data alike.
+class ScanLines {
+ public:
+  ScanLines(std::span<const uint8_t> data, bool packed)
+      : plain_(packed ? std::span<const uint8_t>() : data), runs_(data.data(), data.size()),
+        packed_(packed) {}
+
+  // Fills `line`; returns the bytes there were (fewer at the end of the data).
+  size_t Next(std::span<uint8_t> line) {
+    if (packed_) return runs_.Read(line.data(), line.size());
+    const size_t n = std::min(line.size(), plain_.size());
+    if (n > 0) std::memcpy(line.data(), plain_.data(), n);
+    plain_ = plain_.subspan(n);
+    return n;
+  }
+
+ private:
+  std::span<const uint8_t> plain_;
+  PCXRunReader runs_;
+  bool packed_;
 };
 
 }  // namespace
 
 void TPCXGraphic::LoadFromStream(Stream& stream) {
   Clear();
-  uint8_t headerBytes[kHeaderSize];
-  // A stream too short for the header cannot be a PCX file.
-  if (stream.Read(headerBytes, kHeaderSize) != kHeaderSize) throw PictureError(kNotPcx);
-  const PcxHeader h = ParseHeader(headerBytes);
+  const PcxHeader h = ReadHeader(stream);
+  const Layout layout = ChooseLayout(h);
   int64_t dataSize = stream.Remaining();
-  if (h.manufacturer != 10 && h.manufacturer != 205) throw PictureError(kNotPcx);
+  if (layout.palette == PaletteKind::Block256 && dataSize >= kPaletteBlockSize)
+    dataSize -= kPaletteBlockSize;
 
-  Layout layout;
-  PixelFormat format;
-  if (!ChooseLayout(h, layout, format)) throw PictureError(kWrongFormat);
-  // Edges the wrong way round give no size at all.
-  if (h.xMax < h.xMin || h.yMax < h.yMin) throw PictureError(kWrongFormat);
-  if (layout == Layout::Indexed256 && dataSize >= kPaletteBlockSize) dataSize -= kPaletteBlockSize;
+  // Before any pixel memory is taken, the data must be able to fill the picture: packed
+  // data at its best, plain data byte for byte.
+  const uint64_t maxBytes = h.Packed() ? PCXMaxUnpacked(uint64_t(dataSize)) : uint64_t(dataSize);
+  RequireFill(maxBytes, 1, DeclaredDataSize(h));
 
-  SetPixelFormat(format);
-  if (layout != Layout::Rgb24) SetPalette(CreatePalette(BuildPalette(stream, h, layout)));
-  const int width = h.xMax - h.xMin + 1;
-  const int height = h.yMax - h.yMin + 1;
-  SetSize(width, height);
+  SetPixelFormat(layout.format);
+  if (layout.colours > 0) SetPalette(CreatePalette(BuildPalette(stream, h, layout)));
+  SetSize(h.Width(), h.Height());
+  const std::vector<uint8_t> data = stream.ReadBytes(static_cast<size_t>(dataSize));
 
-  const size_t bytesPerLine = h.bytesPerLine;
-  const size_t lineSize = h.planes * bytesPerLine;
-  std::vector<uint8_t> data = stream.ReadBytes(static_cast<size_t>(dataSize));
-
-  void (*convert)(const uint8_t*, size_t, uint8_t*, size_t) = nullptr;
-  switch (layout) {
-    case Layout::Mono: convert = MonoRow; break;
-    case Layout::Planes16: convert = Planes16Row; break;
-    case Layout::Indexed256: convert = Indexed256Row; break;
-    case Layout::Rgb24: convert = Rgb24Row; break;
-  }
-  if (h.encoding == 1 && lineSize == RowStride() && height > 0) {
-    // Unpacked lines as long as the Bitmap's rows: the data is unpacked straight into the
-    // Bitmap, and each row is then converted in place through a copy of its line.
-    const uint8_t* source = data.data();
-    TPCXRLE decoder;
-    decoder.Decode(source, ScanLine(0), ClampToInt32(data.size()),
-                   ClampToInt32(lineSize * size_t(height)));
-    if (h.planes == 1) {
-      // The line is the row already; only the bytes past the pixels are cleared.
-      const size_t rowBytes = std::min(RowBytes(), lineSize);
-      if (rowBytes < lineSize) {
-        for (int y = 0; y < height; ++y)
-          std::memset(ScanLine(y) + rowBytes, 0, lineSize - rowBytes);
-      }
-      return;
-    }
-    std::vector<uint8_t> line(lineSize);
-    for (int y = 0; y < height; ++y) {
-      uint8_t* row = ScanLine(y);
-      std::memcpy(line.data(), row, lineSize);
-      std::memset(row, 0, lineSize);
-      convert(line.data(), bytesPerLine, row, size_t(width));
-    }
-    return;
-  }
-
-  // Packed data is expanded in one call into a buffer of the whole picture; plain data is
-  // used as it is. Either may hold less than the picture: rows past its end stay empty.
-  std::unique_ptr<uint8_t, FreeBuffer> unpacked;
-  const uint8_t* pixels = data.data();
-  size_t available = data.size();
-  if (h.encoding == 1) {
-    const size_t pictureSize = CheckedBufferSize({lineSize, uint64_t(height)});
-    unpacked.reset(static_cast<uint8_t*>(std::calloc(std::max<size_t>(pictureSize, 1), 1)));
-    if (!unpacked) throw BitmapTooLarge("Out of memory for a picture of " +
-                                        std::to_string(width) + " x " + std::to_string(height));
-    const uint8_t* source = data.data();
-    TPCXRLE decoder;
-    decoder.Decode(source, unpacked.get(), ClampToInt32(data.size()), ClampToInt32(pictureSize));
-    pixels = unpacked.get();
-    available = pictureSize;
-  }
-
-  std::vector<uint8_t> partial;
-  for (int y = 0; y < height; ++y) {
-    const size_t offset = size_t(y) * lineSize;
-    if (offset >= available || lineSize == 0) break;
-    const uint8_t* line = pixels + offset;
-    if (available - offset < lineSize) {
-      // The last line that the data reaches into: its missing bytes count as 0.
-      partial.assign(lineSize, 0);
-      std::memcpy(partial.data(), line, available - offset);
-      line = partial.data();
-    }
-    convert(line, bytesPerLine, ScanLine(y), size_t(width));
+  // Data that ends early leaves its last line's missing bytes 0 and the rows after it empty.
+  ScanLines lines(data, h.Packed());
+  std::vector<uint8_t> line(h.LineSize());
+  if (line.empty()) return;
+  for (int y = 0; y < h.Height(); ++y) {
+    const size_t got = lines.Next(line);
+    if (got == 0) break;
+    std::fill(line.begin() + got, line.end(), 0);
+    layout.convert(line.data(), h.bytesPerLine, ScanLine(y), size_t(h.Width()));
   }
 }
 

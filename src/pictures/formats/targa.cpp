@@ -19,6 +19,7 @@ namespace {
 
 constexpr size_t kHeaderSize = 18;
 constexpr uint8_t kTopRowFirst = 0x20;
+constexpr uint8_t kRightToLeft = 0x10;
 const char* const kInvalidImage = "Targa: invalid image";
 
 struct TargaHeader {
@@ -35,6 +36,8 @@ struct TargaHeader {
   bool Grey() const { return imageType == 3 || imageType == 11; }
   bool Packed() const { return imageType == 9 || imageType == 10 || imageType == 11; }
   bool Plain() const { return imageType == 1 || imageType == 2 || imageType == 3; }
+  // 16-bit grey pixels are a grey byte and an alpha byte.
+  bool GreyAlpha() const { return Grey() && depth == 16; }
   // Bytes a colour map entry takes in the file: 24- and 32-bit entries are stored whole,
   // every other size as one 16-bit word.
   size_t MapEntryBytes() const {
@@ -73,8 +76,9 @@ size_t BytesPerPixel(uint8_t depth) {
   }
 }
 
-PixelFormat FormatOfDepth(uint8_t depth) {
-  switch (depth) {
+PixelFormat FormatOf(const TargaHeader& header) {
+  if (header.GreyAlpha()) return PixelFormat::Bits8;
+  switch (header.depth) {
     case 8: return PixelFormat::Bits8;
     case 15:
     case 16: return PixelFormat::Bits15;
@@ -109,6 +113,25 @@ LogPalette ReadColourMap(Stream& stream, const TargaHeader& header) {
   return palette;
 }
 
+// How a row as the file stores it becomes a Bitmap row.
+struct RowLayout {
+  size_t width;
+  size_t pixelBytes;  // in the file
+  bool greyAlpha;     // the grey byte of each pixel is kept, its alpha dropped
+  bool rightToLeft;   // the row is turned round
+
+  bool AsStored() const { return !greyAlpha && !rightToLeft; }
+  size_t StoredBytes() const { return width * pixelBytes; }
+};
+
+void PlaceRow(const RowLayout& layout, const uint8_t* stored, uint8_t* row) {
+  const size_t outBytes = layout.greyAlpha ? 1 : layout.pixelBytes;
+  for (size_t x = 0; x < layout.width; ++x) {
+    const size_t to = layout.rightToLeft ? layout.width - 1 - x : x;
+    std::memcpy(row + to * outBytes, stored + x * layout.pixelBytes, outBytes);
+  }
+}
+
 }  // namespace
 
 void TTargaGraphic::LoadFromStream(Stream& stream) {
@@ -119,6 +142,8 @@ void TTargaGraphic::LoadFromStream(Stream& stream) {
   const TargaHeader header = ParseHeader(headerBytes);
   const bool topRowFirst = header.descriptor & kTopRowFirst;
   const size_t pixelBytes = BytesPerPixel(header.depth);
+  const RowLayout layout{header.width, pixelBytes, header.GreyAlpha(),
+                         (header.descriptor & kRightToLeft) != 0};
 
   // Types 0 (no pixel data), 1-3 (plain) and 9-11 (packed) are the ones this reader knows;
   // pixel data of any other type, or at a depth it cannot hold, is not read as a blank
@@ -127,7 +152,7 @@ void TTargaGraphic::LoadFromStream(Stream& stream) {
     throw PictureError(kInvalidImage);
 
   stream.Seek(stream.Position() + header.idLength);
-  SetPixelFormat(FormatOfDepth(header.depth));
+  SetPixelFormat(FormatOf(header));
 
   if (header.Grey()) {
     // A grey picture takes its levels as they are. A colour map announced beside it is
@@ -144,43 +169,43 @@ void TTargaGraphic::LoadFromStream(Stream& stream) {
     if (GetPixelFormat() == PixelFormat::Bits8) SetPalette(CreatePalette(palette));
   }
 
-  const size_t rowBytes = size_t(header.width) * pixelBytes;
+  const size_t rowBytes = layout.StoredBytes();
   const int height = header.height;
-  if (header.Plain()) {
-    // Check the file's length before the picture takes its memory: a plain picture that
-    // the file cannot hold fails the same way at its first missing row.
-    if (uint64_t(stream.Remaining()) < uint64_t(rowBytes) * uint64_t(height))
-      throw PictureError(kInvalidImage);
-  }
+  // The data must be able to fill the picture before it takes its memory: a plain
+  // picture byte for byte, a packed one with every packet a run of 128 pixels.
+  const uint64_t pictureBytes = uint64_t(rowBytes) * uint64_t(height);
+  const uint64_t available = uint64_t(stream.Remaining());
+  if (header.Plain() && available < pictureBytes) throw PictureError(kInvalidImage);
+  if (header.Packed() && !CanFill(TargaMaxUnpacked(available, uint32_t(pixelBytes)), 1, pictureBytes))
+    throw PictureError(kInvalidImage);
   SetSize(header.width, header.height);
   if (rowBytes == 0 || height == 0) return;
+  auto targetRow = [&](int r) { return ScanLine(topRowFirst ? r : height - r - 1); };
 
   if (header.Plain()) {
+    std::vector<uint8_t> stored(layout.AsStored() ? 0 : rowBytes);
     for (int r = 0; r < height; ++r) {
-      uint8_t* row = ScanLine(topRowFirst ? r : height - r - 1);
-      if (stream.Read(row, rowBytes) < rowBytes) throw PictureError(kInvalidImage);
+      uint8_t* row = targetRow(r);
+      uint8_t* into = layout.AsStored() ? row : stored.data();
+      if (stream.Read(into, rowBytes) < rowBytes) throw PictureError(kInvalidImage);
+      if (!layout.AsStored()) PlaceRow(layout, stored.data(), row);
     }
   } else if (header.Packed()) {
     // Packets run on from one row into the next (writers may let a packet cross a row's
     // end), so the whole picture is expanded as one run of pixels and then laid out in
     // rows. A file cut short leaves the rest of the picture black.
-    const size_t pictureBytes = CheckedBufferSize({rowBytes, uint64_t(height)});
-    std::vector<uint8_t> packed = stream.ReadRest();
-    // A run packet of 1 + pixelBytes bytes gives at most 128 pixels, so the packed data
-    // bounds what the work buffer must hold: a short file with a large picture does not
-    // take the whole picture's memory twice.
-    const uint64_t producible =
-        (uint64_t(packed.size()) + pixelBytes) / (pixelBytes + 1) * 128 * pixelBytes;
-    const size_t decodedBytes = size_t(std::min<uint64_t>(pictureBytes, producible));
+    const size_t decodedBytes = CheckedBufferSize({pictureBytes});
+    const std::vector<uint8_t> packed = stream.ReadRest();
     std::vector<uint8_t> pixels(decodedBytes, 0);
     DecodeTargaRLE(packed.data(), pixels.data(), uint32_t(decodedBytes), header.depth,
                    uint32_t(std::min<size_t>(packed.size(), UINT32_MAX)),
                    uint32_t(decodedBytes));
     for (int r = 0; r < height; ++r) {
-      const size_t offset = size_t(r) * rowBytes;
-      if (offset >= decodedBytes) break;
-      std::memcpy(ScanLine(topRowFirst ? r : height - r - 1), &pixels[offset],
-                  std::min(rowBytes, decodedBytes - offset));
+      const uint8_t* stored = &pixels[size_t(r) * rowBytes];
+      if (layout.AsStored())
+        std::memcpy(targetRow(r), stored, rowBytes);
+      else
+        PlaceRow(layout, stored, targetRow(r));
     }
   }
 }

@@ -444,6 +444,10 @@ void Bitmap::LoadFromStream(Stream& stream) {
   }
   stream.Seek(pixelStart);
   DecodeDibPixels(stream, header, palette, *this);
+  // The platform draws a bitmap file with its colours as they are: an alpha channel is
+  // kept in the pixels but not drawn (icons and metafiles, which decode the same pixels,
+  // do draw it).
+  SetTransparent(false);
 }
 
 void Bitmap::SaveToStream(Stream& stream) const {
