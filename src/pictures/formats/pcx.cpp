@@ -152,22 +152,13 @@ void BitPlanesRow(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t
 }
 
 void RgbPlanesRow(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t width) {
-  const size_t n = std::min(width, bytesPerLine);
-  RGBPlanarToBGR(line, line + bytesPerLine, line + 2 * bytesPerLine, row, 8, uint32_t(n * 3));
+  PlanesToBGR(line, line + bytesPerLine, line + 2 * bytesPerLine, row,
+              std::min(width, bytesPerLine));
 }
 
 void RgbaPlanesRow(const uint8_t* line, size_t bytesPerLine, uint8_t* row, size_t width) {
-  const size_t n = std::min(width, bytesPerLine);
-  const uint8_t* red = line;
-  const uint8_t* green = red + bytesPerLine;
-  const uint8_t* blue = green + bytesPerLine;
-  const uint8_t* alpha = blue + bytesPerLine;
-  for (size_t x = 0; x < n; ++x) {
-    row[4 * x] = blue[x];
-    row[4 * x + 1] = green[x];
-    row[4 * x + 2] = red[x];
-    row[4 * x + 3] = alpha[x];
-  }
+  PlanesToBGRA(line, line + bytesPerLine, line + 2 * bytesPerLine, line + 3 * bytesPerLine, row,
+               std::min(width, bytesPerLine));
 }
 
 enum class PaletteKind { BlackWhite, Header, Cga, Block256, None };
@@ -210,10 +201,8 @@ LogPalette GreySteps(int count) {
 
 LogPalette HeaderPalette(const PcxHeader& h, int colours) {
   if (h.paletteInfo == kGreyPaletteInfo) {
-    if (colours != 16) return GreySteps(colours);
-    LogPalette record(16);  // sixteen grey steps 0, 16, ... 240
-    for (size_t i = 0; i < 16; ++i) record.entries[i] = {uint8_t(16 * i), uint8_t(16 * i), uint8_t(16 * i), 0};
-    return record;
+    // Sixteen colours keep their steps of 16 (0 to 240); fewer run from black to white.
+    return colours == 16 ? GreyRampRecord(16, 16) : GreySteps(colours);
   }
   LogPalette record(colours);
   for (int i = 0; i < colours; ++i) record.entries[i] = h.MapEntry(i);
@@ -278,11 +267,7 @@ LogPalette BuildPalette(Stream& stream, const PcxHeader& h, const Layout& layout
     return record;
   }
   switch (layout.palette) {
-    case PaletteKind::BlackWhite: {
-      LogPalette record(2);
-      record.entries[1] = {255, 255, 255, 0};
-      return record;
-    }
+    case PaletteKind::BlackWhite: return BlackWhitePaletteRecord(ZeroBit::Black);
     case PaletteKind::Header: return HeaderPalette(h, layout.colours);
     case PaletteKind::Cga: return CgaPalette(h);
     case PaletteKind::Block256: return PaletteBlock(stream);
