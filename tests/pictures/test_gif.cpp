@@ -181,6 +181,9 @@ std::vector<Case> Cases() {
       {"ImageReachingPastTheScreenEnlargesIt",
        Join({Head(2, 2, 0x81), Table(4), Image(2, 2, 0x40, {}, {1, 2, 3, 1}, 8, 1, 1)}), 3, 3,
        {0, 0, 0, 0, 1, 2, 0, 3, 1}, Palette(4)},
+      // No columns at all, but rows down to the image's top: nothing to fill.
+      {"ZeroWidthImageBelowTheScreen",
+       Join({Head(0, 0, 0x00, "GIF89a", 5), Image(0, 0, 0, {}, {}, 8, 0, 2)}), 0, 2, {}, halftone},
       {"LocalTableReplacesGlobal",
        Join({Head(3, 2, 0x83), Table(16), Image(3, 2, 0x81, Table(4, 100), six)}), 3, 2, six,
        Palette(4, 100)},

@@ -129,7 +129,7 @@ void PlaceOnScreen(Bitmap& picture, int screenWidth, int screenHeight, uint8_t b
   const int width = std::max(screenWidth, image.left + image.width);
   const int height = std::max(screenHeight, image.top + image.height);
   picture.SetSize(width, height);
-  if (background == 0 || (width == image.width && height == image.height)) return;
+  if (background == 0 || width == 0 || (width == image.width && height == image.height)) return;
   for (int y = 0; y < height; ++y) std::memset(picture.ScanLine(y), background, size_t(width));
 }
 
