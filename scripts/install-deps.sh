@@ -9,7 +9,7 @@ packages=(
   libjpeg62-turbo-dev libpng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  imagemagick netpbm python3-pil libtiff-tools giflib-tools libgif-dev libtiff-dev libnetpbm-dev
+  imagemagick graphicsmagick libjpeg-turbo-progs netpbm python3-pil libtiff-tools giflib-tools libgif-dev libtiff-dev libnetpbm-dev
   libstb-dev libfreeimage-dev
   xvfb xauth xclip xdotool adwaita-icon-theme hyperfine
 )

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstring>
 #include <exception>
+#include <vector>
 
 #include "dialog/error_display.h"
 #include "dialog/form.h"
@@ -56,12 +57,17 @@ QString bitmapname(const QString& path) {
   return path.left(path.size() - dialog::extensionof(path).size()) + QStringLiteral(".bmp");
 }
 
-// The top-left part of a 24-bit Bitmap that fits into a width x height area, as an image.
-QImage visiblepart(const pictures::Bitmap& bitmap, int width, int height) {
-  const int w = std::min(bitmap.Width(), width);
-  const int h = std::min(bitmap.Height(), height);
+// The top-left part of a picture that fits into a width x height area, as an image of the
+// 24-bit rows that the conversion writes.
+QImage visiblepart(const pictures::Bitmap& picture, int width, int height) {
+  const int w = std::min(picture.Width(), width);
+  const int h = std::min(picture.Height(), height);
   QImage image(w, h, QImage::Format_BGR888);
-  for (int y = 0; y < h; ++y) std::memcpy(image.scanLine(y), bitmap.ScanLine(y), size_t(w) * 3);
+  std::vector<uint8_t> row(size_t(picture.Width()) * 3);
+  for (int y = 0; y < h; ++y) {
+    pictures::RowToBGR(picture, y, row.data());
+    std::memcpy(image.scanLine(y), row.data(), size_t(w) * 3);
+  }
   return image;
 }
 
@@ -124,20 +130,17 @@ void TForm1::dopenClick() {
       loaded = Image1.Graphic();
     }
 
-    pictures::Bitmap B;
-    B.SetPixelFormat(pictures::PixelFormat::Bits24);
-    B.SetWidth(loaded->Width());
-    B.SetHeight(loaded->Height());
-    pictures::DrawOnCanvas(B, *loaded);
+    // The picture as drawn on a new 24-bit Bitmap is what the bitmap file gets; it goes
+    // from the loaded picture to the file row by row, without a second picture in memory.
     // Shown until the preview area is next painted.
-    PaintBox3->drawonce(visiblepart(B, PaintBox3->width(), PaintBox3->height()));
+    PaintBox3->drawonce(visiblepart(*loaded, PaintBox3->width(), PaintBox3->height()));
 
     platform::CurrentPrompts().Message(platform::MessageKind::Information,
                                        QStringLiteral("Converting ") + P + QStringLiteral("\rto ") + F);
     try {
       const std::string host = platform::HostPathBytes(F);
       if (host.empty()) throw dialog::DialogError(QStringLiteral("No such drive"));
-      B.SaveToFile(host);
+      pictures::SaveAs24BitBitmap(*loaded, host);
     } catch (const std::exception&) {
       platform::CurrentPrompts().Message(platform::MessageKind::Error, QStringLiteral("Unable to save ") + F);
       return;

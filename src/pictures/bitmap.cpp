@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include <sys/mman.h>
+
 #include "pictures/error.h"
 #include "pictures/stream.h"
 
@@ -85,7 +87,49 @@ void RequireFill(uint64_t dataBytes, uint64_t maxExpansion, uint64_t neededBytes
 void Bitmap::SetPixelMemoryLimit(uint64_t bytes) { pixelMemoryLimit = bytes; }
 uint64_t Bitmap::PixelMemoryLimit() { return pixelMemoryLimit.load(); }
 
-void Bitmap::FreeDeleter::operator()(uint8_t* p) const { std::free(p); }
+namespace {
+
+// Pictures of at least this many bytes get their own mapping, aligned to and advised for
+// the kernel's 2 MiB huge pages: a 36 MB picture then costs some 18 page faults instead of
+// some 9,000, and the kernel's fresh pages are zero without a pass of ours.
+constexpr size_t kHugePage = size_t(2) << 20;
+constexpr size_t kMapThreshold = 4 * kHugePage;
+
+uint8_t* MapHugePages(size_t bytes, size_t& mappedBytes) {
+  const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  const size_t reserved = rounded + kHugePage;
+  void* address = ::mmap(nullptr, reserved, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (address == MAP_FAILED) return nullptr;
+  // Keep the 2 MiB-aligned part of the reservation and give back the rest.
+  const auto start = reinterpret_cast<uintptr_t>(address);
+  const uintptr_t aligned = (start + kHugePage - 1) & ~uintptr_t(kHugePage - 1);
+  if (aligned > start) ::munmap(address, aligned - start);
+  const uintptr_t end = aligned + rounded;
+  if (start + reserved > end) ::munmap(reinterpret_cast<void*>(end), start + reserved - end);
+  ::madvise(reinterpret_cast<void*>(aligned), rounded, MADV_HUGEPAGE);
+  mappedBytes = rounded;
+  return reinterpret_cast<uint8_t*>(aligned);
+}
+
+}  // namespace
+
+void Bitmap::PixelDeleter::operator()(uint8_t* p) const {
+  if (mappedBytes)
+    ::munmap(p, mappedBytes);
+  else
+    std::free(p);
+}
+
+Bitmap::PixelMemory Bitmap::AllocatePixels(size_t bytes, bool clear) {
+  if (bytes >= kMapThreshold) {
+    size_t mapped = 0;
+    if (uint8_t* p = MapHugePages(bytes, mapped)) return PixelMemory(p, PixelDeleter{mapped});
+  }
+  // calloc hands out fresh zero pages without touching them; memory used before must be
+  // cleared, which a reader that fills every row can do without.
+  return PixelMemory(static_cast<uint8_t*>(clear ? std::calloc(bytes, 1) : std::malloc(bytes)));
+}
 
 const ReaderClass& Bitmap::StaticClass() {
   static const ReaderClass descriptor{
@@ -102,7 +146,7 @@ void Bitmap::Assign(const Bitmap& other) {
   PixelMemory copy;
   size_t bytes = other.stride_ * size_t(other.height_);
   if (bytes) {
-    copy.reset(static_cast<uint8_t*>(std::malloc(bytes)));
+    copy = AllocatePixels(bytes, false);
     if (!copy) throw BitmapTooLarge("Out of memory for a picture copy");
     std::memcpy(copy.get(), other.pixels_.get(), bytes);
   }
@@ -178,9 +222,7 @@ void Bitmap::Resize(int width, int height, bool clear) {
   clear = clear || (height_ > 0 && width_ > 0);
   PixelMemory pixels;
   if (bytes) {
-    // calloc hands out fresh zero pages for large pictures without touching them; memory
-    // used before must be cleared, which a reader that fills every row can do without.
-    pixels.reset(static_cast<uint8_t*>(clear ? std::calloc(bytes, 1) : std::malloc(bytes)));
+    pixels = AllocatePixels(bytes, clear);
     if (!pixels) throw BitmapTooLarge("Out of memory for a picture of " +
                                       std::to_string(width) + " x " + std::to_string(height));
     const size_t rowBytes = (uint64_t(width) * BitsPerPixel(format) + 7) / 8;

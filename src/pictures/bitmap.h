@@ -70,7 +70,8 @@ class Bitmap {
   // Writes a Windows bitmap file of the Bitmap's own pixel format (the dialog saves 24-bit
   // Bitmaps), bottom-up, with a colour table for the palette formats.
   void SaveToStream(Stream& stream) const;
-  // Saves to a file through a temporary name, so a failure leaves no partial file.
+  // Saves to a file through a temporary name, so a failure leaves no partial file; the
+  // rows go from the pixel memory to the file without an intermediate copy.
   void SaveToFile(const std::string& path) const;
 
   // Makes this Bitmap a copy of `other` (pixels, format, palette, transparency).
@@ -135,10 +136,14 @@ class Bitmap {
  private:
   void Resize(int width, int height, bool clear);
 
-  struct FreeDeleter {
+  // Pixel memory comes from malloc, or for large pictures straight from mmap (see
+  // AllocatePixels); the deleter knows which.
+  struct PixelDeleter {
+    size_t mappedBytes;  // 0 (as value-initialised): the memory came from malloc
     void operator()(uint8_t* p) const;
   };
-  using PixelMemory = std::unique_ptr<uint8_t, FreeDeleter>;
+  using PixelMemory = std::unique_ptr<uint8_t, PixelDeleter>;
+  static PixelMemory AllocatePixels(size_t bytes, bool clear);
 
   PixelFormat format_ = PixelFormat::None;
   int width_ = 0;
@@ -160,5 +165,12 @@ void RowToBGR(const Bitmap& picture, int y, uint8_t* out);
 // the canvas, each row converted as RowToBGR does. Raises PictureError when the canvas is
 // not 24-bit.
 void DrawOnCanvas(Bitmap& canvas, const Bitmap& picture);
+
+// Saves `picture` as a 24-bit Windows bitmap file: the same bytes as drawing it onto a new
+// 24-bit Bitmap of its size and saving that, but in one pass from the picture's rows to
+// the file. 24-bit rows are written from where they are, others converted a batch of rows
+// at a time with RowToBGR. The file is written under a temporary name and renamed, so a
+// failure leaves no file behind. Raises PictureError or FileCreateError.
+void SaveAs24BitBitmap(const Bitmap& picture, const std::string& path);
 
 }  // namespace pictures

@@ -1,12 +1,14 @@
 #include "pictures/stream.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -73,6 +75,33 @@ void Skip(Stream& stream, uint64_t count) {
   stream.Seek(position + static_cast<int64_t>(std::min(count, room)));
 }
 
+std::span<const uint8_t> Stream::ReadView(size_t count, std::vector<uint8_t>& storage) {
+  const std::span<const uint8_t> contents = Contents();
+  if (contents.empty()) {
+    storage = ReadBytes(count);
+    return storage;
+  }
+  if (static_cast<uint64_t>(Remaining()) < count) throw StreamReadError();
+  const auto start = static_cast<size_t>(Position());
+  Seek(Position() + static_cast<int64_t>(count));
+  return contents.subspan(start, count);
+}
+
+std::span<const uint8_t> Stream::ReadRestView(std::vector<uint8_t>& storage) {
+  if (Contents().empty()) {
+    storage = ReadRest();
+    return storage;
+  }
+  return ReadView(static_cast<size_t>(Remaining()), storage);
+}
+
+namespace {
+
+// Files smaller than this are read with plain reads: mapping them costs more than it saves.
+constexpr int64_t kMapThreshold = 64 * 1024;
+
+}  // namespace
+
 FileStream::FileStream(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat info {};
@@ -85,15 +114,36 @@ FileStream::FileStream(const std::string& path) {
   if (fd_ < 0)
     throw FileOpenError("Cannot open file \"" + path + "\". " + std::strerror(errno));
   size_ = info.st_size;
+  if (S_ISREG(info.st_mode) && size_ >= kMapThreshold) Map();
+}
+
+// The whole file is mapped with its pages populated in one go, which costs far fewer page
+// faults than touching them one by one. Where the file cannot be mapped, it is read with
+// plain reads instead.
+void FileStream::Map() {
+  if (static_cast<uint64_t>(size_) > SIZE_MAX) return;
+  const auto bytes = static_cast<size_t>(size_);
+  void* address = ::mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, 0);
+  if (address == MAP_FAILED) return;
+  ::madvise(address, bytes, MADV_SEQUENTIAL);
+  mapped_ = {static_cast<const uint8_t*>(address), bytes};
 }
 
 FileStream::~FileStream() {
+  if (!mapped_.empty()) ::munmap(const_cast<uint8_t*>(mapped_.data()), mapped_.size());
   if (fd_ >= 0) ::close(fd_);
 }
 
 void FileStream::Seek(int64_t position) { position_ = std::max<int64_t>(0, position); }
 
 size_t FileStream::Read(void* buffer, size_t count) {
+  if (!mapped_.empty()) {
+    if (position_ >= size_) return 0;
+    const size_t n = std::min<size_t>(count, static_cast<size_t>(size_ - position_));
+    if (n) std::memcpy(buffer, mapped_.data() + position_, n);
+    position_ += static_cast<int64_t>(n);
+    return n;
+  }
   size_t done = 0;
   auto* out = static_cast<uint8_t*>(buffer);
   while (done < count) {
@@ -123,29 +173,74 @@ void MemoryStream::Write(const void* buffer, size_t count) {
   position_ = static_cast<int64_t>(end);
 }
 
-void WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {
-  std::string temporary = path + ".part-XXXXXX";
-  int fd = ::mkstemp(temporary.data());
-  if (fd < 0) throw FileCreateError("Cannot create file \"" + path + "\". " + std::strerror(errno));
-  size_t done = 0;
-  bool ok = true;
-  while (done < bytes.size()) {
-    ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+AtomicFile::AtomicFile(const std::string& path) : path_(path), temporary_(path + ".part-XXXXXX") {
+  fd_ = ::mkstemp(temporary_.data());
+  if (fd_ < 0) Fail(errno);
+}
+
+AtomicFile::~AtomicFile() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    ::unlink(temporary_.c_str());
+  }
+}
+
+void AtomicFile::Fail(int error) {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    ::unlink(temporary_.c_str());
+    fd_ = -1;
+  }
+  throw FileCreateError("Cannot create file \"" + path_ + "\". " + std::strerror(error));
+}
+
+void AtomicFile::Write(std::span<const iovec> pieces) {
+  // writev takes at most IOV_MAX pieces a call and may write less than it was given; the
+  // pieces are copied so that a partial write can be resumed inside one.
+  std::vector<iovec> left(pieces.begin(), pieces.end());
+  size_t first = 0;
+  while (first < left.size()) {
+    if (left[first].iov_len == 0) {
+      ++first;
+      continue;
+    }
+    const int count = static_cast<int>(std::min<size_t>(left.size() - first, IOV_MAX));
+    const ssize_t put = ::writev(fd_, left.data() + first, count);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) { ok = false; break; }
-    done += static_cast<size_t>(put);
+    if (put < 0) Fail(errno);
+    if (put == 0) Fail(EIO);
+    auto done = static_cast<size_t>(put);
+    while (first < left.size() && done >= left[first].iov_len) done -= left[first++].iov_len;
+    if (done) {
+      left[first].iov_base = static_cast<uint8_t*>(left[first].iov_base) + done;
+      left[first].iov_len -= done;
+    }
   }
-  int error = errno;
+}
+
+void AtomicFile::Write(std::span<const uint8_t> bytes) {
+  const iovec piece{const_cast<uint8_t*>(bytes.data()), bytes.size()};
+  Write(std::span<const iovec>(&piece, 1));
+}
+
+void AtomicFile::Commit() {
   // mkstemp creates the file private to the user; give it the usual permissions.
-  mode_t mask = ::umask(0);
+  const mode_t mask = ::umask(0);
   ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  if (::close(fd) != 0 && ok) { ok = false; error = errno; }
-  if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) { ok = false; error = errno; }
-  if (!ok) {
-    ::unlink(temporary.c_str());
-    throw FileCreateError("Cannot create file \"" + path + "\". " + std::strerror(error));
+  ::fchmod(fd_, 0666 & ~mask);
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0 || ::rename(temporary_.c_str(), path_.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary_.c_str());
+    throw FileCreateError("Cannot create file \"" + path_ + "\". " + std::strerror(error));
   }
+}
+
+void WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {
+  AtomicFile file(path);
+  file.Write(bytes);
+  file.Commit();
 }
 
 }  // namespace pictures

@@ -1,6 +1,8 @@
 // Byte streams that readers decode from: a read-only file stream and a memory stream.
 #pragma once
 
+#include <sys/uio.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -32,6 +34,16 @@ class Stream {
   std::vector<uint8_t> ReadBytes(size_t count);
   // Reads everything from the position to the end.
   std::vector<uint8_t> ReadRest();
+
+  // All of the stream's bytes when it holds them in memory (a mapped file, a memory
+  // stream), so that readers can decode them where they are; otherwise empty.
+  virtual std::span<const uint8_t> Contents() const { return {}; }
+  // Reads `count` bytes exactly, as ReadBytes does, but as a view of the stream's memory
+  // where it has one; otherwise the bytes are read into `storage` and the view is of it.
+  // The view lives as long as the stream and `storage`.
+  std::span<const uint8_t> ReadView(size_t count, std::vector<uint8_t>& storage);
+  // Everything from the position to the end, likewise.
+  std::span<const uint8_t> ReadRestView(std::vector<uint8_t>& storage);
 };
 
 // Numbers stored in a file, read with the exact read (a short file raises StreamReadError).
@@ -44,6 +56,8 @@ uint32_t ReadU32LE(Stream& stream);
 void Skip(Stream& stream, uint64_t count);
 
 // A stream over a file opened read-only; other writers are not expected while it is open.
+// A regular file of more than a few pages is mapped into memory whole, so that it is read
+// from the page cache once and readers can take its bytes without a copy.
 class FileStream : public Stream {
  public:
   // Raises FileOpenError ("Cannot open file \"NAME\". REASON") when the file cannot be opened.
@@ -56,11 +70,15 @@ class FileStream : public Stream {
   void Seek(int64_t position) override;
   int64_t Size() const override { return size_; }
   size_t Read(void* buffer, size_t count) override;
+  std::span<const uint8_t> Contents() const override { return mapped_; }
 
  private:
+  void Map();
+
   int fd_ = -1;
   int64_t size_ = 0;
   int64_t position_ = 0;
+  std::span<const uint8_t> mapped_;
 };
 
 // A stream over bytes held in memory; writable, growing as it is written.
@@ -77,14 +95,39 @@ class MemoryStream : public Stream {
   void Write(const void* buffer, size_t count) override;
 
   const std::vector<uint8_t>& Bytes() const { return bytes_; }
+  std::span<const uint8_t> Contents() const override { return bytes_; }
 
  private:
   std::vector<uint8_t> bytes_;
   int64_t position_ = 0;
 };
 
-// Writes a whole file: the bytes go to a temporary name beside the target, which is then
-// renamed over it, so a failure never leaves a half-written file. Raises FileCreateError.
+// A file written under a temporary name beside its target and renamed over the target by
+// Commit, so that a failure never leaves a half-written file: the destructor removes the
+// temporary file unless Commit succeeded. Failures raise FileCreateError ("Cannot create
+// file \"NAME\". REASON").
+class AtomicFile {
+ public:
+  explicit AtomicFile(const std::string& path);
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  // Writes the pieces in order, in as few system calls as the system allows.
+  void Write(std::span<const iovec> pieces);
+  void Write(std::span<const uint8_t> bytes);
+  // Gives the file the usual permissions, closes it and renames it over the target.
+  void Commit();
+
+ private:
+  [[noreturn]] void Fail(int error);
+
+  std::string path_;
+  std::string temporary_;
+  int fd_ = -1;
+};
+
+// Writes a whole file through an AtomicFile. Raises FileCreateError.
 void WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes);
 
 }  // namespace pictures

@@ -2,8 +2,9 @@
 // dialog does, and reports what the picture library makes of a file.
 //
 //   picconv INPUT OUTPUT.bmp   load INPUT through the format registry (the reader is
-//                              chosen by INPUT's extension), draw it onto a new 24-bit
-//                              Bitmap of the same size and save that as OUTPUT
+//                              chosen by INPUT's extension) and save it as OUTPUT, a
+//                              24-bit bitmap of the picture as drawn on a new 24-bit
+//                              Bitmap of the same size
 //   picconv --info INPUT       print "WIDTH HEIGHT FORMAT" on one line, where FORMAT is
 //                              the loaded picture's pixel format: 1, 4, 8, 15, 24, 32 or
 //                              device
@@ -42,13 +43,8 @@ int Usage(bool asked) {
 int Convert(const std::string& input, const std::string& output) {
   pictures::Picture picture;
   picture.LoadFile(input);
-  // Draw the loaded picture onto a new 24-bit Bitmap of its size, as the dialog does.
-  pictures::Bitmap canvas;
-  canvas.SetPixelFormat(pictures::PixelFormat::Bits24);
-  canvas.SetWidth(picture.Width());
-  canvas.SetHeight(picture.Height());
-  pictures::DrawOnCanvas(canvas, *picture.Graphic());
-  canvas.SaveToFile(output);
+  // The bytes the dialog writes: the picture as drawn on a new 24-bit Bitmap of its size.
+  pictures::SaveAs24BitBitmap(*picture.Graphic(), output);
   return 0;
 }
 

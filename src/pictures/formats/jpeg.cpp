@@ -6,6 +6,7 @@
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #include <cstring>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include <jpeglib.h>
@@ -45,7 +46,7 @@ struct Session {
   jpeg_decompress_struct cinfo{};
   ErrorManager error{};
   ProgressManager progress{};
-  std::vector<uint8_t> data;
+  std::vector<uint8_t> data;  // the file's bytes, where the stream does not hold them
   std::vector<uint8_t> row;  // a decoded row of grey or CMYK samples
 
   ~Session() { jpeg_destroy_decompress(&cinfo); }
@@ -114,7 +115,7 @@ void GreyRowToBGR(const uint8_t* grey, uint8_t* out, JDIMENSION width) {
 
 void TJPEGImage::LoadFromStream(Stream& stream) {
   const std::unique_ptr<Session> session = std::make_unique<Session>();
-  session->data = stream.ReadRest();
+  const std::span<const uint8_t> data = stream.ReadRestView(session->data);
   Clear();
 
   jpeg_decompress_struct& cinfo = session->cinfo;
@@ -131,7 +132,7 @@ void TJPEGImage::LoadFromStream(Stream& stream) {
   // pixel memory limit; beyond it libjpeg fails, as it has no backing store.
   cinfo.mem->max_memory_to_use = static_cast<long>(
       std::min<uint64_t>(Bitmap::PixelMemoryLimit(), uint64_t(LONG_MAX)));
-  jpeg_mem_src(&cinfo, session->data.data(), static_cast<unsigned long>(session->data.size()));
+  jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
   jpeg_read_header(&cinfo, TRUE);
 
   // Refuse pictures beyond the limit, or beyond what the data can fill, before libjpeg

@@ -450,14 +450,15 @@ void Bitmap::LoadFromStream(Stream& stream) {
   SetTransparent(false);
 }
 
-void Bitmap::SaveToStream(Stream& stream) const {
-  if (Empty() || format_ == PixelFormat::None) throw PictureError("Cannot save an empty bitmap");
-  const int bits = BitsPerPixel(format_);  // 16 for 15-bit, 32 for the device format
-  const std::vector<PaletteEntry>& palette = Palette();
-  // The colour table is always full; entries past a short palette are black, as they are
-  // when the Bitmap is drawn.
+namespace {
+
+// The file header, the 40-byte info header of a bottom-up BI_RGB file and, for the palette
+// formats, a full colour table: entries past a short palette are black, as they are when
+// the Bitmap is drawn.
+std::vector<uint8_t> FileHead(int width, int height, int bits, size_t stride,
+                              const std::vector<PaletteEntry>& palette) {
   const uint32_t paletteCount = bits <= 8 ? 1u << bits : 0;
-  const uint64_t imageBytes = uint64_t(stride_) * uint64_t(height_);
+  const uint64_t imageBytes = uint64_t(stride) * uint64_t(height);
   const uint64_t pixelOffset = kFileHeaderSize + kInfoHeaderSize + uint64_t(paletteCount) * 4;
   const uint64_t fileSize = pixelOffset + imageBytes;
   if (fileSize > std::numeric_limits<uint32_t>::max())
@@ -481,8 +482,8 @@ void Bitmap::SaveToStream(Stream& stream) const {
   u32(static_cast<uint32_t>(pixelOffset));
   // 40-byte info header; the rows are stored bottom-up.
   u32(kInfoHeaderSize);
-  u32(static_cast<uint32_t>(width_));
-  u32(static_cast<uint32_t>(height_));
+  u32(static_cast<uint32_t>(width));
+  u32(static_cast<uint32_t>(height));
   u16(1);  // planes
   u16(static_cast<uint32_t>(bits));
   u32(kBiRgb);
@@ -498,21 +499,101 @@ void Bitmap::SaveToStream(Stream& stream) const {
     head.push_back(entry.red);
     head.push_back(0);
   }
-  stream.WriteBuffer(head.data(), head.size());
+  return head;
+}
 
+void CheckSavable(const Bitmap& bitmap) {
+  if (bitmap.Empty() || bitmap.GetPixelFormat() == PixelFormat::None)
+    throw PictureError("Cannot save an empty bitmap");
+}
+
+// The padding at the end of each stored row is written as zero whatever memory holds.
+constexpr uint8_t kZeroPadding[4] = {};
+// Pieces one writev call takes (IOV_MAX on Linux).
+constexpr size_t kPiecesPerWrite = 1024;
+// Rows converted before they are written: enough for few, large writes, little enough to
+// stay in the cache between the conversion and the write.
+constexpr size_t kConvertedBytesPerWrite = size_t(1) << 20;
+
+// Writes `height` rows of `rowBytes` bytes bottom-up, each padded with zeros to `stride`.
+// `row(y, scratch)` gives row y: a pointer to its bytes where they already are, or, when
+// `converts`, `scratch` (room for one row) after filling it.
+template <typename RowSource>
+void WriteRowsBottomUp(AtomicFile& file, int height, size_t rowBytes, size_t stride,
+                       bool converts, RowSource row) {
+  const size_t padding = stride - rowBytes;
+  const size_t piecesPerRow = padding ? 2 : 1;
+  size_t rowsPerWrite = kPiecesPerWrite / piecesPerRow;
+  if (converts)
+    rowsPerWrite = std::clamp<size_t>(kConvertedBytesPerWrite / rowBytes, 1, rowsPerWrite);
+  std::vector<uint8_t> scratch(converts ? rowsPerWrite * rowBytes : 0);
+  std::vector<iovec> pieces;
+  pieces.reserve(rowsPerWrite * piecesPerRow);
+  for (int y = height - 1; y >= 0;) {
+    pieces.clear();
+    for (size_t k = 0; k < rowsPerWrite && y >= 0; ++k, --y) {
+      const uint8_t* bytes = row(y, converts ? scratch.data() + k * rowBytes : nullptr);
+      pieces.push_back({const_cast<uint8_t*>(bytes), rowBytes});
+      if (padding) pieces.push_back({const_cast<uint8_t*>(kZeroPadding), padding});
+    }
+    file.Write(pieces);
+  }
+}
+
+}  // namespace
+
+void Bitmap::SaveToStream(Stream& stream) const {
+  CheckSavable(*this);
+  const std::vector<uint8_t> head =
+      FileHead(width_, height_, BitsPerPixel(format_), stride_, Palette());
+  stream.WriteBuffer(head.data(), head.size());
   std::vector<uint8_t> row(stride_);
   const size_t used = RowBytes();
   for (int y = height_ - 1; y >= 0; --y) {
-    // The padding at the end of each row is written as zero whatever the memory holds.
     std::memcpy(row.data(), ScanLine(y), used);
     stream.WriteBuffer(row.data(), row.size());
   }
 }
 
 void Bitmap::SaveToFile(const std::string& path) const {
-  MemoryStream stream;
-  SaveToStream(stream);
-  WriteFileAtomically(path, stream.Bytes());
+  CheckSavable(*this);
+  const std::vector<uint8_t> head =
+      FileHead(width_, height_, BitsPerPixel(format_), stride_, Palette());
+  AtomicFile file(path);
+  file.Write(head);
+  WriteRowsBottomUp(file, height_, RowBytes(), stride_, false,
+                    [this](int y, uint8_t*) { return ScanLine(y); });
+  file.Commit();
+}
+
+void SaveAs24BitBitmap(const Bitmap& picture, const std::string& path) {
+  CheckSavable(picture);
+  if (picture.Transparent() && picture.GetPixelFormat() == PixelFormat::Bits32) {
+    // Transparent pictures are blended as DrawOnCanvas blends them on a new canvas.
+    Bitmap canvas;
+    canvas.SetPixelFormat(PixelFormat::Bits24);
+    canvas.SetSize(picture.Width(), picture.Height());
+    DrawOnCanvas(canvas, picture);
+    canvas.SaveToFile(path);
+    return;
+  }
+  const size_t rowBytes = size_t(picture.Width()) * 3;
+  const size_t stride = (rowBytes + 3) / 4 * 4;
+  const std::vector<uint8_t> head = FileHead(picture.Width(), picture.Height(), 24, stride, {});
+  AtomicFile file(path);
+  file.Write(head);
+  if (picture.GetPixelFormat() == PixelFormat::Bits24) {
+    // Already in the file's pixel layout: the rows are written from where they are.
+    WriteRowsBottomUp(file, picture.Height(), rowBytes, stride, false,
+                      [&](int y, uint8_t*) { return picture.ScanLine(y); });
+  } else {
+    WriteRowsBottomUp(file, picture.Height(), rowBytes, stride, true,
+                      [&](int y, uint8_t* scratch) {
+                        RowToBGR(picture, y, scratch);
+                        return static_cast<const uint8_t*>(scratch);
+                      });
+  }
+  file.Commit();
 }
 
 }  // namespace pictures

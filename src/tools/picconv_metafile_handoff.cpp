@@ -1,0 +1,46 @@
+// picconv does not load Qt, so that converting a picture starts in a millisecond or two.
+// Metafiles need Qt's drawing layer: their registry rows are listed here under the drawing
+// layer's class name, and a metafile input is handed, with the same arguments, to the
+// picconv-metafiles program beside this one, which is picconv with the drawing layer.
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "pictures/bitmap.h"
+#include "pictures/error.h"
+#include "pictures/registry.h"
+
+namespace {
+
+const pictures::ReaderClass& MetafileClass() {
+  static const pictures::ReaderClass descriptor{
+      "TMetafile", &pictures::Bitmap::StaticClass(),
+      []() -> std::unique_ptr<pictures::Bitmap> { return std::make_unique<pictures::Bitmap>(); }};
+  return descriptor;
+}
+
+std::string ProgramFolder() {
+  char path[PATH_MAX];
+  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return ".";
+  const std::string self(path, static_cast<size_t>(length));
+  return self.substr(0, self.rfind('/'));
+}
+
+}  // namespace
+
+void RegisterProgramFormats(int&, char** argv, const std::string& input) {
+  auto& entries = pictures::MetafileEntries();
+  entries.push_back({"wmf", "Metafiles", &MetafileClass()});
+  entries.push_back({"emf", "Enhanced Metafiles", &MetafileClass()});
+  if (input.empty() || pictures::FindReaderClass(pictures::FileExtension(input)) != &MetafileClass())
+    return;
+  const std::string program = ProgramFolder() + "/picconv-metafiles";
+  argv[0] = const_cast<char*>(program.c_str());
+  ::execv(program.c_str(), argv);
+  throw pictures::PictureError("Cannot start " + program + ". " + std::strerror(errno));
+}
