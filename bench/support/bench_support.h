@@ -28,6 +28,8 @@ class SpanStream : public pictures::Stream {
   void Seek(int64_t position) override { position_ = position < 0 ? 0 : position; }
   int64_t Size() const override { return int64_t(bytes_.size()); }
   size_t Read(void* buffer, size_t count) override;
+  // As a mapped file does, the stream lends readers its bytes.
+  std::span<const uint8_t> Contents() const override { return bytes_; }
 
  private:
   std::span<const uint8_t> bytes_;

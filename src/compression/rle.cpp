@@ -48,11 +48,56 @@ struct Bounds {
   }
 };
 
+// Exact copies and fills of up to 128 bytes without a library call: two overlapping moves
+// of one size cover any length from that size to twice it, so no byte outside the count
+// is touched.
+inline void CopyPacket(uint8_t* out, const uint8_t* in, size_t n) {
+  if (n >= 16) {
+    for (size_t i = 0; i + 16 < n; i += 16) std::memcpy(out + i, in + i, 16);
+    std::memcpy(out + n - 16, in + n - 16, 16);
+  } else if (n >= 8) {
+    std::memcpy(out, in, 8);
+    std::memcpy(out + n - 8, in + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(out, in, 4);
+    std::memcpy(out + n - 4, in + n - 4, 4);
+  } else {
+    out[0] = in[0];
+    out[n / 2] = in[n / 2];
+    out[n - 1] = in[n - 1];
+  }
+}
+
+inline void FillPacket(uint8_t* out, uint8_t value, size_t n) {
+  if (n >= 16) {
+    for (size_t i = 0; i + 16 < n; i += 16) std::memset(out + i, value, 16);
+    std::memset(out + n - 16, value, 16);
+  } else if (n >= 8) {
+    std::memset(out, value, 8);
+    std::memset(out + n - 8, value, 8);
+  } else {
+    for (size_t i = 0; i < n; ++i) out[i] = value;
+  }
+}
+
 }  // namespace
 
 void TPackbitsRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
                           int32_t UnpackedSize) {
   Bounds b(Source, PackedSize, Dest, UnpackedSize);
+  // While both buffers have room for the longest packet (a header and 128 bytes in, 128
+  // bytes out), no bound needs checking.
+  while (b.end - b.p > 128 && b.outEnd - b.out >= 128) {
+    const int n = static_cast<int8_t>(*b.p++);
+    if (n >= 0) {
+      CopyPacket(b.out, b.p, static_cast<size_t>(n) + 1);
+      b.p += n + 1;
+      b.out += n + 1;
+    } else if (n != -128) {
+      FillPacket(b.out, *b.p++, static_cast<size_t>(1 - n));
+      b.out += 1 - n;
+    }
+  }
   while (b.p < b.end && b.out < b.outEnd) {
     const int n = static_cast<int8_t>(*b.p++);
     if (n >= 0) {

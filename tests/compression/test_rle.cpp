@@ -47,6 +47,24 @@ struct Case {
 
 class RunLength : public ::testing::TestWithParam<Case> {};
 
+// PackBits literals and runs of every length, enough of them for the decoder's path that
+// checks no bounds: packed when `expanded` is false, else what they expand to.
+Bytes EveryPackbitsPacket(bool expanded) {
+  Bytes out;
+  for (int n = 1; n <= 128; ++n) {
+    if (!expanded) out.push_back(uint8_t(n - 1));
+    for (int i = 0; i < n; ++i) out.push_back(uint8_t(n + i));
+    if (n == 1) continue;
+    if (expanded) {
+      out.insert(out.end(), size_t(n), uint8_t(n));
+    } else {
+      out.push_back(uint8_t(1 - n));
+      out.push_back(uint8_t(n));
+    }
+  }
+  return out;
+}
+
 TEST_P(RunLength, DecodesWithinBounds) {
   const Case& c = GetParam();
   Bytes source = c.packed;
@@ -73,6 +91,10 @@ const Case kCases[] = {
     {"PackbitsRunCutByOutput", Kind::Packbits, {0x81, 0x03, 0x00, 0x04}, 5, Bytes(5, 0x03)},
     {"PackbitsLiteralCutByOutput", Kind::Packbits, {0x03, 1, 2, 3, 4}, 2, {1, 2}},
     {"PackbitsNoOutputRoom", Kind::Packbits, {0x00, 0x01}, 0, {}},
+    {"PackbitsEveryPacketLength", Kind::Packbits, EveryPackbitsPacket(false),
+     int32_t(EveryPackbitsPacket(true).size()), EveryPackbitsPacket(true)},
+    {"PackbitsEveryPacketLengthCutByOutput", Kind::Packbits, EveryPackbitsPacket(false), 5000,
+     [] { Bytes all = EveryPackbitsPacket(true); all.resize(5000); return all; }()},
 
     // PCX: a run, a run cut to the room left, plain bytes, an empty run.
     {"PcxRun", Kind::PCX, {0xC3, 0x07}, 3, {0x07, 0x07, 0x07}},

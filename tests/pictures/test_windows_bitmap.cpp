@@ -682,6 +682,20 @@ TEST_P(RoundTripTest, SavesAndLoadsTheSamePixels) {
   const size_t table = bits <= 8 ? (size_t(1) << bits) * 4 : 0;
   ASSERT_EQ(stream.Bytes().size(), 14 + 40 + table + stride * size.second);
 
+  // The file writer gives the stream writer's bytes, and the one-pass 24-bit conversion
+  // the bytes of drawing onto a new 24-bit Bitmap and saving that.
+  test_support::TempDir dir;
+  original.SaveToFile(dir.File("own.bmp"));
+  EXPECT_EQ(test_support::ReadFileBytes(dir.File("own.bmp")), stream.Bytes());
+  Bitmap canvas;
+  canvas.SetPixelFormat(PixelFormat::Bits24);
+  canvas.SetSize(size.first, size.second);
+  DrawOnCanvas(canvas, original);
+  MemoryStream drawn;
+  canvas.SaveToStream(drawn);
+  SaveAs24BitBitmap(original, dir.File("24.bmp"));
+  EXPECT_EQ(test_support::ReadFileBytes(dir.File("24.bmp")), drawn.Bytes());
+
   const Bitmap loaded = Load(stream.Bytes());
   const PixelFormat expectedFormat = format == PixelFormat::Device ? PixelFormat::Bits32 : format;
   ASSERT_EQ(loaded.GetPixelFormat(), expectedFormat);

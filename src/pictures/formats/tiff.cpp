@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <span>
 
 #include "compression/lzw.h"
 #include "compression/rle.h"
@@ -274,9 +275,17 @@ class StripLoader {
     std::memset(strip_.data(), 0, size);
     const size_t available = static_cast<size_t>(
         std::min<uint64_t>({PackedBytes(s), uint64_t(stream_.Remaining()), INT32_MAX}));
-    if (packed_.size() < available) packed_.resize(available);
-    const size_t got = stream_.Read(packed_.data(), available);
-    const uint8_t* source = packed_.data();
+    // A stream that holds the file in memory gives the packed bytes where they are.
+    const std::span<const uint8_t> contents = stream_.Contents();
+    const uint8_t* source;
+    size_t got = available;
+    if (!contents.empty()) {
+      source = contents.data() + stream_.Position();
+    } else {
+      if (packed_.size() < available) packed_.resize(available);
+      got = stream_.Read(packed_.data(), available);
+      source = packed_.data();
+    }
     decoder_->Decode(source, strip_.data(), ClampToInt32(got), ClampToInt32(size));
     return strip_.data();
   }
