@@ -109,12 +109,24 @@ TEST(SaveAs24BitBitmap, RowsAShortFileDoesNotFillAreBlack) {
   RegisterReaders();
   test_support::TempDir dir;
   for (const int height : {3, 3000}) {
-    // An Autodesk picture 3000 pixels wide: header, a grey-ramp palette, one row of data.
-    test_support::Bytes file = {0x19, 0x91, 0xB8, 0x0B, uint8_t(height), uint8_t(height >> 8)};
-    file.resize(32, 0);
-    for (int i = 0; i < 256; ++i) file.insert(file.end(), 3, uint8_t(i / 4));
-    file.insert(file.end(), 3000, 255);
-    const std::string input = dir.File("short.pic");
+    // A run-length Windows bitmap 3000 pixels wide whose data ends (end of bitmap) after
+    // the bottom two thirds of its rows, each 30 runs of 100 white pixels.
+    const int filled = height * 2 / 3;
+    test_support::Bytes data;
+    for (int row = 0; row < filled; ++row) {
+      for (int run = 0; run < 30; ++run) data.insert(data.end(), {100, 1});
+      data.insert(data.end(), {0, 0});  // end of line
+    }
+    data.insert(data.end(), {0, 1});  // end of bitmap
+    test_support::Bytes file = {'B', 'M'};
+    auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) file.push_back(uint8_t(v >> (8 * i))); };
+    auto u16 = [&](uint32_t v) { file.insert(file.end(), {uint8_t(v), uint8_t(v >> 8)}); };
+    u32(0), u32(0), u32(14 + 40 + 8);  // file size, reserved, pixel offset
+    u32(40), u32(3000), u32(uint32_t(height)), u16(1), u16(8), u32(1), u32(uint32_t(data.size()));
+    u32(0), u32(0), u32(2), u32(0);            // resolution, two colours used
+    u32(0x000000), u32(0xFFFFFF);              // black, white
+    file.insert(file.end(), data.begin(), data.end());
+    const std::string input = dir.File("short.bmp");
     test_support::WriteFileBytes(input, file);
     Picture picture;
     picture.LoadFile(input);
@@ -122,11 +134,10 @@ TEST(SaveAs24BitBitmap, RowsAShortFileDoesNotFillAreBlack) {
     SaveAs24BitBitmap(*picture.Graphic(), dir.File("out.bmp"));
     const auto written = test_support::ReadFileBytes(dir.File("out.bmp"));
     ASSERT_EQ(written.size(), 54 + size_t(9000) * height);
-    // Bottom-up: the last stored row is the file's one row (white), all others black.
-    const auto top = written.end() - 9000;
-    EXPECT_TRUE(std::all_of(top, written.end(), [](uint8_t v) { return v == 252; }));
-    EXPECT_TRUE(std::all_of(written.begin() + 54, top, [](uint8_t v) { return v == 0; }))
-        << height;
+    // Stored bottom-up, as the file's own rows: the filled rows first.
+    const auto top = written.begin() + 54 + ptrdiff_t(9000) * filled;
+    EXPECT_TRUE(std::all_of(written.begin() + 54, top, [](uint8_t v) { return v == 255; }));
+    EXPECT_TRUE(std::all_of(top, written.end(), [](uint8_t v) { return v == 0; })) << height;
   }
 }
 
