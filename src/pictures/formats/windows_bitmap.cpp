@@ -568,15 +568,6 @@ void Bitmap::SaveToFile(const std::string& path) const {
 
 void SaveAs24BitBitmap(const Bitmap& picture, const std::string& path) {
   CheckSavable(picture);
-  if (picture.Transparent() && picture.GetPixelFormat() == PixelFormat::Bits32) {
-    // Transparent pictures are blended as DrawOnCanvas blends them on a new canvas.
-    Bitmap canvas;
-    canvas.SetPixelFormat(PixelFormat::Bits24);
-    canvas.SetSize(picture.Width(), picture.Height());
-    DrawOnCanvas(canvas, picture);
-    canvas.SaveToFile(path);
-    return;
-  }
   const size_t rowBytes = size_t(picture.Width()) * 3;
   const size_t stride = (rowBytes + 3) / 4 * 4;
   const std::vector<uint8_t> head = FileHead(picture.Width(), picture.Height(), 24, stride, {});
