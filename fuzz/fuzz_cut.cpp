@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <span>
 #include <string>
 
@@ -64,8 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   pictures::TCUTGraphic reader;
   try {
+    fuzz_support::AllocationWatch watch(size, fuzz_support::kDefaultBudget);
     reader.LoadFile(pictureName);
-  } catch (const std::exception&) {
+  } catch (const pictures::PictureError&) {
   }
   return 0;
 }

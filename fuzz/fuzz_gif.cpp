@@ -5,6 +5,9 @@
 #include "fuzz_support.h"
 #include "pictures/formats/gif.h"
 
+// LZW codes of at most 12 bits stand for strings of up to 4096 bytes.
+constexpr fuzz_support::AllocationBudget kLzwBudget{8192, 4u << 20};
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return fuzz_support::LoadFromMemory<pictures::TGIFGraphic>(data, size);
+  return fuzz_support::LoadFromMemory<pictures::TGIFGraphic>(data, size, kLzwBudget);
 }

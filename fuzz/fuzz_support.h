@@ -1,16 +1,108 @@
-// Shared by the fuzz targets of the picture readers: a lower pixel memory limit, and a
-// load from memory in which errors are the expected outcome of bad input.
+// Shared by the fuzz targets of the picture readers: a lower pixel memory limit, a watch on
+// the memory one input makes the reader allocate, and a load from memory in which the
+// library's own errors are the expected outcome of bad input.
+//
+// The allocation watch. A reader must not let a small file take a large amount of memory
+// (a decompression bomb): before it allocates pixel memory it checks that the file's data
+// can fill the picture at the format's best expansion. The harness holds every reader to
+// that: while a reader loads one input, the bytes it has allocated and not yet freed are
+// counted, and an input whose peak exceeds `perInputByte` times its size plus `constant`
+// is a finding. The count goes through the sanitizer allocator's malloc and free hooks
+// (__sanitizer_install_malloc_and_free_hooks), which see malloc, new and the allocations
+// of the C libraries (libjpeg, libpng) alike and work with AddressSanitizer, which every
+// fuzz build uses; the size of a freed block comes from __sanitizer_get_allocated_size.
+// Only the loading thread is counted. On a finding the harness prints the figures and the
+// stack of the allocation that crossed the line and aborts, so libFuzzer keeps the input.
+//
+// The budget is fixed per target: the format's best expansion times how much wider a
+// pixel of the Bitmap is than its stored form, rounded up (kDefaultBudget fits raw and
+// run-length formats; LZW, Deflate and JPEG targets pass a larger one).
 #pragma once
+
+#include <sanitizer/allocator_interface.h>
+#include <sanitizer/common_interface_defs.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
+#include <cstdio>
+#include <cstdlib>
 #include <span>
 
 #include "pictures/bitmap.h"
+#include "pictures/error.h"
 #include "pictures/stream.h"
 
 namespace fuzz_support {
+
+struct AllocationBudget {
+  uint64_t perInputByte;
+  uint64_t constant;
+};
+
+// Run-length formats expand a 2-byte packet to at most 255 pixels, and a 4-byte RLE24
+// packet to 765 bytes; the constant covers fixed work buffers and small pictures.
+inline constexpr AllocationBudget kDefaultBudget{256, 4u << 20};
+
+namespace detail {
+
+struct WatchState {
+  bool armed;
+  int64_t live;
+  int64_t peak;
+  int64_t limit;
+  size_t inputSize;
+};
+
+inline thread_local WatchState watch{};
+
+inline void OnMalloc(const volatile void*, size_t size) {
+  WatchState& w = watch;
+  if (!w.armed) return;
+  w.live += int64_t(size);
+  if (w.live <= w.peak) return;
+  w.peak = w.live;
+  if (w.peak <= w.limit) return;
+  w.armed = false;
+  std::fprintf(stderr,
+               "==fuzz_support: peak allocation %lld bytes exceeds the budget of %lld bytes for "
+               "an input of %zu bytes (a decompression bomb); this allocation crossed it:\n",
+               static_cast<long long>(w.peak), static_cast<long long>(w.limit), w.inputSize);
+  __sanitizer_print_stack_trace();
+  std::abort();
+}
+
+inline void OnFree(const volatile void* pointer) {
+  WatchState& w = watch;
+  if (!w.armed || !pointer || !__sanitizer_get_ownership(pointer)) return;
+  w.live -= int64_t(__sanitizer_get_allocated_size(pointer));
+}
+
+inline void InstallHooks() {
+  static const bool installed = [] {
+    if (!__sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree)) {
+      std::fprintf(stderr, "fuzz_support: the allocator has no room for malloc hooks\n");
+      std::abort();
+    }
+    return true;
+  }();
+  (void)installed;
+}
+
+}  // namespace detail
+
+// Counts the allocations of this thread from construction to destruction against the
+// budget for an input of `inputSize` bytes.
+class AllocationWatch {
+ public:
+  AllocationWatch(size_t inputSize, AllocationBudget budget) {
+    detail::InstallHooks();
+    const uint64_t limit = budget.perInputByte * inputSize + budget.constant;
+    detail::watch = {true, 0, 0, static_cast<int64_t>(limit), inputSize};
+  }
+  ~AllocationWatch() { detail::watch.armed = false; }
+  AllocationWatch(const AllocationWatch&) = delete;
+  AllocationWatch& operator=(const AllocationWatch&) = delete;
+};
 
 // Lowers the pixel memory limit once, so that lying sizes fail fast instead of taking
 // the fuzzer's memory.
@@ -29,25 +121,30 @@ inline void DrawIfSmall(const pictures::Bitmap& picture) {
   pictures::DrawOnCanvas(canvas, picture);
 }
 
-// Loads the bytes with a new `Reader` and hands the picture to `check`. A std::exception
-// from either is the expected outcome of bad input; anything else (a crash, a sanitizer
-// report, a trap in `check`) is a finding.
+// Loads the bytes with a new `Reader` under the allocation watch and hands the picture to
+// `check`. A pictures::PictureError from either is the expected outcome of bad input;
+// anything else (another exception such as bad_alloc or length_error, a crash, a sanitizer
+// report, a trap in `check`, an allocation beyond the budget) is a finding.
 template <typename Reader, typename Check>
-int LoadFromMemory(const uint8_t* data, size_t size, Check check) {
+int LoadFromMemory(const uint8_t* data, size_t size, Check check,
+                   AllocationBudget budget = kDefaultBudget) {
   LimitPixelMemory();
   pictures::MemoryStream stream(std::span<const uint8_t>(data, size));
   Reader picture;
   try {
-    picture.LoadFromStream(stream);
+    {
+      AllocationWatch watch(size, budget);
+      picture.LoadFromStream(stream);
+    }
     check(picture);
-  } catch (const std::exception&) {
+  } catch (const pictures::PictureError&) {
   }
   return 0;
 }
 
 template <typename Reader>
-int LoadFromMemory(const uint8_t* data, size_t size) {
-  return LoadFromMemory<Reader>(data, size, [](const Reader&) {});
+int LoadFromMemory(const uint8_t* data, size_t size, AllocationBudget budget = kDefaultBudget) {
+  return LoadFromMemory<Reader>(data, size, [](const Reader&) {}, budget);
 }
 
 }  // namespace fuzz_support

@@ -32,6 +32,8 @@ std::string ShellQuote(const std::string& text);
 std::string FillPaths(std::string command,
                       std::initializer_list<std::pair<std::string, std::string>> paths);
 // True when `path` names an executable file (use it to skip tests when a tool is missing).
+// With CI=true in the environment a missing tool also records a test failure, so such a
+// test fails rather than skips.
 bool ToolAvailable(const std::string& path);
 
 // The independent tools the picture tests use. ImageMagick's convert is the one in
