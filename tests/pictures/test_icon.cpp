@@ -247,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
         // 256 MB of pixels cannot come from 10 bytes of Deflate data (1032 at most from one).
         Broken{"SmallPngDeclaringALargePicture",
                Icon({Png(8000, 8000, {0x78, 0x9C, 0x63, 0, 1, 0, 0, 5, 0, 1})}),
-               "Icon image is not valid"}),
+               "Icon image is not valid (too little image data)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Icons written by ImageMagick and PIL, compared with ImageMagick's decode of the entry

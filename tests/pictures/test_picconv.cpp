@@ -137,7 +137,14 @@ constexpr const char* kRegistryRows =
     "cut\tDr. Halo images\tTCUTGraphic\n"
     "cel\tAutodesk images\tTAutodeskGraphic\n"
     "bw\tSGI black/white images\tTSGIGraphic\n"
-    "psb\tPhotoshop images\tTPSDGraphic\n";
+    "psb\tPhotoshop images\tTPSDGraphic\n"
+    "png\tPNG images\tTPNGGraphic\n"
+    "webp\tWebP images\tTWebPGraphic\n"
+    "heic\tHEIF images\tTHEIFGraphic\n"
+    "heif\tHEIF images\tTHEIFGraphic\n"
+    "avif\tAVIF images\tTAVIFGraphic\n"
+    "jpe\tJPEG Image File\tTJPEGImage\n"
+    "jfif\tJPEG Image File\tTJPEGImage\n";
 
 TEST_F(PicconvTest, FormatsListsTheRegistryInOrder) {
   std::string expected = kRegistryRows;
@@ -154,14 +161,15 @@ TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
   UnregisterReaders();
   const size_t before = RegisteredFormats().size();
   RegisterReaders();
-  EXPECT_EQ(RegisteredFormats().size(), before + 31);
+  EXPECT_EQ(RegisteredFormats().size(), before + 38);
   UnregisterReaders();
   ASSERT_EQ(RegisteredFormats().size(), before + 2);
   // Only the library's own rows and the two Windows bitmap rows stay.
   const auto& rows = RegisteredFormats();
   EXPECT_EQ(rows[rows.size() - 2].extension, "rle");
   EXPECT_EQ(rows[rows.size() - 1].extension, "dib");
-  for (const char* gone : {"jpg", "tif", "pcx", "gif", "psd", "psb", "tga", "cut", "bw"})
+  for (const char* gone : {"jpg", "tif", "pcx", "gif", "psd", "psb", "tga", "cut", "bw", "png",
+                           "webp", "heic", "avif", "jfif"})
     EXPECT_EQ(FindReaderClass(gone), nullptr) << gone;
   RegisterReaders();  // and a run can register them again
   EXPECT_NE(FindReaderClass("gif"), nullptr);

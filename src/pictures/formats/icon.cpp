@@ -4,10 +4,6 @@
 // colour (XOR) rows and the 1-bit AND mask below them, or a whole PNG file.
 #include "pictures/formats/icon.h"
 
-#include <png.h>
-
-#include <csetjmp>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -18,6 +14,7 @@
 
 #include "pictures/byte_reader.h"
 #include "pictures/error.h"
+#include "pictures/formats/png.h"
 #include "pictures/formats/windows_bitmap.h"
 #include "pictures/stream.h"
 
@@ -96,101 +93,14 @@ bool Better(const Entry& a, const Entry& b) {
   return a.bits > b.bits;
 }
 
-// Deflate expands one byte to at most 1032 (a 258-byte match in two one-bit codes).
-constexpr uint64_t kDeflateBestExpansion = 1032;
-
-// Whether the PNG's image data chunks can fill its picture at Deflate's best expansion:
-// every row is a filter byte and the pixels at the file's own depth (an interlaced
-// picture needs a few more filter bytes, so this is the least any PNG of this size needs).
-// The chunks are walked as far as the data holds them.
-bool PngDataCanFill(std::span<const uint8_t> data, uint64_t height, uint64_t rowBytes) {
-  uint64_t imageData = 0;
-  ByteReader chunks(data.subspan(8));
-  while (chunks.Remaining() >= 12) {
-    const uint32_t length = chunks.U32BE();
-    const auto type = chunks.Bytes(4);
-    const uint64_t available = std::min<uint64_t>(length, chunks.Remaining());
-    if (std::memcmp(type.data(), "IDAT", 4) == 0) imageData += available;
-    if (available + 4 > chunks.Remaining()) break;
-    chunks.Skip(size_t(available) + 4);  // the data and its CRC
+void DecodePngEntry(std::span<const uint8_t> data, Bitmap& bitmap) {
+  try {
+    DecodePng(data, bitmap, PngTarget::Bgra);
+  } catch (const BitmapTooLarge&) {
+    throw;
+  } catch (const PictureError& error) {
+    throw PictureError(std::string(kIconInvalid) + " (" + error.what() + ")");
   }
-  return CanFill(imageData, kDeflateBestExpansion, height * (1 + rowBytes));
-}
-
-// libpng reports fatal errors through a function that must not return. Ours keeps the
-// message and jumps back to DecodePng, which raises it; only libpng's frames and PngRead,
-// which holds no objects with destructors, lie between. Everything the decode owns is in
-// the session on the heap, so no local object with a destructor lives across the jump.
-struct PngSession {
-  png_structp png = nullptr;
-  png_infop info = nullptr;
-  std::span<const uint8_t> data;
-  size_t position = 0;
-  std::jmp_buf jump;
-  char message[200] = {};
-
-  ~PngSession() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
-};
-
-[[noreturn]] void PngError(png_structp png, png_const_charp message) {
-  auto* session = static_cast<PngSession*>(png_get_error_ptr(png));
-  std::snprintf(session->message, sizeof session->message, "%s", message);
-  std::longjmp(session->jump, 1);
-}
-
-void PngWarning(png_structp, png_const_charp) {}
-
-void PngRead(png_structp png, png_bytep out, size_t count) {
-  auto* session = static_cast<PngSession*>(png_get_io_ptr(png));
-  if (count > session->data.size() - session->position) png_error(png, "the picture ends early");
-  std::memcpy(out, session->data.data() + session->position, count);
-  session->position += count;
-}
-
-// Decodes the PNG into blue, green, red, alpha. Samples are taken as they are stored (16
-// bits scaled to 8), with no gamma correction, as icons are drawn.
-void DecodePng(std::span<const uint8_t> data, Bitmap& bitmap) {
-  const std::unique_ptr<PngSession> session = std::make_unique<PngSession>();
-  session->data = data;
-  session->png =
-      png_create_read_struct(PNG_LIBPNG_VER_STRING, session.get(), PngError, PngWarning);
-  if (!session->png) throw PictureError(kIconInvalid);
-  session->info = png_create_info_struct(session->png);
-  if (!session->info) throw PictureError(kIconInvalid);
-  if (setjmp(session->jump))
-    throw PictureError(std::string(kIconInvalid) + " (" + session->message + ")");
-
-  png_structp png = session->png;
-  png_infop info = session->info;
-  png_set_read_fn(png, session.get(), PngRead);
-  png_read_info(png, info);
-  const png_uint_32 width = png_get_image_width(png, info);
-  const png_uint_32 height = png_get_image_height(png, info);
-  CheckedBufferSize({width, height, 4});
-  // A small file must not claim a large picture: its rows as stored (before the
-  // transformations below) have to fit in what its image data can inflate to.
-  if (!PngDataCanFill(data, height, png_get_rowbytes(png, info))) throw PictureError(kIconInvalid);
-  const int colourType = png_get_color_type(png, info);
-  const int depth = png_get_bit_depth(png, info);
-  const bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
-  if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
-  if (colourType == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
-  if (transparency) png_set_tRNS_to_alpha(png);
-  if (depth == 16) png_set_scale_16(png);
-  if (!(colourType & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(png);
-  if (!(colourType & PNG_COLOR_MASK_ALPHA) && !transparency)
-    png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-  png_set_bgr(png);
-  const int passes = png_set_interlace_handling(png);
-  png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != size_t(width) * 4) png_error(png, "unexpected row layout");
-
-  bitmap.SetPixelFormat(PixelFormat::Bits32);
-  bitmap.SetSize(static_cast<int>(width), static_cast<int>(height));
-  for (int pass = 0; pass < passes; ++pass)
-    for (png_uint_32 y = 0; y < height; ++y)
-      png_read_row(png, bitmap.ScanLine(static_cast<int>(y)), nullptr);
-  bitmap.SetTransparent(true);
 }
 
 void DecodeDib(std::span<const uint8_t> data, Bitmap& bitmap) {
@@ -281,7 +191,7 @@ void TIcon::LoadFromStream(Stream& stream) {
   }
   if (!chosen) Fail();
   if (chosen->png)
-    DecodePng(chosen->data, *this);
+    DecodePngEntry(chosen->data, *this);
   else
     DecodeDib(chosen->data, *this);
 }

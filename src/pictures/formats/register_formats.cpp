@@ -6,15 +6,18 @@
 #include "pictures/formats/autodesk.h"
 #include "pictures/formats/cut.h"
 #include "pictures/formats/gif.h"
+#include "pictures/formats/heif.h"
 #include "pictures/formats/jpeg.h"
 #include "pictures/formats/pcd.h"
 #include "pictures/formats/pcx.h"
+#include "pictures/formats/png.h"
 #include "pictures/formats/ppm.h"
 #include "pictures/formats/psd.h"
 #include "pictures/formats/rla.h"
 #include "pictures/formats/sgi.h"
 #include "pictures/formats/targa.h"
 #include "pictures/formats/tiff.h"
+#include "pictures/formats/webp.h"
 
 namespace pictures {
 
@@ -59,6 +62,14 @@ void RegisterReaders() {
   RegisterFormat("bw", "SGI black/white images", TSGIGraphic::StaticClass());
   // Beyond the original table: large-document Photoshop files.
   RegisterFormat("psb", "Photoshop images", TPSDGraphic::StaticClass());
+  // Today's formats, through their own libraries, and the longer JPEG spellings.
+  RegisterFormat("png", "PNG images", TPNGGraphic::StaticClass());
+  RegisterFormat("webp", "WebP images", TWebPGraphic::StaticClass());
+  RegisterFormat("heic", "HEIF images", THEIFGraphic::StaticClass());
+  RegisterFormat("heif", "HEIF images", THEIFGraphic::StaticClass());
+  RegisterFormat("avif", "AVIF images", TAVIFGraphic::StaticClass());
+  RegisterFormat("jpe", "JPEG Image File", TJPEGImage::StaticClass());
+  RegisterFormat("jfif", "JPEG Image File", TJPEGImage::StaticClass());
 }
 
 void UnregisterReaders() {
@@ -75,6 +86,9 @@ void UnregisterReaders() {
   UnregisterReaderClass(TGIFGraphic::StaticClass());
   UnregisterReaderClass(TRLAGraphic::StaticClass());
   UnregisterReaderClass(TPSDGraphic::StaticClass());
+  UnregisterReaderClass(TPNGGraphic::StaticClass());
+  UnregisterReaderClass(TWebPGraphic::StaticClass());
+  UnregisterReaderClass(THEIFGraphic::StaticClass());  // and TAVIFGraphic, derived from it
   // The JPEG unit's own end-of-run step, after the readers'.
   UnregisterReaderClass(TJPEGImage::StaticClass());
 }

@@ -58,6 +58,11 @@ bool ToolAvailable(const std::string& path) {
   return false;
 }
 
+bool UnderCI() {
+  const char* ci = std::getenv("CI");
+  return ci && std::string(ci) == "true";
+}
+
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/picture-test-XXXXXX";
@@ -219,6 +224,18 @@ RgbImage DecodeWith(const std::string& command) {
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
     throw std::runtime_error("reference decode failed: " + command);
   return ReadPnm(output);
+}
+
+RgbImage DecodeWithPillow(const std::string& path) {
+  static const char* const kScript =
+      "import sys\n"
+      "from PIL import Image\n"
+      "im = Image.open(sys.argv[1])\n"
+      "if im.mode.startswith('I'): im = im.convert('I').point(lambda v: v / 257 + 0.5).convert('L')\n"
+      "im = im.convert('RGBA')\n"
+      "sys.stdout.buffer.write(b'P7\\nWIDTH %d\\nHEIGHT %d\\nDEPTH 4\\nMAXVAL 255\\n'\n"
+      "    b'TUPLTYPE RGB_ALPHA\\nENDHDR\\n' % im.size + im.tobytes())\n";
+  return DecodeWith(std::string(kPython) + " -c " + ShellQuote(kScript) + " " + ShellQuote(path));
 }
 
 RgbImage FromBitmap(const pictures::Bitmap& bitmap) {

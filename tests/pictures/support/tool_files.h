@@ -35,6 +35,9 @@ std::string FillPaths(std::string command,
 // With CI=true in the environment a missing tool also records a test failure, so such a
 // test fails rather than skips.
 bool ToolAvailable(const std::string& path);
+// True when the tests run under continuous integration (CI=true), where a missing tool is
+// a fault of the machine rather than a reason to skip.
+bool UnderCI();
 
 // The independent tools the picture tests use. ImageMagick's convert is the one in
 // /usr/bin; /usr/bin/python3 is the interpreter that has PIL.
@@ -81,6 +84,8 @@ RgbImage ReadPnmFile(const std::string& path);
 // a test file, e.g. "/usr/bin/convert 'x.bmp' pam:-") and reads that output. Raises
 // std::runtime_error when the command fails.
 RgbImage DecodeWith(const std::string& command);
+// Pillow's own decode of a picture file as RGB with alpha (16-bit samples rounded to 8).
+RgbImage DecodeWithPillow(const std::string& path);
 
 // The Bitmap's pixels as RGB (through the library's own row conversion) and, for 32-bit
 // Bitmaps, their alpha.
@@ -108,3 +113,12 @@ RgbImage TestPattern(int width, int height, bool withAlpha = false);
 Bytes EncodePnm(const RgbImage& image);
 
 }  // namespace test_support
+
+// In a test or fixture: skips when `tool` is missing, but fails under CI.
+#define REQUIRE_TOOL(tool)                                                              \
+  do {                                                                                  \
+    if (!::test_support::ToolAvailable(tool)) {                                         \
+      if (::test_support::UnderCI()) FAIL() << (tool) << " is not installed";           \
+      GTEST_SKIP() << (tool) << " is not installed";                                    \
+    }                                                                                   \
+  } while (0)

@@ -1,0 +1,94 @@
+#include "pictures/formats/heif.h"
+
+#include <libheif/heif.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pictures/error.h"
+#include "pictures/pixel_helpers.h"
+#include "pictures/stream.h"
+
+namespace pictures {
+
+PICTURES_DEFINE_READER_CLASS(THEIFGraphic, Bitmap)
+PICTURES_DEFINE_READER_CLASS(TAVIFGraphic, THEIFGraphic)
+
+namespace {
+
+struct HeifDeleter {
+  void operator()(heif_context* context) const { heif_context_free(context); }
+  void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
+  void operator()(heif_image* image) const { heif_image_release(image); }
+  void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
+};
+template <typename T>
+using HeifPtr = std::unique_ptr<T, HeifDeleter>;
+
+// libheif's failures carry a message of their own; a failure without one is named by
+// its code.
+std::string ErrorText(const heif_error& error) {
+  if (error.message && *error.message) return error.message;
+  return "error " + std::to_string(int(error.code));
+}
+
+}  // namespace
+
+void THEIFGraphic::LoadFromStream(Stream& stream) {
+  const std::vector<uint8_t> file = stream.ReadRest();
+  Clear();
+  const auto fail = [this](const std::string& what) {
+    Clear();
+    throw PictureError(MessagePrefix() + what);
+  };
+  const auto check = [&](const heif_error& error) {
+    if (error.code != heif_error_Ok) fail(ErrorText(error));
+  };
+
+  const HeifPtr<heif_context> context(heif_context_alloc());
+  if (!context) fail("out of memory");
+  check(heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(),
+                                                   nullptr));
+  heif_image_handle* rawHandle = nullptr;
+  check(heif_context_get_primary_image_handle(context.get(), &rawHandle));
+  const HeifPtr<heif_image_handle> handle(rawHandle);
+
+  // Refuse pictures beyond the limit before the decoder allocates anything for them.
+  const int storedWidth = heif_image_handle_get_width(handle.get());
+  const int storedHeight = heif_image_handle_get_height(handle.get());
+  if (storedWidth <= 0 || storedHeight <= 0) fail("the picture has no size");
+  CheckedBufferSize({uint64_t(storedWidth), uint64_t(storedHeight), 4});
+
+  const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+  const HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
+  heif_image* rawImage = nullptr;
+  check(heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
+                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                          options.get()));
+  const HeifPtr<heif_image> image(rawImage);
+
+  // The decoded size is the one after rotation and cropping.
+  const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
+  const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
+  const int bits = heif_image_get_bits_per_pixel(image.get(), heif_channel_interleaved);
+  int stride = 0;
+  const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved,
+                                                       &stride);
+  const int channels = alpha ? 4 : 3;
+  if (!plane || width <= 0 || height <= 0 || bits != 8 * channels ||
+      stride < width * channels)
+    fail("unexpected decoded picture layout");
+
+  SetPixelFormat(alpha ? PixelFormat::Bits32 : PixelFormat::Bits24);
+  SetSize(width, height);
+  const std::span<const uint8_t> pixels(plane, size_t(stride) * size_t(height));
+  const ColorConverter convert = alpha ? RGBAToBGRA : RGBToBGR;
+  for (int y = 0; y < height; ++y)
+    convert(pixels.subspan(size_t(y) * size_t(stride)).data(), ScanLine(y), 8,
+            uint32_t(width) * uint32_t(channels));
+  SetTransparent(alpha);
+}
+
+}  // namespace pictures

@@ -1,0 +1,197 @@
+#include "pictures/formats/png.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "pictures/error.h"
+#include "pictures/stream.h"
+#include "support/case_names.h"
+#include "support/loading.h"
+#include "support/tool_files.h"
+
+namespace pictures {
+namespace {
+
+using test_support::Bytes;
+using test_support::PrintTo;
+
+struct ToolCase {
+  const char* name;
+  const char* make;  // SRC: a colourful picture with an alpha ramp; OUT: the PNG
+  int colourType;    // what the file must hold, as its header says
+  int depth;
+  bool interlaced;
+  PixelFormat format;
+  int tolerance;  // 1 where libpng and Pillow round 16-bit samples differently
+};
+
+class PngToolTest : public ::testing::TestWithParam<ToolCase> {
+ protected:
+  void SetUp() override {
+    REQUIRE_TOOL(test_support::kConvert);
+    REQUIRE_TOOL(test_support::kPython);
+    const auto made = test_support::RunCommand(
+        std::string(test_support::kConvert) + " -size 29x17 -seed 4 plasma:fractal -alpha set " +
+        "-channel A -fx 'i/w' +channel " + test_support::ShellQuote(src_));
+    ASSERT_EQ(made.status, 0) << made.output;
+  }
+  test_support::TempDir dir_;
+  std::string src_ = dir_.File("src.png");
+  std::string out_ = dir_.File("out.png");
+};
+
+TEST_P(PngToolTest, MatchesPillowsDecode) {
+  const ToolCase& c = GetParam();
+  const auto made = test_support::RunCommand(
+      test_support::FillPaths(c.make, {{"SRC", src_}, {"OUT", out_}}));
+  ASSERT_EQ(made.status, 0) << made.output;
+  const Bytes file = test_support::ReadFileBytes(out_);
+  ASSERT_GT(file.size(), 29u);
+  // IHDR: bit depth at 24, colour type at 25, interlace method at 28.
+  ASSERT_EQ(file[24], c.depth);
+  ASSERT_EQ(file[25], c.colourType);
+  ASSERT_EQ(file[28], c.interlaced ? 1 : 0);
+
+  TPNGGraphic picture;
+  test_support::Load(picture, file);
+  EXPECT_EQ(picture.GetPixelFormat(), c.format);
+  EXPECT_EQ(picture.Transparent(), c.format == PixelFormat::Bits32);
+  const auto reference = test_support::DecodeWithPillow(out_);
+  EXPECT_TRUE(test_support::BitmapMatches(picture, reference, c.tolerance));
+  if (c.format == PixelFormat::Bits32) {
+    EXPECT_TRUE(test_support::AlphaMatches(picture, reference, c.tolerance));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Png, PngToolTest,
+    ::testing::Values(
+        ToolCase{"Grey1", "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                          "Image.open(sys.argv[1]).convert('1').save(sys.argv[2])\" SRC OUT", 0,
+                 1, false, PixelFormat::Bits8, 0},
+        ToolCase{"Grey2", "/usr/bin/convert SRC -alpha off -colorspace Gray -depth 2 "
+                          "-define png:color-type=0 -define png:bit-depth=2 OUT", 0, 2, false,
+                 PixelFormat::Bits8, 0},
+        ToolCase{"Palette2", "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                          "Image.open(sys.argv[1]).convert('L').quantize(4).save(sys.argv[2], "
+                          "bits=2)\" SRC OUT", 3, 2, false, PixelFormat::Bits8, 0},
+        ToolCase{"Grey8", "/usr/bin/convert SRC -alpha off -colorspace Gray -depth 8 -define "
+                          "png:color-type=0 OUT", 0, 8, false, PixelFormat::Bits8, 0},
+        ToolCase{"Grey16", "/usr/bin/convert SRC -alpha off -colorspace Gray -depth 16 "
+                           "-define png:color-type=0 OUT", 0, 16, false, PixelFormat::Bits8, 1},
+        ToolCase{"GreyAlpha8", "/usr/bin/convert SRC -colorspace Gray -depth 8 "
+                               "-define png:color-type=4 OUT",
+                 4, 8, false, PixelFormat::Bits32, 0},
+        ToolCase{"GreyAlpha16", "/usr/bin/convert SRC -colorspace Gray -depth 16 "
+                                "-define png:color-type=4 OUT", 4, 16, false,
+                 PixelFormat::Bits32, 1},
+        ToolCase{"Rgb8", "/usr/bin/convert SRC -alpha off PNG24:OUT", 2, 8, false,
+                 PixelFormat::Bits24, 0},
+        ToolCase{"Rgb16", "/usr/bin/convert SRC -alpha off -depth 16 PNG48:OUT", 2, 16, false,
+                 PixelFormat::Bits24, 1},
+        ToolCase{"Rgba8", "/usr/bin/convert SRC PNG32:OUT", 6, 8, false, PixelFormat::Bits32, 0},
+        ToolCase{"Rgba16", "/usr/bin/convert SRC -depth 16 PNG64:OUT", 6, 16, false,
+                 PixelFormat::Bits32, 1},
+        ToolCase{"Palette1", "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                             "Image.open(sys.argv[1]).convert('RGB').quantize(2).save(sys.argv[2], "
+                             "bits=1)\" SRC OUT", 3, 1, false, PixelFormat::Bits8, 0},
+        ToolCase{"Palette4", "/usr/bin/convert SRC -alpha off -colors 12 -define png:color-type=3 "
+                             "-define png:bit-depth=4 OUT", 3, 4, false, PixelFormat::Bits8, 0},
+        ToolCase{"Palette8", "/usr/bin/convert SRC -alpha off -colors 200 PNG8:OUT", 3, 8, false,
+                 PixelFormat::Bits8, 0},
+        ToolCase{"PaletteWithTrns", "/usr/bin/convert SRC -channel A -threshold 50% +channel "
+                                    "-colors 100 PNG8:OUT", 3, 8, false, PixelFormat::Bits32, 0},
+        ToolCase{"GreyWithTrns", "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                                 "Image.open(sys.argv[1]).convert('L').save(sys.argv[2], "
+                                 "transparency=128)\" SRC OUT", 0, 8, false,
+                 PixelFormat::Bits32, 0},
+        ToolCase{"RgbWithTrns", "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                                "im = Image.open(sys.argv[1]).convert('RGB'); "
+                                "im.save(sys.argv[2], transparency=im.getpixel((3, 3)))\" SRC OUT",
+                 2, 8, false, PixelFormat::Bits32, 0},
+        ToolCase{"InterlacedRgb", "/usr/bin/convert SRC -alpha off -interlace PNG PNG24:OUT", 2, 8,
+                 true, PixelFormat::Bits24, 0},
+        ToolCase{"InterlacedRgba16", "/usr/bin/convert SRC -depth 16 -interlace PNG PNG64:OUT", 6,
+                 16, true, PixelFormat::Bits32, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A chunk: length, type, data, CRC over type and data.
+void AppendChunk(Bytes& file, const char* type, const Bytes& data) {
+  const auto u32 = [&](uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) file.push_back(uint8_t(v >> shift));
+  };
+  u32(uint32_t(data.size()));
+  const size_t typeAt = file.size();
+  file.insert(file.end(), type, type + 4);
+  file.insert(file.end(), data.begin(), data.end());
+  u32(uint32_t(crc32(0, &file[typeAt], uInt(file.size() - typeAt))));
+}
+
+// A PNG of the given size, grey 8-bit, whose one IDAT holds `rows` compressed.
+Bytes GreyPng(uint32_t width, uint32_t height, const Bytes& rows) {
+  Bytes file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes header;
+  for (uint32_t v : {width, height})
+    for (int shift = 24; shift >= 0; shift -= 8) header.push_back(uint8_t(v >> shift));
+  header.insert(header.end(), {8, 0, 0, 0, 0});  // depth 8, grey, deflate, filter 0, no interlace
+  AppendChunk(file, "IHDR", header);
+  Bytes packed(compressBound(uLong(rows.size())));
+  uLongf packedSize = uLongf(packed.size());
+  compress(packed.data(), &packedSize, rows.data(), uLong(rows.size()));
+  packed.resize(packedSize);
+  AppendChunk(file, "IDAT", packed);
+  AppendChunk(file, "IEND", {});
+  return file;
+}
+
+struct Broken {
+  const char* name;
+  Bytes file;
+  const char* message;
+};
+
+class PngBrokenTest : public ::testing::TestWithParam<Broken> {};
+
+TEST_P(PngBrokenTest, FailsWithMessage) {
+  EXPECT_EQ(test_support::LoadError<TPNGGraphic>(GetParam().file), GetParam().message);
+}
+
+const Bytes kTwoByTwo = GreyPng(2, 2, {0, 10, 20, 0, 30, 40});
+
+Bytes Cut(Bytes file, size_t size) {
+  file.resize(size);
+  return file;
+}
+Bytes Flip(Bytes file, size_t at) {
+  file[at] ^= 0x40;
+  return file;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Png, PngBrokenTest,
+    ::testing::Values(
+        Broken{"Empty", {}, "PNG: the file ends early"},
+        Broken{"NotPng", {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0}, "PNG: Not a PNG file"},
+        Broken{"HeaderCrc", Flip(kTwoByTwo, 20), "PNG: IHDR: CRC error"},
+        Broken{"CutInTheData", Cut(kTwoByTwo, kTwoByTwo.size() - 16), "PNG: the file ends early"},
+        Broken{"RowsMissing", GreyPng(2, 2, {0, 10, 20}), "PNG: Not enough image data"},
+        // 16000 x 16000 grey pixels cannot come out of a few dozen bytes of deflate data.
+        Broken{"CompressionBomb", GreyPng(16000, 16000, {0, 1}), "PNG: too little image data"},
+        Broken{"TooLarge", GreyPng(100000, 100000, {0, 1}),
+               "The picture needs more than 1 GiB of memory"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Png, RowsOfAGoodFileLandInAPalettedGreyBitmap) {
+  TPNGGraphic picture;
+  test_support::Load(picture, kTwoByTwo);
+  ASSERT_EQ(picture.GetPixelFormat(), PixelFormat::Bits8);
+  EXPECT_EQ(picture.ScanLine(0)[1], 20);
+  EXPECT_EQ(picture.ScanLine(1)[0], 30);
+  EXPECT_EQ(picture.Palette()[30], (PaletteEntry{30, 30, 30, 0}));
+}
+
+}  // namespace
+}  // namespace pictures
