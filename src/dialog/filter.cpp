@@ -1,4 +1,4 @@
-// The "Files of Type" list: its 37 entries with their icons, the filter state that a
+// The "Files of Type" list: its 41 entries with their icons, the filter state that a
 // choice sets, and the file-type test that the listing applies to every file.
 #include <QPainter>
 
@@ -7,7 +7,7 @@
 
 using dialog::art::TypeIcon;
 
-const std::array<QString, 37> TForm1::filetypes = {
+const std::array<QString, 41> TForm1::filetypes = {
     QStringLiteral("[ All Files... ]"),
     QStringLiteral("Adobe Illustrator (*.ai)"),
     QStringLiteral("EPS (encapsulated postscript)"),
@@ -45,6 +45,10 @@ const std::array<QString, 37> TForm1::filetypes = {
     QStringLiteral("Enhanced Metafiles (*.emf)"),
     QStringLiteral("Metafiles (*.wmf)"),
     QStringLiteral("DXF Autocad"),
+    QStringLiteral("PNG images (*.png)"),
+    QStringLiteral("WebP images (*.webp)"),
+    QStringLiteral("HEIF images (*.heic)"),
+    QStringLiteral("AVIF images (*.avif)"),
 };
 
 // Entry 9 + k of the list belongs to extension k.
@@ -56,6 +60,19 @@ const std::array<QString, 28> TForm1::pictureextensions = {
     QStringLiteral(".RLE"), QStringLiteral(".RPF"), QStringLiteral(".SCR"), QStringLiteral(".SGI"),
     QStringLiteral(".TGA"), QStringLiteral(".VDA"), QStringLiteral(".VST"), QStringLiteral(".WIN"),
     QStringLiteral(".ICO"), QStringLiteral(".EMF"), QStringLiteral(".WMF"), QStringLiteral(".DXF"),
+};
+
+const std::array<QStringList, 4> TForm1::modernextensions = {
+    QStringList{QStringLiteral(".PNG")},
+    QStringList{QStringLiteral(".WEBP")},
+    QStringList{QStringLiteral(".HEIC"), QStringLiteral(".HEIF")},
+    QStringList{QStringLiteral(".AVIF")},
+};
+
+const QStringList TForm1::morepictureextensions = {
+    QStringLiteral(".PNG"),  QStringLiteral(".WEBP"), QStringLiteral(".HEIC"), QStringLiteral(".HEIF"),
+    QStringLiteral(".AVIF"), QStringLiteral(".JPEG"), QStringLiteral(".JPE"),  QStringLiteral(".JFIF"),
+    QStringLiteral(".TIFF"), QStringLiteral(".PSB"),
 };
 
 void TForm1::ComboBox2Click() {
@@ -85,6 +102,9 @@ void TForm1::ComboBox2Click() {
   for (int k = 0; k < int(pictureextensions.size()); ++k) {
     if (check_allpics || i == 9 + k) ListBox1 << pictureextensions[size_t(k)];
   }
+  if (check_allpics) ListBox1 << morepictureextensions;
+  const int modern = i - int(filetypes.size() - modernextensions.size());
+  if (modern >= 0 && modern < int(modernextensions.size())) ListBox1 << modernextensions[size_t(modern)];
   setfiles();
 }
 

@@ -34,21 +34,25 @@ QStringList FlagsOn(const TForm1& form) {
   return on;
 }
 
-TEST(Filter, ThirtySevenEntries) {
+TEST(Filter, FortyOneEntries) {
   DialogWorld world;
   TForm1* form = world.Open();
-  ASSERT_EQ(form->ComboBox2->count(), 37);
+  ASSERT_EQ(form->ComboBox2->count(), 41);
   EXPECT_EQ(form->ComboBox2->itemText(0), QStringLiteral("[ All Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(8), QStringLiteral("[ All Picture Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(19), QStringLiteral("Portable b&w images (*.pbm)"));
   EXPECT_EQ(form->ComboBox2->itemText(27), QStringLiteral("Word 5.x screen capture images (*.scr)"));
   EXPECT_EQ(form->ComboBox2->itemText(36), QStringLiteral("DXF Autocad"));
+  EXPECT_EQ(form->ComboBox2->itemText(37), QStringLiteral("PNG images (*.png)"));
+  EXPECT_EQ(form->ComboBox2->itemText(40), QStringLiteral("AVIF images (*.avif)"));
 }
 
 TEST(Filter, EachChoiceSetsItsFlagsAndList) {
   const QStringList all28 = List({".BW",  ".CEL", ".CUT", ".DIB", ".ICB", ".PCC", ".PCD", ".PDD", ".PCX", ".PIC",
                                   ".PBM", ".PGM", ".PPM", ".PSD", ".RGB", ".RLA", ".RLE", ".RPF", ".SCR", ".SGI",
-                                  ".TGA", ".VDA", ".VST", ".WIN", ".ICO", ".EMF", ".WMF", ".DXF"});
+                                  ".TGA", ".VDA", ".VST", ".WIN", ".ICO", ".EMF", ".WMF", ".DXF",
+                                  ".PNG", ".WEBP", ".HEIC", ".HEIF", ".AVIF", ".JPEG", ".JPE", ".JFIF", ".TIFF",
+                                  ".PSB"});
   const struct {
     int index;
     QStringList flags;
@@ -68,6 +72,10 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
       {33, List({"custom"}), List({".ICO"})},
       {35, List({"custom"}), List({".WMF"})},
       {36, List({"DXF"}), List({".DXF"})},
+      {37, List({"custom"}), List({".PNG"})},
+      {38, List({"custom"}), List({".WEBP"})},
+      {39, List({"custom"}), List({".HEIC", ".HEIF"})},
+      {40, List({"custom"}), List({".AVIF"})},
       {-1, List({"custom"}), {}},
   };
   DialogWorld world;
@@ -85,7 +93,8 @@ TEST(Filter, WhatEachChoiceLists) {
   world.tree.MakeDir(QStringLiteral("c/mix/folder"));
   for (const char* name : {"readme.txt", "drawing.dxf", "photo.jpg", "scan.pcx", "clip.wmf", "logo.ai", "page.eps",
                            "trace.crv", "plan.dxf", "PLAN.DXF", "old.photo.bmp", "photo.jpeg", "scan.tiff", "noext",
-                           "art.psd", "icon.ico", "Clip2.WMF"}) {
+                           "art.psd", "icon.ico", "Clip2.WMF", "shot.png", "phone.HEIC", "phone2.heif",
+                           "web.webp", "film.avif", "big.psb", "old.jfif", "old2.jpe"}) {
     world.tree.WriteFile(QStringLiteral("c/mix/") + QLatin1String(name));
   }
   TForm1* form = world.Open();
@@ -94,10 +103,15 @@ TEST(Filter, WhatEachChoiceLists) {
     int index;
     QStringList listed;
   } cases[] = {
-      {0, List({"folder", "art.psd", "clip.wmf", "Clip2.WMF", "drawing.dxf", "icon.ico", "logo.ai", "old.photo.bmp",
-                "page.eps", "photo.jpg", "plan.dxf", "PLAN.DXF", "scan.pcx", "trace.crv"})},
-      {8, List({"folder", "art.psd", "clip.wmf", "Clip2.WMF", "drawing.dxf", "icon.ico", "old.photo.bmp", "photo.jpg",
-                "plan.dxf", "PLAN.DXF", "scan.pcx"})},
+      {0, List({"folder", "art.psd", "big.psb", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif", "icon.ico",
+                "logo.ai", "old.jfif", "old.photo.bmp", "old2.jpe", "page.eps", "phone.HEIC", "phone2.heif",
+                "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF", "scan.pcx", "scan.tiff", "shot.png", "trace.crv",
+                "web.webp"})},
+      {8, List({"folder", "art.psd", "big.psb", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif", "icon.ico",
+                "old.jfif", "old.photo.bmp", "old2.jpe", "phone.HEIC", "phone2.heif", "photo.jpeg", "photo.jpg",
+                "plan.dxf", "PLAN.DXF", "scan.pcx", "scan.tiff", "shot.png", "web.webp"})},
+      {39, List({"folder", "phone.HEIC", "phone2.heif"})},
+      {38, List({"folder", "web.webp"})},
       {36, List({"folder", "drawing.dxf", "plan.dxf", "PLAN.DXF"})},
       {35, List({"folder", "clip.wmf", "Clip2.WMF"})},
       {4, List({"folder", "old.photo.bmp"})},
@@ -125,7 +139,8 @@ TEST(Filter, FileTypeTestOnNames) {
   Choose(form->ComboBox2, 0);
   EXPECT_TRUE(form->filetypetest(QStringLiteral("C:\\x\\old.photo.bmp")));
   EXPECT_TRUE(form->filetypetest(QStringLiteral("Scan.Pcx")));
-  EXPECT_FALSE(form->filetypetest(QStringLiteral("photo.jpeg")));
+  EXPECT_TRUE(form->filetypetest(QStringLiteral("photo.jpeg")));
+  EXPECT_FALSE(form->filetypetest(QStringLiteral("readme.txt")));
   EXPECT_FALSE(form->filetypetest(QStringLiteral("noext")));
   EXPECT_FALSE(form->filetypetest(QStringLiteral("C:\\dir.bmp\\noext")));
   // The custom list counts only while check_custom is on.

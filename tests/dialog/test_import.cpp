@@ -267,7 +267,7 @@ TEST_F(Import, JpegPictureIsHeldAsAPlainBitmapAfterLoading) {
   ASSERT_EQ(QProcess::execute(QStringLiteral("/usr/bin/convert"),
                               {QStringLiteral("-size"), QStringLiteral("40x30"), QStringLiteral("gradient:red-blue"), jpeg}),
             0);
-  // ".jpeg" files are not listed under any file type; the file is chosen as if typed.
+  // The file is chosen as if typed.
   TForm1* form = world.Open();
   form->labelfilename = QStringLiteral("C:\\PICS\\photo.jpeg");
   form->dopenClick();
@@ -279,6 +279,20 @@ TEST_F(Import, JpegPictureIsHeldAsAPlainBitmapAfterLoading) {
   EXPECT_EQ(saved.Width(), 40);
   EXPECT_EQ(saved.Height(), 30);
   EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\PHOTO.BMP"));
+}
+
+TEST_F(Import, PngPictureListedUnderItsTypeIsConvertedAndHandedOver) {
+  QImage png(37, 23, QImage::Format_RGB888);
+  for (int y = 0; y < png.height(); ++y) {
+    for (int x = 0; x < png.width(); ++x) png.setPixel(x, y, qRgb(PixelAt(x, y).r, PixelAt(x, y).g, PixelAt(x, y).b));
+  }
+  ASSERT_TRUE(png.save(world.tree.Path(QStringLiteral("c/pics/Shot.png"))));
+  TForm1* form = world.Open();
+  dialog_test::Choose(form->ComboBox2, 37);
+  ClickEntry(*form, QStringLiteral("Shot.png"));
+  ClickImport(form);
+  ExpectTestPicture(world.tree.Path(QStringLiteral("c/pics/Shot.bmp")), 37, 23);
+  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\SHOT.BMP"));
 }
 
 TEST_F(Import, CancelledSaveDialogChangesNothing) {
