@@ -1,5 +1,9 @@
 // Runs the real picconv program.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
 
 #include <array>
 #include <filesystem>
@@ -259,6 +263,67 @@ TEST_F(PicconvTest, MetafilesAreDrawnAsTheDialogDrawsThem) {
 }
 #endif
 
+// A .png output keeps what the picture holds: its palette, its alpha, or 24-bit colour.
+TEST_F(PicconvTest, PngOutputKeepsPaletteAndAlpha) {
+  REQUIRE_TOOL(test_support::kPython);
+  const struct {
+    const char* name;
+    const char* file;
+    const char* options;
+    const char* info;  // what --info prints for the PNG written
+  } cases[] = {
+      {"Paletted", "in.gif", "-colors 20", "29 17 8"},
+      {"Alpha", "in.png", "-alpha set -channel A -fx i/w +channel PNG32:", "29 17 32"},
+      {"Colour", "in.tga", "", "29 17 24"},
+  };
+  for (const auto& c : cases) {
+    const std::string input = Make(c.file, c.options), output = dir_.File("out.PNG");
+    std::string errors;
+    ASSERT_EQ(Picconv(ShellQuote(input) + " " + ShellQuote(output), &errors).status, 0) << errors;
+    EXPECT_EQ(Picconv("--info " + ShellQuote(output), &errors).output, std::string(c.info) + "\n")
+        << c.name;
+    EXPECT_TRUE(test_support::ImagesMatch(test_support::DecodeWithPillow(output),
+                                          test_support::DecodeWithPillow(input)))
+        << c.name;
+  }
+}
+
+// A folder of good and broken files: the good ones are converted, each broken one is
+// reported, and the summary lists the failures.
+TEST_F(PicconvTest, BatchConvertsWhatItCanAndSummarisesTheFailures) {
+  const std::string pcx = Make("photo.pcx", ""), tga = Make("photo.tga", "");
+  const std::string gif = Make("clip.gif", "-colors 16");
+  const std::string broken = dir_.File("broken.psd");
+  test_support::WriteFileBytes(broken, test_support::Bytes{'8', 'B', 'P', 'S'});
+  const std::string out = dir_.File("new/folder");
+  std::string errors;
+  const auto result = Picconv("--to " + ShellQuote(out) + " " + ShellQuote(pcx) + " " +
+                                  ShellQuote(broken) + " " + ShellQuote(tga) + " " +
+                                  ShellQuote(gif) + " " + ShellQuote(dir_.File("gone.bmp")),
+                              &errors);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.output, "");
+  // Output is not a terminal: no progress line, only the failures and the summary.
+  EXPECT_THAT(errors, ::testing::HasSubstr("picconv: " + broken + ": "));
+  EXPECT_THAT(errors, ::testing::HasSubstr("2 of 5 files failed:\n  "));
+  EXPECT_EQ(errors.find('\r'), std::string::npos);
+  std::vector<std::string> written;
+  for (const auto& entry : std::filesystem::directory_iterator(out))
+    written.push_back(entry.path().filename().string());
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(written, (std::vector<std::string>{"clip.png", "photo-2.png", "photo.png"}));
+  EXPECT_TRUE(test_support::ImagesMatch(test_support::DecodeWithPillow(out + "/photo-2.png"),
+                                        test_support::DecodeWithPillow(tga)));
+
+  // Bitmaps on request; an output that would replace an input gets a name of its own.
+  ASSERT_EQ(Picconv("--to " + ShellQuote(dir_.Path()) + " --format bmp " + ShellQuote(gif) +
+                        " " + ShellQuote(Make("clip.bmp", "BMP3:")),
+                    &errors).status, 0) << errors;
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("clip-2.bmp")));
+  EXPECT_TRUE(test_support::ImagesMatch(test_support::DecodeWithPillow(dir_.File("clip-3.bmp")),
+                                        test_support::DecodeWithPillow(dir_.File("clip.bmp"))));
+}
+
 TEST_F(PicconvTest, UnwritableOutputFailsWithoutLeavingAFile) {
   const std::string input = Make("in.bmp", "BMP3:");
   std::string errors;
@@ -270,7 +335,8 @@ TEST_F(PicconvTest, UnwritableOutputFailsWithoutLeavingAFile) {
 
 TEST_F(PicconvTest, UsageOnBadArgumentsAndHelp) {
   std::string errors;
-  for (const char* arguments : {"", "only-one", "a b c", "--info", "--bogus x"}) {
+  for (const char* arguments : {"", "only-one", "a b c", "--info", "--bogus x", "--to dir",
+                                "--to dir --format gif a.pcx", "--to dir --format"}) {
     const auto result = Picconv(arguments, &errors);
     EXPECT_EQ(result.status, 2) << arguments;
     EXPECT_EQ(result.output, "") << arguments;
