@@ -56,11 +56,11 @@ TEST(Listing, AllFilesListsKnownTypesOnlyFoldersFirst) {
   ListFolder(form, QStringLiteral("C:\\pics"));
   // Hidden files are listed; folders come first whatever their names look like.
   EXPECT_EQ(Captions(*form), List({"album.bmp", "Sub", ".secret.gif", "clip.wmf", "drawing.dxf", "logo.ai",
-                                   "old.photo.bmp", "photo.jpg", "scan.pcx", "SHOUT.TGA"}));
+                                   "old.photo.bmp", "photo.jpeg", "photo.jpg", "scan.pcx", "scan.tiff", "SHOUT.TGA"}));
   EXPECT_EQ(form->currentpath, QStringLiteral("C:\\pics\\"));
   EXPECT_EQ(form->windowTitle(), QStringLiteral("Select File to Import.. [C:\\pics]"));
-  EXPECT_EQ(form->fstate->panel(0), QStringLiteral("10 Object(s)"));
-  EXPECT_EQ(form->fstate->panel(1), QStringLiteral("8 Byte(s)"));
+  EXPECT_EQ(form->fstate->panel(0), QStringLiteral("12 Object(s)"));
+  EXPECT_EQ(form->fstate->panel(1), QStringLiteral("10 Byte(s)"));
   EXPECT_TRUE(form->SpeedButton1->isEnabled());
   // The same folder listed again shows its trailing backslash.
   form->setfiles();

@@ -37,6 +37,9 @@ std::string ErrorText(const heif_error& error) {
 }  // namespace
 
 void THEIFGraphic::LoadFromStream(Stream& stream) {
+  // libheif loads its decoders once; done here under the guard of a static, so that
+  // pictures decoded on several threads at once find them ready.
+  static const heif_error initialised = heif_init(nullptr);
   const std::vector<uint8_t> file = stream.ReadRest();
   Clear();
   const auto fail = [this](const std::string& what) {
@@ -47,6 +50,7 @@ void THEIFGraphic::LoadFromStream(Stream& stream) {
     if (error.code != heif_error_Ok) fail(ErrorText(error));
   };
 
+  check(initialised);
   const HeifPtr<heif_context> context(heif_context_alloc());
   if (!context) fail("out of memory");
   check(heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(),
