@@ -90,6 +90,30 @@ INSTANTIATE_TEST_SUITE_P(
                  "Image.open(sys.argv[1]).save(sys.argv[2], optimize=True, subsampling=1)\" SRC OUT"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Photos come out upright: for each EXIF orientation that Pillow records (big-endian
+// EXIF for odd ones, little-endian for even ones), the picture equals Pillow's own
+// exif_transpose of the file.
+TEST_F(JpegFiles, ExifOrientationTurnsThePictureUpright) {
+  REQUIRE_TOOL(test_support::kPython);
+  const std::string python = std::string(test_support::kPython) + " -c ";
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    const std::string save =
+        "import sys; from PIL import Image; im = Image.open(sys.argv[1]).convert('RGB'); "
+        "exif = Image.Exif(); exif[0x0112] = " + std::to_string(orientation) + "; "
+        "exif.endian = '" + (orientation % 2 ? ">" : "<") + "'; "
+        "im.save(sys.argv[2], quality=95, exif=exif.tobytes())";
+    const TJPEGImage image = Decode(Make(python + ShellQuote(save) + " SRC OUT"));
+    const std::string upright =
+        "import sys; from PIL import Image, ImageOps; "
+        "im = ImageOps.exif_transpose(Image.open(sys.argv[1])); "
+        "sys.stdout.buffer.write(b'P6 %d %d 255\\n' % im.size + im.tobytes())";
+    EXPECT_TRUE(test_support::BitmapMatches(
+        image, test_support::DecodeWith(python + ShellQuote(upright) + " " + ShellQuote(out_)),
+        kTolerance))
+        << orientation;
+  }
+}
+
 // The index of the first marker `code` (0xFF code) at or after `from`.
 size_t FindMarker(const Bytes& bytes, uint8_t code, size_t from = 0) {
   for (size_t i = from; i + 1 < bytes.size(); ++i)

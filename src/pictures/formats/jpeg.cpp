@@ -13,6 +13,7 @@
 #include <jerror.h>
 
 #include "pictures/error.h"
+#include "pictures/orientation.h"
 #include "pictures/stream.h"
 
 namespace pictures {
@@ -111,6 +112,16 @@ void GreyRowToBGR(const uint8_t* grey, uint8_t* out, JDIMENSION width) {
   for (JDIMENSION x = 0; x < width; ++x, out += 3) out[0] = out[1] = out[2] = grey[x];
 }
 
+// The orientation recorded in the first APP1 segment that holds EXIF data, or 1.
+int OrientationOf(const jpeg_decompress_struct& cinfo) {
+  for (jpeg_saved_marker_ptr marker = cinfo.marker_list; marker; marker = marker->next) {
+    if (marker->marker == JPEG_APP0 + 1 && marker->data_length >= 6 &&
+        std::memcmp(marker->data, "Exif\0\0", 6) == 0)
+      return ExifOrientation(std::span<const uint8_t>(marker->data, marker->data_length));
+  }
+  return 1;
+}
+
 }  // namespace
 
 void TJPEGImage::LoadFromStream(Stream& stream) {
@@ -133,6 +144,7 @@ void TJPEGImage::LoadFromStream(Stream& stream) {
   cinfo.mem->max_memory_to_use = static_cast<long>(
       std::min<uint64_t>(Bitmap::PixelMemoryLimit(), uint64_t(LONG_MAX)));
   jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
+  jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);  // EXIF, for the orientation
   jpeg_read_header(&cinfo, TRUE);
 
   // Refuse pictures beyond the limit, or beyond what the data can fill, before libjpeg
@@ -176,6 +188,9 @@ void TJPEGImage::LoadFromStream(Stream& stream) {
   }
   // The decode is not finished with jpeg_finish_decompress: whatever follows the last row
   // (trailing markers or junk) cannot change the picture, so it is not read.
+
+  // Phone and camera photos are stored as the sensor saw them; EXIF says how to turn them.
+  ApplyOrientation(*this, OrientationOf(cinfo));
 }
 
 }  // namespace pictures
