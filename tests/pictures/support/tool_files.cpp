@@ -259,6 +259,19 @@ RgbImage FromBitmap(const pictures::Bitmap& bitmap) {
   return image;
 }
 
+::testing::AssertionResult DecodedMatches(const pictures::Bitmap& bitmap,
+                                          const RgbImage& reference, int tolerance) {
+  if (!bitmap.Transparent()) return BitmapMatches(bitmap, reference, tolerance);
+  RgbImage overWhite = reference;
+  for (size_t i = 0; i < overWhite.rgb.size() && !reference.alpha.empty(); ++i) {
+    const unsigned alpha = reference.alpha[i / 3];
+    overWhite.rgb[i] = uint8_t((reference.rgb[i] * alpha + 255 * (255 - alpha) + 127) / 255);
+  }
+  const auto colours = BitmapMatches(bitmap, overWhite, 2 * tolerance);
+  if (!colours) return colours;
+  return AlphaMatches(bitmap, reference, tolerance);
+}
+
 ::testing::AssertionResult ImagesMatch(const RgbImage& actual, const RgbImage& expected,
                                        int tolerance) {
   if (actual.width != expected.width || actual.height != expected.height)

@@ -99,6 +99,12 @@ RgbImage FromBitmap(const pictures::Bitmap& bitmap);
 // Compares two pictures channel by channel: sizes, colours and, when both have it, alpha.
 ::testing::AssertionResult ImagesMatch(const RgbImage& actual, const RgbImage& expected,
                                        int tolerance = 0);
+// Compares a decoded picture with a reference decode that has alpha: the colours as the
+// library draws them (over white where the Bitmap is transparent, so the reference is
+// blended the same way) and, for transparent Bitmaps, the alpha itself. Blending can move a
+// colour that differs by `tolerance` by twice as much, which is allowed.
+::testing::AssertionResult DecodedMatches(const pictures::Bitmap& bitmap,
+                                          const RgbImage& reference, int tolerance = 0);
 // Keeps the top `bits` bits of every colour sample and the top `alphaBits` of every alpha
 // sample (for comparing pictures whose samples were widened differently from few bits).
 RgbImage TopBits(RgbImage image, int bits, int alphaBits);
