@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <array>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -440,7 +440,9 @@ TEST(TIFFReader, LayoutsGiveTheirPixelFormatAndColoursInBothByteOrders) {
       {"grey and two more samples, the first taken as alpha",
        {3, 8, 1, {}},
        PixelFormat::Bits32,
-       [](const uint32_t* s) { return Rgba{int(s[0]), int(s[0]), int(s[0]), int(s[1])}; }},
+       [](const uint32_t* s) {
+         return Rgba{int(s[0]), int(s[0]), int(s[0]), int(s[1])};
+       }},
       {"palette and three more samples",
        {4, 8, 3, {}},
        PixelFormat::Bits8,
@@ -828,6 +830,13 @@ TEST(TIFFReader, DamagedFilesFailWithTheirMessage) {
            .Set(kLength, kLong, {30000})
            .Build(),
        "Stream read error"},
+      {"a Deflate picture past the memory limit",
+       grey()
+           .Set(kCompression, kShort, {8})
+           .Set(kWidth, kLong, {60000})
+           .Set(kLength, kLong, {60000})
+           .Build(),
+       tooLarge},
       {"no samples", grey().Set(kSamples, kShort, {0}).Build(), "Invalid TIFF file."},
       {"0 bits a sample", grey().Set(kBits, kShort, {0}).Build(), "Invalid TIFF file."},
       {"65 bits a sample", grey().Set(kBits, kShort, {65}).Build(), "Invalid TIFF file."},
@@ -863,7 +872,9 @@ TEST(TIFFReader, RowsThatACompressedStripDoesNotFillAreBlack) {
   const Case cases[] = {
       {"decodes one row of two", {first, secondRowOnly}, 0, {rows[0], rows[1], rows[2], black}},
       {"is empty", {first, {}}, 0, {rows[0], rows[1], black, black}},
-      {"starts past the end of the file", {first, second}, 0x7FFFFFF0,
+      {"starts past the end of the file",
+       {first, second},
+       0x7FFFFFF0,
        {rows[0], rows[1], black, black}},
   };
   for (const Case& c : cases) {
@@ -873,9 +884,8 @@ TEST(TIFFReader, RowsThatACompressedStripDoesNotFillAreBlack) {
     if (c.secondOffset) file.Set(kStripOffsets, kLong, {8, c.secondOffset});
     TTIFFGraphic picture;
     Load(picture, file.Build());
-    ExpectPicture(picture, Expected(c.expected, width, 1, [](const uint32_t* s) {
-                    return Grey(int(s[0]));
-                  }));
+    ExpectPicture(
+        picture, Expected(c.expected, width, 1, [](const uint32_t* s) { return Grey(int(s[0])); }));
   }
   // A byte count past the end of the file lets the strip run to the end.
   TiffFile file = Baseline(width, height, {1, 8, 1, {}}, rows, false);
@@ -884,7 +894,8 @@ TEST(TIFFReader, RowsThatACompressedStripDoesNotFillAreBlack) {
       .Set(kByteCounts, kLong, {0x7FFFFFF0});
   TTIFFGraphic picture;
   Load(picture, file.Build());
-  ExpectPicture(picture, Expected(rows, width, 1, [](const uint32_t* s) { return Grey(int(s[0])); }));
+  ExpectPicture(picture,
+                Expected(rows, width, 1, [](const uint32_t* s) { return Grey(int(s[0])); }));
 }
 
 TEST(TIFFReader, FilesFoundByFuzzingFailCleanly) {
@@ -965,8 +976,8 @@ class TIFFToolFiles : public testing::Test {
     TTIFFGraphic picture;
     ASSERT_NO_THROW(picture.LoadFile(Path(name)));
     Run("/usr/bin/tiff2rgba -c none " + Path(name) + " " + Path("reference.tif"));
-    EXPECT_TRUE(test_support::BitmapMatches(picture, DecodeWithPillow(Path("reference.tif")),
-                                            tolerance));
+    EXPECT_TRUE(
+        test_support::BitmapMatches(picture, DecodeWithPillow(Path("reference.tif")), tolerance));
   }
 
   static RgbImage DecodeWithPillow(const std::string& path) {
@@ -1164,8 +1175,8 @@ TEST_F(TIFFToolFiles, OrientationIsAppliedAsImageMagickDoes) {
       TTIFFGraphic picture;
       ASSERT_NO_THROW(picture.LoadFile(Path(name)));
       EXPECT_TRUE(test_support::BitmapMatches(
-          picture, test_support::DecodeWith(std::string(test_support::kConvert) + " " +
-                                            Path(name) + " -auto-orient ppm:-")));
+          picture, test_support::DecodeWith(std::string(test_support::kConvert) + " " + Path(name) +
+                                            " -auto-orient ppm:-")));
     }
   }
 }

@@ -256,7 +256,10 @@ class StripLoader {
   StripLoader(Stream& stream, int64_t base, uint32_t compression,
               const std::vector<uint32_t>& offsets, const std::vector<uint32_t>& byteCounts,
               size_t rowBytes)
-      : stream_(stream), base_(base), offsets_(offsets), byteCounts_(byteCounts),
+      : stream_(stream),
+        base_(base),
+        offsets_(offsets),
+        byteCounts_(byteCounts),
         rowBytes_(rowBytes) {
     if (compression == 5) decoder_ = std::make_unique<TTIFFLZW>();
     if (compression == 32773) decoder_ = std::make_unique<TPackbitsRLE>();
@@ -311,7 +314,11 @@ class RowWriter {
  public:
   RowWriter(Bitmap& picture, const RowPlan& plan, uint32_t width, uint32_t bits,
             const std::vector<uint16_t>& colorMap)
-      : picture_(picture), plan_(plan), width_(width), bits_(bits), colorMap_(colorMap),
+      : picture_(picture),
+        plan_(plan),
+        width_(width),
+        bits_(bits),
+        colorMap_(colorMap),
         usedRowBytes_((CheckedBufferSize({width, plan.used, bits}) + 7) / 8),
         bitmapRowBytes_(picture.RowBytes()) {}
 
@@ -447,8 +454,8 @@ TTIFFGraphic::StripLayout TTIFFGraphic::ReadStripLayout(Stream& stream) const {
   layout.samples = GetValue(kSamplesPerPixel, 1) & 0xFF;
   const std::vector<uint32_t> bitsList = GetValueList(stream, kBitsPerSample, layout.samples);
   layout.bits = bitsList.empty() ? 1 : bitsList[0];
-  layout.sameBits = std::all_of(bitsList.begin(), bitsList.end(),
-                                [&](uint32_t b) { return b == layout.bits; });
+  layout.sameBits =
+      std::all_of(bitsList.begin(), bitsList.end(), [&](uint32_t b) { return b == layout.bits; });
   layout.rowsList = GetValueList(stream, kRowsPerStrip);
   layout.offsets = GetValueList(stream, kStripOffsets);
   layout.byteCounts = GetValueList(stream, kStripByteCounts);
@@ -491,8 +498,8 @@ bool TTIFFGraphic::OwnReaderTakes(const StripLayout& layout) const {
                  : false;
     case 3: return (layout.photometric == 2 || layout.photometric == 8) && wide;
     case 4:
-      return wide && (layout.photometric == 2 ||
-                      (layout.photometric == 5 && GetValue(kInkSet, 1) == 1));
+      return wide &&
+             (layout.photometric == 2 || (layout.photometric == 5 && GetValue(kInkSet, 1) == 1));
     default: return false;
   }
 }
@@ -510,8 +517,8 @@ void TTIFFGraphic::ReadColorMap(Stream& stream, const StripLayout& layout) {
     ColorMap[i] = static_cast<uint16_t>(LoadValue(&bytes[2 * i], 2, Motorola()));
 }
 
-void TTIFFGraphic::RequireStripData(Stream& stream, const StripLayout& layout,
-                                    uint64_t rowBytes, uint64_t planes) const {
+void TTIFFGraphic::RequireStripData(Stream& stream, const StripLayout& layout, uint64_t rowBytes,
+                                    uint64_t planes) const {
   const int64_t fileEnd = stream.Size();
   const uint64_t expansion = layout.compression == 5       ? kTIFFLZWBestExpansion
                              : layout.compression == 32773 ? kPackBitsBestExpansion
@@ -552,6 +559,8 @@ void TTIFFGraphic::ReadStrips(Stream& stream, const StripLayout& layout) {
   const uint32_t planes = planar ? std::min(samples, plan.used) : 1;
   const uint32_t rowSamples = planar ? 1 : samples;
   const size_t fileRowBytes = (CheckedBufferSize({width, rowSamples, bits}) + 7) / 8;
+  // A picture too large for the Bitmap fails with the size message before the data check.
+  CheckedBufferSize({height, (uint64_t(width) * BitsPerPixel(plan.format) + 7) / 8});
   RequireStripData(stream, layout, fileRowBytes, planes);
   SetSize(static_cast<int>(width), static_cast<int>(height));
 
@@ -571,8 +580,8 @@ void TTIFFGraphic::ReadStrips(Stream& stream, const StripLayout& layout) {
     return rows == 0 ? height : rows;
   };
 
-  StripLoader loader(stream, BasePosition, layout.compression, layout.offsets,
-                     layout.byteCounts, fileRowBytes);
+  StripLoader loader(stream, BasePosition, layout.compression, layout.offsets, layout.byteCounts,
+                     fileRowBytes);
   RowWriter writer(*this, plan, width, bits, ColorMap);
   const bool swap16 = Motorola() && bits == 16;
   // Prepares a decoded row of `stride` samples a pixel: words in little-endian order,

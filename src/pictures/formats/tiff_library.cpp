@@ -54,8 +54,7 @@ toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
   }
   // Offsets from the current position or the end are signed values passed as unsigned.
   const auto delta = static_cast<int64_t>(offset);
-  if (whence == SEEK_SET ? offset > uint64_t(kMax - from) : delta > kMax - from)
-    return toff_t(-1);
+  if (whence == SEEK_SET ? offset > uint64_t(kMax - from) : delta > kMax - from) return toff_t(-1);
   const int64_t target = from + delta;
   if (target < source->base) return toff_t(-1);
   source->stream.Seek(target);
@@ -99,7 +98,7 @@ class OpenTIFF {
   OpenTIFF(Stream& stream, int64_t base) : source_{stream, base, {}} {
     SilenceProcessWideHandlers();
     std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options(TIFFOpenOptionsAlloc(),
-                                                                        TIFFOpenOptionsFree);
+                                                                         TIFFOpenOptionsFree);
     if (!options) throw std::bad_alloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), KeepFirstError, &source_);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), IgnoreWarning, &source_);
@@ -206,7 +205,8 @@ uint64_t BestExpansion(const Geometry& g) {
     case COMPRESSION_LZW: return kTIFFLZWBestExpansion;
     case COMPRESSION_PACKBITS: return kPackBitsBestExpansion;
     case COMPRESSION_ADOBE_DEFLATE:
-    case COMPRESSION_DEFLATE: return 1032;  // Deflate's longest match per bit pair
+    case COMPRESSION_DEFLATE:
+      return 1032;  // Deflate's longest match per bit pair
     // A JPEG block takes at least one bit for each component of 64 pixels; with 4x4
     // subsampling that is 18 bits for 1024 pixels of 3 bytes.
     case COMPRESSION_JPEG: return 2048;
@@ -224,20 +224,21 @@ uint64_t BestExpansion(const Geometry& g) {
 void RequireDataForPicture(const OpenTIFF& tiff, const Geometry& g) {
   TIFF* tif = tiff.get();
   const uint64_t fileSize = uint64_t(std::max<int64_t>(0, tiff.FileSize()));
-  const uint32_t striles = g.tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
-  uint64_t data = 0;
-  for (uint32_t i = 0; i < striles; ++i) {
-    const uint64_t offset = TIFFGetStrileOffset(tif, i);
-    if (offset >= fileSize) continue;
-    data += std::min<uint64_t>(TIFFGetStrileByteCount(tif, i), fileSize - offset);
-  }
   const uint64_t needed = ChunkyRowBytes(g) * g.height;
   if (g.compression == COMPRESSION_NONE) {
     // libtiff reads uncompressed strips whatever their byte counts say.
     RequireFill(fileSize, 1, needed);
     return;
   }
-  RequireFill(data, BestExpansion(g), needed);
+  const uint64_t expansion = BestExpansion(g);
+  const uint32_t striles = g.tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+  uint64_t data = 0;
+  for (uint32_t i = 0; i < striles && !CanFill(data, expansion, needed); ++i) {
+    const uint64_t offset = TIFFGetStrileOffset(tif, i);
+    if (offset < fileSize)
+      data += std::min<uint64_t>(TIFFGetStrileByteCount(tif, i), fileSize - offset);
+  }
+  RequireFill(data, expansion, needed);
 }
 
 // ---- Rows put upright.
@@ -356,8 +357,7 @@ bool CanNarrow(uint16_t bits, uint16_t format) {
 // Unsigned samples are scaled from their full range to 0..255, rounded, as libtiff's RGBA
 // interface does for 16 bits; signed samples from 0..their maximum (below 0 is black);
 // floating-point samples from 0..1.
-void NarrowSamples(const uint8_t* in, uint8_t* out, size_t count, uint16_t bits,
-                   uint16_t format) {
+void NarrowSamples(const uint8_t* in, uint8_t* out, size_t count, uint16_t bits, uint16_t format) {
   if (format == SAMPLEFORMAT_IEEEFP) {
     for (size_t i = 0; i < count; ++i)
       out[i] = bits == 16   ? ScaleUnit(HalfToFloat(Native<uint16_t>(in + 2 * i)))
@@ -388,7 +388,8 @@ void NarrowSamples(const uint8_t* in, uint8_t* out, size_t count, uint16_t bits,
       for (size_t i = 0; i < count; ++i) out[i] = Scale(Native<uint32_t>(in + 4 * i), 0xFFFFFFFF);
       return;
     case 64:
-      for (size_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>(Native<uint64_t>(in + 8 * i) >> 56);
+      for (size_t i = 0; i < count; ++i)
+        out[i] = static_cast<uint8_t>(Native<uint64_t>(in + 8 * i) >> 56);
       return;
   }
   const uint64_t max = (uint64_t(1) << bits) - 1;
@@ -409,8 +410,8 @@ void UnpackIndices(const uint8_t* in, uint8_t* out, uint32_t count, uint32_t sam
 
 // Copies the first `keep` samples of each of `pixels` pixels of `samples` samples of
 // `size` bytes.
-void KeepSamples(const uint8_t* in, uint32_t samples, uint8_t* out, uint32_t keep,
-                 uint32_t pixels, size_t size) {
+void KeepSamples(const uint8_t* in, uint32_t samples, uint8_t* out, uint32_t keep, uint32_t pixels,
+                 size_t size) {
   for (uint32_t x = 0; x < pixels; ++x)
     std::memcpy(out + size_t(x) * keep * size, in + size_t(x) * samples * size, keep * size);
 }
@@ -476,9 +477,9 @@ std::optional<DirectPlan> PlanDirectRead(const OpenTIFF& tiff, Geometry& g) {
       break;
     default:
       if (!CanNarrow(g.bits, g.sampleFormat)) return std::nullopt;
-      plan.format = plan.alpha                     ? PixelFormat::Bits32
+      plan.format = plan.alpha                    ? PixelFormat::Bits32
                     : plan.colour == Colour::Grey ? PixelFormat::Bits8
-                                                   : PixelFormat::Bits24;
+                                                  : PixelFormat::Bits24;
   }
   // Separate planes are interleaved a whole sample at a time; tiles are placed a whole
   // byte at a time.
@@ -491,7 +492,8 @@ std::optional<DirectPlan> PlanDirectRead(const OpenTIFF& tiff, Geometry& g) {
 LogPalette PaletteRecord(const OpenTIFF& tiff, const Geometry& g, Colour colour) {
   if (colour == Colour::Grey) {
     LogPalette record = GreyPaletteRecord();
-    if (g.photometric == PHOTOMETRIC_MINISWHITE) std::reverse(record.entries.begin(), record.entries.end());
+    if (g.photometric == PHOTOMETRIC_MINISWHITE)
+      std::reverse(record.entries.begin(), record.entries.end());
     return record;
   }
   const size_t count = size_t(1) << g.bits;
@@ -573,14 +575,13 @@ class RowConverter {
           break;
         }
         for (uint32_t x = 0; x < width; ++x, samples += 2, out += 4) {
-          const uint8_t grey = g_.photometric == PHOTOMETRIC_MINISWHITE ? 255 - samples[0] : samples[0];
+          const uint8_t grey =
+              g_.photometric == PHOTOMETRIC_MINISWHITE ? 255 - samples[0] : samples[0];
           out[0] = out[1] = out[2] = grey;
           out[3] = samples[1];
         }
         break;
-      case Colour::RGB:
-        (plan_.alpha ? RGBAToBGRA : RGBToBGR)(samples, out, 8, count);
-        break;
+      case Colour::RGB: (plan_.alpha ? RGBAToBGRA : RGBToBGR)(samples, out, 8, count); break;
       case Colour::CMYK: CMYKToBGR(samples, out, 8, count); break;
       default: break;
     }
@@ -717,8 +718,7 @@ class BandReader {
   uint64_t decoded_ = 0;
 };
 
-void ReadDirect(const OpenTIFF& tiff, const Geometry& g, const DirectPlan& plan,
-                Bitmap& picture) {
+void ReadDirect(const OpenTIFF& tiff, const Geometry& g, const DirectPlan& plan, Bitmap& picture) {
   RowConverter convert(tiff, g, plan);
   BandReader bands(tiff, g, plan.colourSamples + (plan.alpha ? 1 : 0));
   SizeUpright(picture, g, plan.format);
@@ -739,7 +739,8 @@ void ReadDirect(const OpenTIFF& tiff, const Geometry& g, const DirectPlan& plan,
 
 void ReadThroughRGBA(const OpenTIFF& tiff, const Geometry& g, Bitmap& picture) {
   char message[1024] = "";
-  if (!TIFFRGBAImageOK(tiff.get(), message)) throw PictureError(std::string(kInvalidTIFF) + " " + message);
+  if (!TIFFRGBAImageOK(tiff.get(), message))
+    throw PictureError(std::string(kInvalidTIFF) + " " + message);
   TIFFRGBAImage image{};
   if (!TIFFRGBAImageBegin(&image, tiff.get(), 0, message))
     throw PictureError(std::string(kInvalidTIFF) + " " + message);
@@ -774,6 +775,9 @@ void ReadTIFFWithLibrary(Bitmap& picture, Stream& stream, int64_t basePosition) 
   OpenTIFF tiff(stream, basePosition);
   Geometry g = ReadGeometry(tiff);
   if (!TIFFIsCODECConfigured(g.compression)) throw PictureError(kUnknownCompression);
+  // Every picture of this path takes at least a byte a pixel: one too large for the Bitmap
+  // fails with the size message before the data check.
+  CheckedBufferSize({g.width, g.height});
   RequireDataForPicture(tiff, g);
   if (const auto plan = PlanDirectRead(tiff, g))
     ReadDirect(tiff, g, *plan, picture);
