@@ -485,6 +485,17 @@ TEST(TIFFReader, CIELabSamplesAreConvertedInEightAndSixteenBits) {
   }
 }
 
+TEST(TIFFReader, AColourMapOfEightBitValuesIsTakenAsItStands) {
+  const auto rows = Samples(6, 2, 1, 8);
+  Values map(768);
+  for (uint32_t i = 0; i < 256; ++i) map[i] = i, map[256 + i] = 255 - i, map[512 + i] = i / 2;
+  TTIFFGraphic picture;
+  Load(picture, Baseline(6, 2, {1, 8, 3, {}}, rows, false).Set(kColorMap, kShort, map).Build());
+  ExpectPicture(picture, Expected(rows, 6, 1, [](const uint32_t* s) {
+                  return Rgba{int(s[0]), 255 - int(s[0]), int(s[0]) / 2};
+                }));
+}
+
 TEST(TIFFReader, AnUnknownByteOrderWordIsReadAsIntel) {
   const auto rows = Samples(6, 3, 1, 16);
   TiffFile file = Baseline(6, 3, {1, 16, 1, {}}, rows, false);

@@ -410,6 +410,7 @@ void TTIFFGraphic::LoadFromStream(Stream& stream) {
   }
   ReadDirectory(stream);
   const StripLayout layout = ReadStripLayout(stream);
+  ReadColorMap(stream, layout);
   if (!OwnReaderTakes(layout)) {
     ReadTIFFWithLibrary(*this, stream, BasePosition);
     return;
@@ -490,6 +491,11 @@ bool TTIFFGraphic::OwnReaderTakes(const StripLayout& layout) const {
   const uint32_t bits = layout.bits;
   const bool wide = bits == 8 || bits == 16;
   if (layout.predictor == 2 ? !wide : layout.predictor > 2) return false;
+  // Colour maps are 16-bit values; some writers put 8-bit values there, which libtiff
+  // recognises.
+  if (!ColorMap.empty() &&
+      std::all_of(ColorMap.begin(), ColorMap.end(), [](uint16_t v) { return v < 256; }))
+    return false;
   // The photometric interpretations and depths whose colours our row routines give right.
   switch (layout.colourSamples) {
     case 1:
@@ -541,7 +547,6 @@ void TTIFFGraphic::ReadStrips(Stream& stream, const StripLayout& layout) {
   const uint32_t samples = layout.samples;
   const RowPlan plan = ChoosePlan(layout.colourSamples, samples, layout.photometric, bits);
   SetPixelFormat(plan.format);
-  ReadColorMap(stream, layout);
   if (plan.format == PixelFormat::Bits1 || plan.format == PixelFormat::Bits4 ||
       plan.format == PixelFormat::Bits8)
     SetPalette(CreatePalette(MakePalette(bits == 16 ? 8 : bits, layout.photometric, ColorMap)));

@@ -488,6 +488,20 @@ std::optional<DirectPlan> PlanDirectRead(const OpenTIFF& tiff, Geometry& g) {
   return plan;
 }
 
+struct ColourMap {
+  const uint16_t* red;
+  const uint16_t* green;
+  const uint16_t* blue;
+};
+
+// The colour map: red, green and blue values for each of the 1 << bits indices.
+ColourMap ColourMapOf(const OpenTIFF& tiff) {
+  uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+  if (!TIFFGetField(tiff.get(), TIFFTAG_COLORMAP, &red, &green, &blue) || !red || !green || !blue)
+    tiff.Fail(kInvalidTIFF);
+  return {red, green, blue};
+}
+
 // The palette of a grey or palette picture of 8-bit pixels.
 LogPalette PaletteRecord(const OpenTIFF& tiff, const Geometry& g, Colour colour) {
   if (colour == Colour::Grey) {
@@ -497,8 +511,7 @@ LogPalette PaletteRecord(const OpenTIFF& tiff, const Geometry& g, Colour colour)
     return record;
   }
   const size_t count = size_t(1) << g.bits;
-  uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
-  if (!TIFFGetField(tiff.get(), TIFFTAG_COLORMAP, &red, &green, &blue)) tiff.Fail(kInvalidTIFF);
+  const auto [red, green, blue] = ColourMapOf(tiff);
   // Colour maps written with 8-bit values are taken as they stand, as libtiff does; others
   // give their upper byte, as our own reader's do.
   bool eightBit = true;
@@ -524,8 +537,7 @@ class RowConverter {
       palette_ = PaletteRecord(tiff, g, plan.colour).entries;
     if (plan.colour == Colour::Palette && g.bits == 16) {
       // 16-bit indices: the colour map looked up into 24-bit pixels.
-      uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
-      TIFFGetField(tiff.get(), TIFFTAG_COLORMAP, &red, &green, &blue);
+      const auto [red, green, blue] = ColourMapOf(tiff);
       wideMap_.resize(size_t(3) << 16);
       for (size_t i = 0; i < 65536; ++i) {
         wideMap_[3 * i] = static_cast<uint8_t>(blue[i] >> 8);
