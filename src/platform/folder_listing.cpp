@@ -153,7 +153,7 @@ bool NameHostsCannotHold(std::string_view name) {
   for (size_t i = 0; i < name.size(); ++i) {
     const auto byte = static_cast<unsigned char>(name[i]);
     if (byte == '\\' || byte < 0x20 || byte == 0x7F) return true;
-    // U+0080 to U+0085 and the rest of the C1 controls are 0xC2 0x80-0x9F in UTF-8.
+    // The C1 controls, U+0080 to U+009F, are 0xC2 0x80 to 0xC2 0x9F in UTF-8.
     if (byte == 0xC2 && i + 1 < name.size()) {
       const auto next = static_cast<unsigned char>(name[i + 1]);
       if (next >= 0x80 && next <= 0x9F) return true;
