@@ -13,5 +13,6 @@
 extern "C" const char* __lsan_default_suppressions() { return "leak:libdav1d.so\n"; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return fuzz_support::LoadFromMemory<pictures::THEIFGraphic>(data, size, fuzz_support::DrawIfSmall);
+  return fuzz_support::LoadFromMemory<pictures::THEIFGraphic>(data, size, fuzz_support::DrawIfSmall,
+                                                              fuzz_support::kLibraryCodecBudget);
 }

@@ -43,6 +43,12 @@ struct AllocationBudget {
 // packet to 765 bytes; the constant covers fixed work buffers and small pictures.
 inline constexpr AllocationBudget kDefaultBudget{256, 4u << 20};
 
+// Formats decoded by a library whose codec can describe a flat picture in a few bytes
+// (HEVC, AV1, VP8/VP8L) have no useful bound per input byte: their readers check the
+// declared size against the pixel limit before the library decodes, and the budget is that
+// limit's worth of decoded planes or canvases, converted rows and the Bitmap.
+inline constexpr AllocationBudget kLibraryCodecBudget{256, 384u << 20};
+
 namespace detail {
 
 struct WatchState {

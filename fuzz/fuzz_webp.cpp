@@ -8,5 +8,6 @@
 #include "pictures/formats/webp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return fuzz_support::LoadFromMemory<pictures::TWebPGraphic>(data, size, fuzz_support::DrawIfSmall);
+  return fuzz_support::LoadFromMemory<pictures::TWebPGraphic>(data, size, fuzz_support::DrawIfSmall,
+                                                              fuzz_support::kLibraryCodecBudget);
 }

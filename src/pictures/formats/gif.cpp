@@ -118,6 +118,9 @@ std::vector<uint8_t> ReadImageData(BufferedReader& in, uint64_t expectedPixels) 
   return packed;
 }
 
+// Screens up to this many pixels are laid out whatever the image's data.
+constexpr uint64_t kAlwaysLaidOutScreen = uint64_t(1) << 20;
+
 struct ImageRect {
   int left, top, width, height;
 };
@@ -188,8 +191,18 @@ void TGIFGraphic::LoadFromStream(Stream& stream) {
   const uint64_t pixelCount = uint64_t(width) * height;
   const std::vector<uint8_t> packed = ReadImageData(in, pixelCount);
   // The image's data must be able to fill it before the picture takes its memory.
-  RequireFill(LZWMaxUnpacked(packed.size(), minimumCodeSize), 1, pixelCount);
-  PlaceOnScreen(*this, screenWidth, screenHeight, background, {left, top, width, height});
+  const uint64_t fillable = LZWMaxUnpacked(packed.size(), minimumCodeSize);
+  RequireFill(fillable, 1, pixelCount);
+  // The screen is laid out where it is of an everyday size or the data could fill it too:
+  // otherwise a few bytes naming a huge screen, or an image far out on it, would take
+  // hundreds of megabytes for background. Such a picture is the image alone.
+  const uint64_t screenArea = uint64_t(std::max<int>(screenWidth, left + width)) *
+                              uint64_t(std::max<int>(screenHeight, top + height));
+  const bool onScreen = screenArea <= kAlwaysLaidOutScreen || CanFill(fillable, 1, screenArea);
+  const ImageRect image = onScreen ? ImageRect{left, top, width, height}
+                                   : ImageRect{0, 0, width, height};
+  PlaceOnScreen(*this, onScreen ? screenWidth : 0, onScreen ? screenHeight : 0, background,
+                image);
   if (pixelCount == 0) return;
 
   TGIFLZW decoder;
@@ -211,7 +224,7 @@ void TGIFGraphic::LoadFromStream(Stream& stream) {
 
   const uint8_t* row = pixels.get();
   auto place = [&](int y) {
-    std::memcpy(ScanLine(top + y) + left, row, width);
+    std::memcpy(ScanLine(image.top + y) + image.left, row, width);
     row += width;
   };
   if (!interlaced) {

@@ -18,6 +18,9 @@ PICTURES_DEFINE_READER_CLASS(TAVIFGraphic, THEIFGraphic)
 
 namespace {
 
+// The longest side libheif may decode: a square of this side fits the pixel limit.
+constexpr int kMaximumSide = 16384;
+
 struct HeifDeleter {
   void operator()(heif_context* context) const { heif_context_free(context); }
   void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
@@ -52,6 +55,9 @@ void THEIFGraphic::LoadFromStream(Stream& stream) {
 
   check(initialised);
   const HeifPtr<heif_context> context(heif_context_alloc());
+  // Every image of the file (the alpha and other auxiliary images too) is refused by
+  // libheif when a side reaches this, before it takes memory for it.
+  heif_context_set_maximum_image_size_limit(context.get(), kMaximumSide);
   if (!context) fail("out of memory");
   check(heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(),
                                                    nullptr));

@@ -34,6 +34,11 @@ struct PngSession {
   size_t position = 0;
   std::jmp_buf jump;
   char message[200] = {};
+  // The largest block libpng may take at once. A chunk is allocated at the length it
+  // declares before its bytes are read, so until the rows are known no block may be
+  // larger than the file itself (plus room for the inflater): a few bytes must not
+  // claim gigabytes for a text or a profile.
+  size_t allocationLimit = 0;
 
   ~PngSession() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
 };
@@ -47,6 +52,13 @@ struct PngSession {
 // Warnings (an unknown chunk, a bad CRC in an ancillary chunk) are not worth a word: the
 // picture is decoded as libpng repairs it.
 void OnPngWarning(png_structp, png_const_charp) {}
+
+png_voidp AllocateForSession(png_structp png, png_alloc_size_t size) {
+  const auto* session = static_cast<const PngSession*>(png_get_mem_ptr(png));
+  return size <= session->allocationLimit ? std::malloc(size) : nullptr;
+}
+
+void FreeForSession(png_structp, png_voidp block) { std::free(block); }
 
 void ReadFromSession(png_structp png, png_bytep out, size_t count) {
   auto* session = static_cast<PngSession*>(png_get_io_ptr(png));
@@ -136,8 +148,10 @@ void SizeBitmap(Bitmap& bitmap, const Layout& layout, png_uint_32 width, png_uin
 void DecodePng(std::span<const uint8_t> data, Bitmap& bitmap, PngTarget target) {
   const std::unique_ptr<PngSession> session = std::make_unique<PngSession>();
   session->data = data;
-  session->png =
-      png_create_read_struct(PNG_LIBPNG_VER_STRING, session.get(), OnPngError, OnPngWarning);
+  session->allocationLimit = data.size() + (1u << 20);
+  session->png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, session.get(), OnPngError,
+                                          OnPngWarning, session.get(), AllocateForSession,
+                                          FreeForSession);
   if (!session->png) throw PictureError("out of memory");
   session->info = png_create_info_struct(session->png);
   if (!session->info) throw PictureError("out of memory");
@@ -157,6 +171,9 @@ void DecodePng(std::span<const uint8_t> data, Bitmap& bitmap, PngTarget target) 
   const Layout layout = PrepareTransforms(png, info, target);
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
+  // The row buffers come next: the previous and the present row, as stored and as
+  // transformed.
+  session->allocationLimit += 4 * (png_get_rowbytes(png, info) + 1);
   if (png_get_rowbytes(png, info) != size_t(width) * layout.bytesPerPixel)
     png_error(png, "unexpected row layout");
 

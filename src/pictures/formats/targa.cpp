@@ -178,6 +178,13 @@ void TTargaGraphic::LoadFromStream(Stream& stream) {
   if (header.Plain() && available < pictureBytes) throw PictureError(kInvalidImage);
   if (header.Packed() && !CanFill(TargaMaxUnpacked(available, uint32_t(pixelBytes)), 1, pictureBytes))
     throw PictureError(kInvalidImage);
+  // A picture without pixel data is blank; it may be no larger than its file could have
+  // described in packets of 128 one-byte pixels, so that a few bytes cannot claim a huge
+  // blank picture.
+  if (header.imageType == 0 &&
+      !CanFill(TargaMaxUnpacked(uint64_t(stream.Size()), 1), 1,
+               uint64_t(header.width) * uint64_t(header.height)))
+    throw PictureError(kInvalidImage);
   SetSize(header.width, header.height);
   if (rowBytes == 0 || height == 0) return;
   auto targetRow = [&](int r) { return ScanLine(topRowFirst ? r : height - r - 1); };
