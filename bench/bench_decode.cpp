@@ -104,9 +104,19 @@ void SetCounters(benchmark::State& state, size_t fileBytes) {
       double(kWidth) * kHeight * 1e-6 * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// Picture24's samples, which it stores blue first.
+bench::Expected Picture24Colours() {
+  bench::Expected expected;
+  expected.colour = [](int x, int y) {
+    return bench::Rgb{bench::PhotoSample(x, y, 2, false), bench::PhotoSample(x, y, 1, false),
+                      bench::PhotoSample(x, y, 0, false)};
+  };
+  return expected;
+}
+
 void BM_Bmp24_Ours(benchmark::State& state) {
   const Bytes& file = BitmapFile();
-  bench::DecodeEachIteration<pictures::Bitmap>(state, file);
+  bench::DecodeEachIteration<pictures::Bitmap>(state, file, Picture24Colours());
   SetCounters(state, file.size());
 }
 BENCHMARK(BM_Bmp24_Ours)->Unit(benchmark::kMillisecond);
@@ -125,43 +135,70 @@ void BM_Bmp24_Save(benchmark::State& state) {
     picture.SaveToStream(stream);
     benchmark::DoNotOptimize(stream.Bytes().data());
   }
+  pictures::MemoryStream stream;
+  picture.SaveToStream(stream);
+  if (stream.Bytes() != BitmapFile()) state.SkipWithError("the saved file differs");
   SetCounters(state, BitmapFile().size());
 }
 BENCHMARK(BM_Bmp24_Save)->Unit(benchmark::kMillisecond);
 
+// libjpeg's own loop: the same output (blue, green, red) into `pixels`, rows of kWidth.
+bool DecodeWithLibjpeg(const Bytes& file, uint8_t* pixels) {
+  jpeg_decompress_struct cinfo{};
+  JpegError error{};
+  cinfo.err = jpeg_std_error(&error.pub);
+  error.pub.error_exit = JpegErrorExit;
+  if (setjmp(error.jump)) {
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, file.data(), file.size());
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = JCS_EXT_BGR;
+  jpeg_start_decompress(&cinfo);
+  const bool fits = cinfo.output_width == unsigned(kWidth) && cinfo.output_height == unsigned(kHeight);
+  while (fits && cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW row = pixels + size_t(cinfo.output_scanline) * kWidth * 3;
+    jpeg_read_scanlines(&cinfo, &row, 1);
+  }
+  if (fits) jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return fits;
+}
+
+// Ours must give exactly what libjpeg's own decode gives.
+bench::Expected LibjpegColours() {
+  static const Bytes reference = [] {
+    Bytes pixels(size_t(kWidth) * kHeight * 3);
+    if (!DecodeWithLibjpeg(JpegFile(), pixels.data())) pixels.clear();
+    return pixels;
+  }();
+  bench::Expected expected;
+  if (reference.empty()) expected.width = 0;
+  expected.colour = [](int x, int y) {
+    const uint8_t* p = reference.data() + (size_t(y) * kWidth + size_t(x)) * 3;
+    return bench::Rgb{p[2], p[1], p[0]};
+  };
+  return expected;
+}
+
 void BM_Jpeg_Ours(benchmark::State& state) {
   const Bytes& file = JpegFile();
-  bench::DecodeEachIteration<pictures::TJPEGImage>(state, file);
+  bench::DecodeEachIteration<pictures::TJPEGImage>(state, file, LibjpegColours());
   SetCounters(state, file.size());
 }
 BENCHMARK(BM_Jpeg_Ours)->Unit(benchmark::kMillisecond);
 
-// libjpeg's own loop: the same output (blue, green, red) into a new buffer of rows, as
-// every decoder here makes a new picture each time.
+// Into a new buffer every time, as every decoder here makes a new picture each time.
 void BM_Jpeg_Libjpeg(benchmark::State& state) {
   const Bytes& file = JpegFile();
   for (auto _ : state) {
     std::unique_ptr<uint8_t[]> pixels(new uint8_t[size_t(kWidth) * kHeight * 3]);
-    jpeg_decompress_struct cinfo{};
-    JpegError error{};
-    cinfo.err = jpeg_std_error(&error.pub);
-    error.pub.error_exit = JpegErrorExit;
-    if (setjmp(error.jump)) {
-      jpeg_destroy_decompress(&cinfo);
+    if (!DecodeWithLibjpeg(file, pixels.get())) {
       state.SkipWithError("libjpeg could not read the file");
       break;
     }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, file.data(), file.size());
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = JCS_EXT_BGR;
-    jpeg_start_decompress(&cinfo);
-    while (cinfo.output_scanline < cinfo.output_height) {
-      JSAMPROW row = pixels.get() + size_t(cinfo.output_scanline) * kWidth * 3;
-      jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
     benchmark::DoNotOptimize(pixels.get());
   }
   SetCounters(state, file.size());

@@ -77,9 +77,34 @@ Bytes MakeAutodesk() {
   return file;
 }
 
+// One sample as grey (CUT without its palette file takes the grey ramp) or through the
+// Autodesk file's palette, whose 6-bit components are i % 64.
+bench::Expected IndexColours(int channel, bool autodeskPalette) {
+  bench::Expected expected;
+  expected.colour = [=](int x, int y) {
+    const uint8_t i = PhotoSample(x, y, channel);
+    if (!autodeskPalette) return bench::Rgb{i, i, i};
+    auto component = [&](int k) { return uint8_t(((i * 3 + k) % 64) << 2); };
+    return bench::Rgb{component(0), component(1), component(2)};
+  };
+  return expected;
+}
+
+// The file's first row is the picture's bottom one.
+bench::Expected RlaColours() {
+  bench::Expected expected;
+  expected.colour = [](int x, int y) {
+    const int stored = kHeight - 1 - y;
+    return bench::Rgb{PhotoSample(x, stored, 0), PhotoSample(x, stored, 1),
+                      PhotoSample(x, stored, 2)};
+  };
+  return expected;
+}
+
 template <typename Reader>
-void Decode(benchmark::State& state, const Bytes& file, int bytesPerPixel) {
-  bench::DecodeEachIteration<Reader>(state, file);
+void Decode(benchmark::State& state, const Bytes& file, int bytesPerPixel,
+            const bench::Expected& expected) {
+  bench::DecodeEachIteration<Reader>(state, file, expected);
   const int64_t pixels = int64_t(kWidth) * kHeight;
   state.SetBytesProcessed(state.iterations() * pixels * bytesPerPixel);
   state.counters["file_MB"] = double(file.size()) / 1e6;
@@ -87,19 +112,19 @@ void Decode(benchmark::State& state, const Bytes& file, int bytesPerPixel) {
 
 void BM_RLA_RGB(benchmark::State& state) {
   static const Bytes file = MakeRLA(false);
-  Decode<pictures::TRLAGraphic>(state, file, 3);
+  Decode<pictures::TRLAGraphic>(state, file, 3, RlaColours());
 }
 void BM_RLA_RGBA(benchmark::State& state) {
   static const Bytes file = MakeRLA(true);
-  Decode<pictures::TRLAGraphic>(state, file, 4);
+  Decode<pictures::TRLAGraphic>(state, file, 4, RlaColours());
 }
 void BM_CUT(benchmark::State& state) {
   static const Bytes file = MakeCUT();
-  Decode<pictures::TCUTGraphic>(state, file, 1);
+  Decode<pictures::TCUTGraphic>(state, file, 1, IndexColours(1, false));
 }
 void BM_Autodesk(benchmark::State& state) {
   static const Bytes file = MakeAutodesk();
-  Decode<pictures::TAutodeskGraphic>(state, file, 1);
+  Decode<pictures::TAutodeskGraphic>(state, file, 1, IndexColours(2, true));
 }
 
 BENCHMARK(BM_RLA_RGB)->Unit(benchmark::kMillisecond);

@@ -1,7 +1,9 @@
 #include "support/bench_support.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace bench {
 
@@ -18,6 +20,49 @@ uint8_t PhotoSample(int x, int y, int channel, bool flatBands) {
   noise = (noise >> 13) & 7;
   if (flatBands && (y / 40) % 4 == 0 && (x / 300) % 2 == 0) return uint8_t(channel * 60 + y / 40);
   return uint8_t((x / 16 + y / 12 + channel * 50) + noise);
+}
+
+Expected PhotoColours(bool flatBands) {
+  Expected expected;
+  expected.colour = [flatBands](int x, int y) {
+    return Rgb{PhotoSample(x, y, 0, flatBands), PhotoSample(x, y, 1, flatBands),
+               PhotoSample(x, y, 2, flatBands)};
+  };
+  return expected;
+}
+
+void CheckPicture(benchmark::State& state, const pictures::Bitmap& picture,
+                  const Expected& expected) {
+  // The message must outlive the benchmark's report.
+  static std::string message;
+  if (picture.Width() != expected.width || picture.Height() != expected.height) {
+    message = "the decoded picture is " + std::to_string(picture.Width()) + " x " +
+              std::to_string(picture.Height());
+    state.SkipWithError(message.c_str());
+    return;
+  }
+  const bool bgra = picture.GetPixelFormat() == pictures::PixelFormat::Bits32;
+  std::vector<uint8_t> row(size_t(expected.width) * 3);
+  for (int y = 0; y < expected.height; ++y) {
+    const uint8_t* pixels = picture.ScanLine(y);
+    if (!bgra) {
+      pictures::RowToBGR(picture, y, row.data());
+      pixels = row.data();
+    }
+    const size_t step = bgra ? 4 : 3;
+    for (int x = 0; x < expected.width; ++x) {
+      const Rgb want = expected.colour(x, y);
+      const uint8_t* got = pixels + size_t(x) * step;
+      if (std::abs(got[2] - want.red) > expected.tolerance ||
+          std::abs(got[1] - want.green) > expected.tolerance ||
+          std::abs(got[0] - want.blue) > expected.tolerance) {
+        message = "the decoded picture differs from the file's at (" + std::to_string(x) +
+                  ", " + std::to_string(y) + ")";
+        state.SkipWithError(message.c_str());
+        return;
+      }
+    }
+  }
 }
 
 void AppendBE16(Bytes& out, uint32_t value) {

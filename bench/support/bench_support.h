@@ -1,15 +1,18 @@
 // Pieces shared by the decoding benchmarks: the picture size, a stream over bytes held in
 // memory, the test pictures' samples, byte writers and a run-length packer for building
-// files in memory, and the loop that decodes a file into a new picture each iteration.
+// files in memory, the loop that decodes a file into a new picture each iteration, and the
+// check that the decoded picture is the one the file holds.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
+#include "pictures/bitmap.h"
 #include "pictures/stream.h"
 
 namespace bench {
@@ -72,10 +75,33 @@ void PackRuns(const uint8_t* values, size_t count, size_t maxCount, RunHeader ru
   }
 }
 
+struct Rgb {
+  uint8_t red, green, blue;
+};
+
+// The picture a benchmark's file holds: its size and the colour at each pixel, with the
+// difference per channel that a lossy format may show against it.
+struct Expected {
+  int width = kWidth;
+  int height = kHeight;
+  std::function<Rgb(int x, int y)> colour;
+  int tolerance = 0;
+};
+
+// The same red, green and blue sample at every pixel: a photograph's channels.
+Expected PhotoColours(bool flatBands = true);
+
+// Marks the benchmark failed unless `picture` is the expected picture, compared pixel by
+// pixel as the program saves it (24 bits; the alpha of 32-bit pixels is not looked at), so
+// that a reader returning black or misplaced rows cannot benchmark well.
+void CheckPicture(benchmark::State& state, const pictures::Bitmap& picture,
+                  const Expected& expected);
+
 // Decodes `file` from memory into a new `Reader` every iteration, as a program that opens
-// a file does.
+// a file does; then, outside the timing, decodes it once more and checks the result.
 template <typename Reader>
-void DecodeEachIteration(benchmark::State& state, std::span<const uint8_t> file) {
+void DecodeEachIteration(benchmark::State& state, std::span<const uint8_t> file,
+                         const Expected& expected) {
   for (auto _ : state) {
     SpanStream stream(file);
     Reader picture;
@@ -83,6 +109,10 @@ void DecodeEachIteration(benchmark::State& state, std::span<const uint8_t> file)
     benchmark::DoNotOptimize(picture.Height() > 0 ? picture.ScanLine(picture.Height() - 1)
                                                   : nullptr);
   }
+  SpanStream stream(file);
+  Reader picture;
+  picture.LoadFromStream(stream);
+  CheckPicture(state, picture, expected);
 }
 
 // Loads `file` with stb_image every iteration, asking for `channels` channels (0: as the
