@@ -2,6 +2,7 @@
 // decoder (and the Targa pixel depth), the next two the output size; the output buffer is
 // exactly that long, so any write past it is caught.
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -41,6 +42,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           kDepths[(choice >> 3) & 7], static_cast<uint32_t>(packed.size()),
           static_cast<uint32_t>(unpacked));
       if (consumed > packed.size()) __builtin_trap();
+      // Read in pieces, the packet reader must give the bytes of one whole decode.
+      const uint32_t depth = kDepths[(choice >> 3) & 7];
+      if (depth % 8 == 4 || depth == 0) break;
+      std::vector<uint8_t> whole(unpacked), pieces(unpacked);
+      pictures::DecodeTargaRLE(packed.data(), whole.data(), static_cast<uint32_t>(unpacked),
+                               depth, static_cast<uint32_t>(packed.size()),
+                               static_cast<uint32_t>(unpacked));
+      pictures::TargaPacketReader packets(packed.data(), packed.size(), (depth + 7) / 8);
+      const size_t piece = size_t(choice >> 6) * 7 + 1;
+      for (size_t at = 0; at < unpacked;) {
+        const size_t n = std::min(piece, unpacked - at);
+        const size_t got = packets.Read(pieces.data() + at, n);
+        at += got;
+        if (got < n) break;
+      }
+      if (whole != pieces) __builtin_trap();
       break;
     }
   }

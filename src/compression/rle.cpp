@@ -312,6 +312,62 @@ uint32_t DecodeTargaRLE(const uint8_t* Source, uint8_t* Dest, uint32_t Count,
   return static_cast<uint32_t>(consumed);
 }
 
+size_t TargaPacketReader::Read(uint8_t* out, size_t size) {
+  size_t written = 0;
+  while (written < size) {
+    if (packetLeft_ == 0 && !StartPacket()) break;
+    const size_t n = std::min(packetLeft_, size - written);
+    if (run_) {
+      FillRun(out + written, n);
+    } else {
+      std::memcpy(out + written, p_, n);
+      p_ += n;
+    }
+    written += n;
+    packetLeft_ -= n;
+  }
+  return written;
+}
+
+bool TargaPacketReader::StartPacket() {
+  if (p_ == end_) return false;
+  const uint8_t header = *p_++;
+  const size_t bytes = ((header & 0x7Fu) + 1u) * pixelBytes_;
+  const auto available = static_cast<size_t>(end_ - p_);
+  run_ = header & 0x80;
+  if (!run_) {
+    packetLeft_ = std::min(bytes, available);
+    return true;
+  }
+  if (available < pixelBytes_) {
+    p_ = end_;
+    return false;
+  }
+  std::memcpy(pixel_, p_, pixelBytes_);
+  p_ += pixelBytes_;
+  packetLeft_ = bytes;
+  phase_ = 0;
+  return true;
+}
+
+void TargaPacketReader::FillRun(uint8_t* out, size_t size) {
+  if (pixelBytes_ == 1) {
+    std::memset(out, pixel_[0], size);
+    return;
+  }
+  // One pixel from where the run stands, then doubling copies of what is already written
+  // (whole pixels, so the pattern holds).
+  size_t done = 0;
+  for (; done < size && done < pixelBytes_; ++done)
+    out[done] = pixel_[(phase_ + done) % pixelBytes_];
+  while (done < size) {
+    const size_t step = std::min(done, size - done);
+    std::memcpy(out + done, out, step);
+    done += step;
+  }
+  phase_ = (phase_ + size) % pixelBytes_;
+}
+
 uint64_t TargaMaxUnpacked(uint64_t packedBytes, uint32_t pixelBytes) {
   const uint64_t packet = uint64_t(pixelBytes) + 1;
   // What is left over cannot hold a run packet, only a plain one of fewer bytes.

@@ -72,6 +72,33 @@ class TRLADecoder : public TDecoder {
 uint32_t DecodeTargaRLE(const uint8_t* Source, uint8_t* Dest, uint32_t Count,
                         uint32_t BitsPerPixel, uint32_t SourceSize, uint32_t DestSize);
 
+// Targa packets expanded piece by piece, for readers that take a picture a row at a time:
+// each Read continues where the previous one ended, and a packet that reaches past the end
+// of one Read's output carries on into the next (writers let packets cross rows). The
+// bytes are those DecodeTargaRLE writes for the whole picture at once: a run whose pixel
+// is cut off by the end of the data ends the data, a plain packet cut short gives the
+// bytes there are.
+class TargaPacketReader {
+ public:
+  // `pixelBytes` is 1 to 4.
+  TargaPacketReader(const uint8_t* data, size_t size, size_t pixelBytes)
+      : p_(data), end_(data + size), pixelBytes_(pixelBytes) {}
+  // Writes up to `size` bytes to `out`; fewer only when the packed data ends.
+  size_t Read(uint8_t* out, size_t size);
+
+ private:
+  bool StartPacket();
+  void FillRun(uint8_t* out, size_t size);
+
+  const uint8_t* p_;
+  const uint8_t* end_;
+  size_t pixelBytes_;
+  size_t packetLeft_ = 0;  // bytes of the current packet not yet written
+  bool run_ = false;       // the current packet repeats `pixel_`
+  uint8_t pixel_[4] = {};
+  size_t phase_ = 0;       // the byte of `pixel_` a run goes on with
+};
+
 // The most bytes `packedBytes` bytes of Targa packets of `pixelBytes`-byte pixels can
 // expand to: every header and pixel a run of 128.
 uint64_t TargaMaxUnpacked(uint64_t packedBytes, uint32_t pixelBytes);

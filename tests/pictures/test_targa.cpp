@@ -122,6 +122,9 @@ TEST(Targa, ReadsEveryVariantOfASmallPicture) {
       {"packed file cut short leaves the rest black",
        Tga({.imageType = 10, .descriptor = 0x20}, Join({{0x00}, kWhiteBgr})),
        PixelFormat::Bits24, {255, 255, 255, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"packed, right to left, cut short inside a row",
+       Tga({.imageType = 10, .descriptor = 0x30}, Join({{0x00}, kWhiteBgr})),
+       PixelFormat::Bits24, {0, 0, 0, 255, 255, 255, 0, 0, 0, 0, 0, 0}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

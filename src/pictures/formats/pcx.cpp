@@ -323,7 +323,9 @@ void TPCXGraphic::LoadFromStream(Stream& stream) {
   SetPixelFormat(layout.format);
   if (layout.colours > 0) SetPalette(CreatePalette(BuildPalette(stream, h, layout)));
   SetSize(h.Width(), h.Height());
-  const std::vector<uint8_t> data = stream.ReadBytes(static_cast<size_t>(dataSize));
+  // The data is decoded where the stream holds it (a mapped file is not copied).
+  std::vector<uint8_t> storage;
+  const std::span<const uint8_t> data = stream.ReadView(static_cast<size_t>(dataSize), storage);
 
   // Data that ends early leaves its last line's missing bytes 0 and the rows after it empty.
   ScanLines lines(data, h.Packed());

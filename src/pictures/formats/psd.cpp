@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "compression/rle.h"
@@ -213,7 +214,9 @@ void ForEachRawRow(Stream& stream, const Geometry& g, RowFunction row) {
 template <typename RowFunction>
 void ForEachPackedRow(Stream& stream, const Geometry& g, const std::vector<uint32_t>& counts,
                       RowFunction row) {
-  const std::vector<uint8_t> data = stream.ReadBytes(PackedBytesOfPlanes(counts, g));
+  // Decoded where the stream holds it: a mapped file is not copied.
+  std::vector<uint8_t> storage;
+  const std::span<const uint8_t> data = stream.ReadView(PackedBytesOfPlanes(counts, g), storage);
   std::vector<uint8_t> rows(CheckedBufferSize({g.planes, g.rowBytes}));
   uint8_t* planes[4] = {};
   size_t next[4] = {};  // where each plane's next row starts in `data`

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "compression/rle.h"
@@ -199,20 +200,20 @@ void TTargaGraphic::LoadFromStream(Stream& stream) {
     }
   } else if (header.Packed()) {
     // Packets run on from one row into the next (writers may let a packet cross a row's
-    // end), so the whole picture is expanded as one run of pixels and then laid out in
-    // rows. A file cut short leaves the rest of the picture black.
-    const size_t decodedBytes = CheckedBufferSize({pictureBytes});
-    const std::vector<uint8_t> packed = stream.ReadRest();
-    std::vector<uint8_t> pixels(decodedBytes, 0);
-    DecodeTargaRLE(packed.data(), pixels.data(), uint32_t(decodedBytes), header.depth,
-                   uint32_t(std::min<size_t>(packed.size(), UINT32_MAX)),
-                   uint32_t(decodedBytes));
+    // end), so one packet reader serves all rows. They are expanded from the stream's
+    // memory straight into the rows. A file cut short leaves the rest of the picture black.
+    std::vector<uint8_t> storage;
+    const std::span<const uint8_t> packed = stream.ReadRestView(storage);
+    TargaPacketReader packets(packed.data(), packed.size(), pixelBytes);
+    std::vector<uint8_t> stored(layout.AsStored() ? 0 : rowBytes);
     for (int r = 0; r < height; ++r) {
-      const uint8_t* stored = &pixels[size_t(r) * rowBytes];
-      if (layout.AsStored())
-        std::memcpy(targetRow(r), stored, rowBytes);
-      else
-        PlaceRow(layout, stored, targetRow(r));
+      uint8_t* row = targetRow(r);
+      const size_t got = packets.Read(layout.AsStored() ? row : stored.data(), rowBytes);
+      if (!layout.AsStored()) {
+        std::fill(stored.begin() + ptrdiff_t(got), stored.end(), 0);
+        PlaceRow(layout, stored.data(), row);
+      }
+      if (got < rowBytes) break;
     }
   }
 }
