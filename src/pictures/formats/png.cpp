@@ -185,7 +185,8 @@ void DecodePng(std::span<const uint8_t> data, Bitmap& bitmap, PngTarget target) 
 }
 
 void TPNGGraphic::LoadFromStream(Stream& stream) {
-  const std::vector<uint8_t> file = stream.ReadRest();
+  std::vector<uint8_t> storage;
+  const std::span<const uint8_t> file = stream.ReadRestView(storage);
   try {
     DecodePng(file, *this, PngTarget::Natural);
   } catch (const BitmapTooLarge&) {

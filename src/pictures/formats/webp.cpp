@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,7 @@ void DecodeStill(std::span<const uint8_t> file, bool alpha, Bitmap& bitmap) {
   WebPRGBABuffer& rows = config.output.u.RGBA;
   config.output.colorspace = alpha ? MODE_BGRA : MODE_BGR;
   config.output.is_external_memory = 1;
+  config.options.use_threads = 1;
   rows.rgba = bitmap.ScanLine(0);
   rows.stride = static_cast<int>(bitmap.RowStride());
   rows.size = bitmap.RowStride() * size_t(bitmap.Height());
@@ -78,7 +80,8 @@ void DecodeFirstFrame(std::span<const uint8_t> file, Bitmap& bitmap) {
 }  // namespace
 
 void TWebPGraphic::LoadFromStream(Stream& stream) {
-  const std::vector<uint8_t> file = stream.ReadRest();
+  std::vector<uint8_t> storage;
+  const std::span<const uint8_t> file = stream.ReadRestView(storage);
   Clear();
   if (file.empty()) Fail(StatusText(VP8_STATUS_NOT_ENOUGH_DATA));
   WebPBitstreamFeatures features;
