@@ -12,7 +12,9 @@ packages=(
   imagemagick graphicsmagick libjpeg-turbo-progs netpbm python3-pil libtiff-tools giflib-tools libgif-dev libtiff-dev libnetpbm-dev
   libstb-dev libfreeimage-dev
   webp libheif-examples libavif-bin
+  libwayland-dev
   xvfb xauth xclip xdotool adwaita-icon-theme hyperfine
+  sway wl-clipboard
 )
 
 missing=()

@@ -1,27 +1,24 @@
-// importdlg-clipboard: keeps the dialog's hand-off text on the X11 CLIPBOARD after the
-// dialog has ended, as the Windows clipboard keeps it for the host.
+// importdlg-clipboard: keeps the dialog's hand-off text on the clipboard after the dialog
+// has ended, as the Windows clipboard keeps it for the host.
 //
-//   importdlg-clipboard [--seconds N] < TEXT
+//   importdlg-clipboard [--wayland] [--seconds N] < TEXT
 //
 // The dialog starts it with the text (UTF-8, one line) on standard input. The program
 // reads the text, forks so that the first process ends at once (the dialog reaps it and
-// the server is nobody's child), takes the CLIPBOARD selection and writes "ready" on
+// the server is nobody's child), takes the clipboard selection and writes "ready" on
 // standard output, or "error: REASON" when it cannot. It then serves the text until
-// another program takes the selection, the X server goes away, or N seconds have passed
+// another program takes the selection, the display goes away, or N seconds have passed
 // (default 24 hours: long enough for any host to read its hand-off, short enough that a
 // forgotten server does not live for ever).
 //
-// Targets served: TARGETS, TIMESTAMP, UTF8_STRING, TEXT, and STRING (Latin-1) where every
-// character of the text has a Latin-1 form. The text is one path, so it always fits in one
-// property change and incremental transfers are never needed; a longer text is refused.
+// Without --wayland it owns the X11 CLIPBOARD (x11_server.cpp); with it, it sets the
+// selection of the Wayland compositor through its data-control protocol
+// (wayland_server.cpp), which needs no window and no keyboard focus.
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
-#include <algorithm>
-#include <chrono>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,20 +26,36 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
-namespace {
+#include "clipboard/hand_off_text.h"
 
-constexpr long kDefaultSeconds = 24L * 60 * 60;
-// A hand-off is one path; anything much longer is not one.
-constexpr size_t kMaxTextBytes = 64 * 1024;
-constexpr const char kWindowName[] = "importdlg clipboard";
+namespace clipboard_server {
 
-[[noreturn]] void Fail(const std::string& reason) {
+void Fail(const std::string& reason) {
   std::printf("error: %s\n", reason.c_str());
   std::fflush(stdout);
   std::_Exit(1);
 }
+
+void ReportReady() {
+  std::printf("ready\n");
+  std::fflush(stdout);
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null >= 0) {
+    dup2(null, STDOUT_FILENO);
+    close(null);
+  }
+}
+
+}  // namespace clipboard_server
+
+namespace {
+
+using clipboard_server::Fail;
+
+constexpr long kDefaultSeconds = 24L * 60 * 60;
+// A hand-off is one path; anything much longer is not one.
+constexpr size_t kMaxTextBytes = 64 * 1024;
 
 // The text's Latin-1 bytes, or nothing when the UTF-8 text is malformed or holds a
 // character beyond U+00FF. `valid` tells the two apart.
@@ -100,15 +113,31 @@ std::string ReadAllInput() {
   return text;
 }
 
-long SecondsFromArguments(int argc, char** argv) {
-  if (argc == 1) return kDefaultSeconds;
-  if (argc == 3 && std::strcmp(argv[1], "--seconds") == 0) {
-    char* end = nullptr;
-    const long seconds = std::strtol(argv[2], &end, 10);
-    if (end != argv[2] && *end == 0 && seconds > 0) return seconds;
-  }
-  std::fprintf(stderr, "usage: importdlg-clipboard [--seconds N] < TEXT\n");
+struct Options {
+  bool wayland = false;
+  long seconds = kDefaultSeconds;
+};
+
+[[noreturn]] void Usage() {
+  std::fprintf(stderr, "usage: importdlg-clipboard [--wayland] [--seconds N] < TEXT\n");
   std::exit(2);
+}
+
+Options OptionsFromArguments(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--wayland") == 0) {
+      options.wayland = true;
+    } else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
+      char* end = nullptr;
+      const char* value = argv[++i];
+      options.seconds = std::strtol(value, &end, 10);
+      if (end == value || *end != 0 || options.seconds <= 0) Usage();
+    } else {
+      Usage();
+    }
+  }
+  return options;
 }
 
 // Standard input and error go to /dev/null: the server outlives the dialog's pipes and
@@ -129,200 +158,25 @@ void DetachFromTheDialog() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-// Reports success on standard output and lets go of the pipe, so that the dialog stops
-// waiting.
-void ReportReady() {
-  std::printf("ready\n");
-  std::fflush(stdout);
-  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (null >= 0) {
-    dup2(null, STDOUT_FILENO);
-    close(null);
-  }
-}
-
-class SelectionServer {
- public:
-  SelectionServer(std::string utf8, std::optional<std::string> latin1)
-      : utf8_(std::move(utf8)), latin1_(std::move(latin1)) {}
-
-  ~SelectionServer() {
-    if (connection_) xcb_disconnect(connection_);
-  }
-
-  // Connects, makes the server's window and takes the CLIPBOARD selection.
-  void TakeSelection() {
-    int screenNumber = 0;
-    connection_ = xcb_connect(nullptr, &screenNumber);
-    if (xcb_connection_has_error(connection_)) Fail("cannot open the X display");
-    const xcb_screen_t* screen = ScreenNumber(screenNumber);
-    if (!screen) Fail("the X display has no such screen");
-    // A property change is one request: header, then the bytes.
-    const uint64_t maxBytes = uint64_t(xcb_get_maximum_request_length(connection_)) * 4;
-    if (utf8_.size() + 64 > maxBytes) Fail("the text is too long for the clipboard");
-
-    clipboard_ = Atom("CLIPBOARD");
-    targets_ = Atom("TARGETS");
-    timestamp_ = Atom("TIMESTAMP");
-    utf8String_ = Atom("UTF8_STRING");
-    text_ = Atom("TEXT");
-    const xcb_atom_t netWmPid = Atom("_NET_WM_PID");
-
-    window_ = xcb_generate_id(connection_);
-    const uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
-    xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window_, screen->root, 0, 0, 1, 1, 0,
-                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
-    const uint32_t pid = uint32_t(getpid());
-    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, netWmPid, XCB_ATOM_CARDINAL, 32, 1, &pid);
-    // The name lets tests and users find the server; its property change gives the
-    // server time that the selection is taken at (the protocol asks for a real time).
-    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                        uint32_t(std::strlen(kWindowName)), kWindowName);
-    xcb_flush(connection_);
-    acquired_ = WaitForPropertyTime();
-
-    xcb_set_selection_owner(connection_, window_, clipboard_, acquired_);
-    xcb_get_selection_owner_reply_t* owner =
-        xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, clipboard_), nullptr);
-    const bool owned = owner && owner->owner == window_;
-    free(owner);
-    if (!owned) Fail("another program holds the clipboard");
-  }
-
-  // Serves requests until the selection is lost, the display goes or the time is up.
-  void Serve(long seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    pollfd watched{xcb_get_file_descriptor(connection_), POLLIN, 0};
-    while (true) {
-      while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-        const bool goOn = Handle(event);
-        free(event);
-        if (!goOn) return;
-      }
-      if (xcb_connection_has_error(connection_)) return;
-      xcb_flush(connection_);
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return;
-      const int wait = int(std::min<long long>(left.count(), 60 * 1000));
-      if (poll(&watched, 1, wait) < 0 && errno != EINTR) return;
-    }
-  }
-
- private:
-  const xcb_screen_t* ScreenNumber(int number) const {
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection_));
-    for (; it.rem; --number, xcb_screen_next(&it))
-      if (number == 0) return it.data;
-    return nullptr;
-  }
-
-  xcb_atom_t Atom(const char* name) {
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-        connection_, xcb_intern_atom(connection_, 0, uint16_t(std::strlen(name)), name), nullptr);
-    if (!reply) Fail("the X display does not answer");
-    const xcb_atom_t atom = reply->atom;
-    free(reply);
-    return atom;
-  }
-
-  xcb_timestamp_t WaitForPropertyTime() {
-    while (xcb_generic_event_t* event = xcb_wait_for_event(connection_)) {
-      const bool found = (event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY &&
-                         reinterpret_cast<xcb_property_notify_event_t*>(event)->window == window_;
-      const xcb_timestamp_t time = found ? reinterpret_cast<xcb_property_notify_event_t*>(event)->time : 0;
-      free(event);
-      if (found) return time;
-    }
-    Fail("the X display went away");
-  }
-
-  // False when the server should end.
-  bool Handle(const xcb_generic_event_t* event) {
-    switch (event->response_type & 0x7F) {
-      case XCB_SELECTION_CLEAR:
-        return reinterpret_cast<const xcb_selection_clear_event_t*>(event)->selection != clipboard_;
-      case XCB_SELECTION_REQUEST:
-        Answer(*reinterpret_cast<const xcb_selection_request_event_t*>(event));
-        return true;
-      default:
-        // Errors (a requestor window that has gone, for one) and other events change
-        // nothing.
-        return true;
-    }
-  }
-
-  // Stores the requested form of the text on the requestor's property and tells it so;
-  // a target the server does not offer is refused with the property None.
-  void Answer(const xcb_selection_request_event_t& request) {
-    // Clients from before the current protocol name no property: the target stands in.
-    const xcb_atom_t property = request.property == XCB_NONE ? request.target : request.property;
-    bool stored = request.selection == clipboard_ &&
-                  (request.time == XCB_CURRENT_TIME || request.time >= acquired_);
-    if (stored) stored = Store(request.requestor, property, request.target);
-    xcb_selection_notify_event_t notify{};
-    notify.response_type = XCB_SELECTION_NOTIFY;
-    notify.time = request.time;
-    notify.requestor = request.requestor;
-    notify.selection = request.selection;
-    notify.target = request.target;
-    notify.property = stored ? property : XCB_NONE;
-    // SendEvent always sends 32 bytes; the event structure is shorter.
-    char wire[32] = {};
-    static_assert(sizeof notify <= sizeof wire);
-    std::memcpy(wire, &notify, sizeof notify);
-    xcb_send_event(connection_, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT, wire);
-    xcb_flush(connection_);
-  }
-
-  bool Store(xcb_window_t requestor, xcb_atom_t property, xcb_atom_t target) {
-    if (target == targets_) {
-      std::vector<xcb_atom_t> offered{targets_, timestamp_, utf8String_, text_};
-      if (latin1_) offered.push_back(XCB_ATOM_STRING);
-      Put(requestor, property, XCB_ATOM_ATOM, 32, offered.data(), offered.size());
-    } else if (target == timestamp_) {
-      Put(requestor, property, XCB_ATOM_INTEGER, 32, &acquired_, 1);
-    } else if (target == utf8String_ || (target == text_ && !latin1_)) {
-      Put(requestor, property, utf8String_, 8, utf8_.data(), utf8_.size());
-    } else if ((target == XCB_ATOM_STRING || target == text_) && latin1_) {
-      Put(requestor, property, XCB_ATOM_STRING, 8, latin1_->data(), latin1_->size());
-    } else {
-      return false;
-    }
-    return true;
-  }
-
-  void Put(xcb_window_t requestor, xcb_atom_t property, xcb_atom_t type, uint8_t format, const void* data,
-           size_t count) {
-    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, requestor, property, type, format, uint32_t(count),
-                        data);
-  }
-
-  std::string utf8_;
-  std::optional<std::string> latin1_;
-  xcb_connection_t* connection_ = nullptr;
-  xcb_window_t window_ = XCB_NONE;
-  xcb_timestamp_t acquired_ = XCB_CURRENT_TIME;
-  xcb_atom_t clipboard_ = XCB_NONE, targets_ = XCB_NONE, timestamp_ = XCB_NONE, utf8String_ = XCB_NONE,
-             text_ = XCB_NONE;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  const long seconds = SecondsFromArguments(argc, argv);
-  std::string text = ReadAllInput();
-  if (text.empty()) Fail("there is no text to keep");
+  const Options options = OptionsFromArguments(argc, argv);
+  clipboard_server::HandOffText text;
+  text.utf8 = ReadAllInput();
+  if (text.utf8.empty()) Fail("there is no text to keep");
   // The hand-off is one line; a text that another program would read as several is not
   // served.
-  if (HoldsControlCharacter(text)) Fail("the text holds a control character");
+  if (HoldsControlCharacter(text.utf8)) Fail("the text holds a control character");
   bool valid = true;
-  std::optional<std::string> latin1 = Latin1Of(text, valid);
+  text.latin1 = Latin1Of(text.utf8, valid);
   if (!valid) Fail("the text is not UTF-8");
 
   DetachFromTheDialog();
-  SelectionServer server(std::move(text), std::move(latin1));
-  server.TakeSelection();
-  ReportReady();
-  server.Serve(seconds);
+  if (options.wayland) {
+    clipboard_server::ServeOnWayland(text, options.seconds);
+  } else {
+    clipboard_server::ServeOnX11(text, options.seconds);
+  }
   return 0;
 }

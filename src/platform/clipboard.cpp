@@ -145,13 +145,20 @@ std::optional<int> WaitForExit(pid_t pid, const QDeadlineTimer& deadline) {
   }
 }
 
-// Our own server on the X display named by DISPLAY: nothing but this project's code.
-HandOffResult KeepWithOwnServer(const QByteArray& utf8) {
-  const QString server = QCoreApplication::applicationDirPath() + QStringLiteral("/importdlg-clipboard");
-  if (!QFileInfo(server).isExecutable()) {
+// Our own server, beside this program: nothing but this project's code. Without arguments
+// it serves the X display named by DISPLAY; with "--wayland", the Wayland compositor
+// through its data-control protocol.
+QString OwnServer() {
+  return QCoreApplication::applicationDirPath() + QStringLiteral("/importdlg-clipboard");
+}
+
+bool OwnServerMissing() { return !QFileInfo(OwnServer()).isExecutable(); }
+
+HandOffResult KeepWithOwnServer(const QByteArray& utf8, const QStringList& arguments = {}) {
+  if (OwnServerMissing()) {
     return {HandOffOutcome::Lost, QStringLiteral("importdlg-clipboard is missing beside the program")};
   }
-  const std::optional<Started> started = StartDetached(server, {}, true);
+  const std::optional<Started> started = StartDetached(OwnServer(), arguments, true);
   if (!started) return {HandOffOutcome::Lost, QStringLiteral("importdlg-clipboard could not be started")};
   const QDeadlineTimer deadline(kServerStartMs);
   WriteAndClose(started->input, utf8);
@@ -181,15 +188,19 @@ HandOffResult KeepWithWlCopy(const QByteArray& utf8) {
 HandOffResult KeepOutsideThisProcess(const QString& platformName, const QString& text) {
   const QByteArray utf8 = text.toUtf8();
   if (platformName == QLatin1String("xcb")) return KeepWithOwnServer(utf8);
-  // Wayland: through XWayland where there is one (the compositor passes the X clipboard
-  // on to Wayland programs), else through wl-copy.
+  // Wayland: our server through the compositor's data-control protocol where it has one;
+  // else our server through XWayland where there is one (the compositor passes the X
+  // clipboard on to Wayland programs); else wl-copy.
   QStringList reasons;
-  if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+  const HandOffResult dataControl = KeepWithOwnServer(utf8, {QStringLiteral("--wayland")});
+  if (dataControl.outcome == HandOffOutcome::Kept) return dataControl;
+  reasons << dataControl.reason;
+  if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+    reasons << QStringLiteral("no X display (DISPLAY) for importdlg-clipboard");
+  } else if (!OwnServerMissing()) {
     const HandOffResult own = KeepWithOwnServer(utf8);
     if (own.outcome == HandOffOutcome::Kept) return own;
     reasons << own.reason;
-  } else {
-    reasons << QStringLiteral("no X display (DISPLAY) for importdlg-clipboard");
   }
   const HandOffResult wlcopy = KeepWithWlCopy(utf8);
   if (wlcopy.outcome == HandOffOutcome::Kept) return wlcopy;

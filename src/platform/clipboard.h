@@ -1,12 +1,14 @@
 // The clipboard, holding plain text.
 //
 // As on Windows, the hand-off text must stay readable by other programs after this program
-// has ended. HandOffClipboardText arranges that where the display server allows it: on
-// X11 (and on Wayland through XWayland) the text goes to our own server program,
-// importdlg-clipboard beside this program, which owns the CLIPBOARD selection until
-// another program takes it; on Wayland without XWayland it goes to `wl-copy` when that is
-// installed. On platforms without a display server (offscreen) the clipboard is this
-// process's own. GUI thread only.
+// has ended. HandOffClipboardText arranges that where the display server allows it: the
+// text goes to our own server program, importdlg-clipboard beside this program, which holds
+// the clipboard selection until another program takes it. On X11 it owns the CLIPBOARD
+// selection. On Wayland it sets the selection through the compositor's data-control
+// protocol; where the compositor has none, it owns the X11 CLIPBOARD through XWayland
+// (DISPLAY set), and without XWayland the text goes to `wl-copy` when that is installed.
+// On platforms without a display server (offscreen) the clipboard is this process's own.
+// GUI thread only.
 #pragma once
 
 #include <QString>

@@ -1,11 +1,18 @@
 // Clipboard round trip, the prompts interface and program start.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 
@@ -51,11 +58,12 @@ TEST(Clipboard, HandOffRefusesControlCharactersAndIsLocalOffscreen) {
   }
 }
 
-// The routes that keep the text after this program: the server beside the program (which
-// is not beside the test program), and on Wayland wl-copy, here a script that keeps its
-// input.
+// The routes that keep the text after this program when no display server takes it: our
+// server (copied beside the test program) finds no Wayland compositor and no X display,
+// and wl-copy, here a script that keeps its input, is the last way.
 TEST(Clipboard, TextGoesToAProcessThatKeepsItOrIsReportedLost) {
-  const QString missing = QStringLiteral("importdlg-clipboard is missing beside the program");
+  const QString noWayland = QStringLiteral("importdlg-clipboard: cannot connect to the Wayland display");
+  const QString noX = QStringLiteral("importdlg-clipboard: cannot open the X display");
   const struct {
     const char* platform;
     const char* display;  // nullptr: not set
@@ -63,11 +71,12 @@ TEST(Clipboard, TextGoesToAProcessThatKeepsItOrIsReportedLost) {
     HandOffOutcome outcome;
     QString reason;
   } cases[] = {
-      {"xcb", ":99", 0, HandOffOutcome::Lost, missing},
+      {"xcb", ":999", 0, HandOffOutcome::Lost, noX},
       {"wayland", nullptr, 0, HandOffOutcome::Kept, ""},
-      {"wayland", ":99", 0, HandOffOutcome::Kept, ""},
-      {"wayland", nullptr, 1, HandOffOutcome::Lost, "no X display (DISPLAY) for importdlg-clipboard; wl-copy failed"},
-      {"wayland", ":99", -1, HandOffOutcome::Lost, missing + "; wl-copy is not installed"},
+      {"wayland", ":999", 0, HandOffOutcome::Kept, ""},
+      {"wayland", nullptr, 1, HandOffOutcome::Lost,
+       noWayland + "; no X display (DISPLAY) for importdlg-clipboard; wl-copy failed"},
+      {"wayland", ":999", -1, HandOffOutcome::Lost, noWayland + "; " + noX + "; wl-copy is not installed"},
   };
   const QString text = QString::fromUtf8("C:\\\xC3\x89T\xC3\x89\\A.BMP");
   for (const auto& c : cases) {
@@ -82,6 +91,8 @@ TEST(Clipboard, TextGoesToAProcessThatKeepsItOrIsReportedLost) {
     }
     ScopedEnv path("PATH", tree.Path("bin"));
     ScopedEnv display("DISPLAY", c.display ? std::optional<QString>(c.display) : std::nullopt);
+    ScopedEnv runtime("XDG_RUNTIME_DIR", tree.root());
+    ScopedEnv wayland("WAYLAND_DISPLAY", QStringLiteral("wayland-none"));
     const HandOffResult result = KeepOutsideThisProcess(c.platform, text);
     EXPECT_EQ(result.outcome, c.outcome);
     EXPECT_EQ(result.reason, c.reason);
@@ -89,6 +100,135 @@ TEST(Clipboard, TextGoesToAProcessThatKeepsItOrIsReportedLost) {
       EXPECT_EQ(QString::fromUtf8(tree.ReadFile("kept.txt")), text);
     }
   }
+}
+
+// A sway compositor of the test's own: headless, without XWayland or input devices, in a
+// runtime folder of its own. Sway refuses to start as root (it could take root back after
+// dropping it), so under root it runs as nobody, in folders that nobody can reach.
+class HeadlessSway {
+ public:
+  explicit HeadlessSway(const TempTree& tree) : runtime_(tree.Path("runtime")) {
+    tree.MakeDir("runtime");
+    tree.WriteFile("sway.config", "xwayland disable\n");
+    QFile::setPermissions(runtime_, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QStringList arguments{QStandardPaths::findExecutable("sway"), "-c", tree.Path("sway.config")};
+    if (geteuid() == 0) {
+      constexpr uid_t kNobody = 65534;
+      QFile::setPermissions(tree.root(), QFile::permissions(tree.root()) | QFileDevice::ExeOther);
+      if (chown(QFile::encodeName(runtime_).constData(), kNobody, kNobody) != 0) return;
+      arguments = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + arguments;
+      arguments.prepend(QStandardPaths::findExecutable("setpriv"));
+    }
+    QProcessEnvironment environment;
+    environment.insert("PATH", "/usr/bin:/bin");
+    environment.insert("HOME", tree.root());
+    environment.insert("XDG_RUNTIME_DIR", runtime_);
+    environment.insert("WLR_BACKENDS", "headless");
+    environment.insert("WLR_LIBINPUT_NO_DEVICES", "1");
+    environment.insert("WLR_RENDERER", "pixman");
+    process_.setProcessEnvironment(environment);
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.setStandardOutputFile(QProcess::nullDevice());
+    process_.start(arguments.takeFirst(), arguments);
+    // The compositor is ready once its socket is there.
+    (void)QTest::qWaitFor(
+        [&] {
+          const QStringList sockets = QDir(runtime_).entryList({"wayland-*"}, QDir::System).filter(QRegularExpression("^wayland-\\d+$"));
+          if (!sockets.isEmpty()) socket_ = sockets.first();
+          return !socket_.isEmpty() || process_.state() == QProcess::NotRunning;
+        },
+        10000);
+  }
+
+  ~HeadlessSway() {
+    process_.terminate();
+    if (!process_.waitForFinished(5000)) process_.kill();
+    process_.waitForFinished(5000);
+  }
+
+  QString Runtime() const { return runtime_; }
+  QString Socket() const { return socket_; }
+
+ private:
+  QString runtime_;
+  QString socket_;
+  QProcess process_;
+};
+
+// Our servers on the test's compositor: processes of the server program whose environment
+// names the compositor's runtime folder.
+int OwnServersOn(const QString& runtime) {
+  const QString server = QFileInfo(QCoreApplication::applicationDirPath() + "/importdlg-clipboard").canonicalFilePath();
+  const QByteArray variable = "XDG_RUNTIME_DIR=" + QFile::encodeName(runtime);
+  int count = 0;
+  for (const QString& pid : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    if (QFileInfo("/proc/" + pid + "/exe").symLinkTarget() != server) continue;
+    QFile environment("/proc/" + pid + "/environ");
+    if (environment.open(QIODevice::ReadOnly) && environment.readAll().split('\0').contains(variable)) ++count;
+  }
+  return count;
+}
+
+// The outside clipboard tools run with the system's search path (wl-paste needs cat).
+QByteArray OutputOf(const QString& program, const QStringList& arguments) {
+  QProcess process;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("PATH", "/usr/bin:/bin");
+  process.setProcessEnvironment(environment);
+  process.start(program, arguments);
+  process.waitForFinished(10000);
+  return process.readAllStandardOutput();
+}
+
+// The hand-off on a compositor that offers the data-control protocol, with no clipboard
+// tool on the search path and no X display: once the hand-off has returned, our server
+// serves the text in every form to another program, ends when the next hand-off or
+// another program takes the selection.
+TEST(Clipboard, DataControlServerKeepsTheTextOnWayland) {
+  const QString wlPaste = QStandardPaths::findExecutable("wl-paste");
+  const QString wlCopy = QStandardPaths::findExecutable("wl-copy");
+  for (const char* tool : {"sway", "wl-paste", "wl-copy"}) {
+    if (!QStandardPaths::findExecutable(tool).isEmpty()) continue;
+    // Under CI a missing tool is a failure: the test must not pass by not running.
+    if (qEnvironmentVariable("CI") == "true") FAIL() << tool << " is not installed (scripts/install-deps.sh installs it)";
+    GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh installs it)";
+  }
+  TempTree tree;
+  tree.MakeDir("bin");
+  HeadlessSway sway(tree);
+  ASSERT_FALSE(sway.Socket().isEmpty()) << "sway did not start";
+  ScopedEnv path("PATH", tree.Path("bin"));
+  ScopedEnv display("DISPLAY", std::nullopt);
+  ScopedEnv runtime("XDG_RUNTIME_DIR", sway.Runtime());
+  ScopedEnv wayland("WAYLAND_DISPLAY", sway.Socket());
+
+  const QStringList utf8Types{"TEXT", "UTF8_STRING", "text/plain", "text/plain;charset=utf-8"};
+  const struct {
+    const char* text;
+    const char* latin1;  // the STRING form; nullptr: none offered
+  } cases[] = {
+      {"C:\\PICS\\SUNSET.BMP", "C:\\PICS\\SUNSET.BMP"},
+      {"C:\\\xC3\x89T\xC3\x89\\A.BMP", "C:\\\xC9T\xC9\\A.BMP"},
+      {"C:\\\xD0\x96\xD0\xA3\xD0\xA0\\A.BMP", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const HandOffResult result = KeepOutsideThisProcess("wayland", QString::fromUtf8(c.text));
+    ASSERT_EQ(result.outcome, HandOffOutcome::Kept) << result.reason.toStdString();
+    // The server of the previous row ended when this one took the selection.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return OwnServersOn(sway.Runtime()) == 1; }, 5000));
+    QStringList offered = QString::fromUtf8(OutputOf(wlPaste, {"--list-types"})).split('\n', Qt::SkipEmptyParts);
+    offered.sort();
+    EXPECT_EQ(offered, c.latin1 ? QStringList{"STRING"} + utf8Types : utf8Types);
+    for (const QString& type : utf8Types) EXPECT_EQ(OutputOf(wlPaste, {"--no-newline", "--type", type}), c.text) << type.toStdString();
+    if (c.latin1) {
+      EXPECT_EQ(OutputOf(wlPaste, {"--no-newline", "--type", "STRING"}), c.latin1);
+    }
+  }
+  OutputOf(wlCopy, {"taken"});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return OwnServersOn(sway.Runtime()) == 0; }, 5000))
+      << "our server did not end when another program took the selection";
+  EXPECT_EQ(OutputOf(wlPaste, {"--no-newline"}), "taken");
 }
 
 TEST(Prompts, FakeAnswersFromItsQueueAndRecordsEveryQuestion) {
