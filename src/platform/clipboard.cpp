@@ -187,7 +187,12 @@ HandOffResult KeepWithWlCopy(const QByteArray& utf8) {
 
 HandOffResult KeepOutsideThisProcess(const QString& platformName, const QString& text) {
   const QByteArray utf8 = text.toUtf8();
-  if (platformName == QLatin1String("xcb")) return KeepWithOwnServer(utf8);
+  // A Wayland session also when Qt draws through XWayland: the compositor's own selection
+  // is the one that every program reads, and XWayland may not pass on the X clipboard of
+  // a server that has no focused window.
+  const bool wayland =
+      platformName.startsWith(QLatin1String("wayland")) || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+  if (!wayland) return KeepWithOwnServer(utf8);
   // Wayland: our server through the compositor's data-control protocol where it has one;
   // else our server through XWayland where there is one (the compositor passes the X
   // clipboard on to Wayland programs); else wl-copy.

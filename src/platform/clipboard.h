@@ -4,9 +4,10 @@
 // has ended. HandOffClipboardText arranges that where the display server allows it: the
 // text goes to our own server program, importdlg-clipboard beside this program, which holds
 // the clipboard selection until another program takes it. On X11 it owns the CLIPBOARD
-// selection. On Wayland it sets the selection through the compositor's data-control
-// protocol; where the compositor has none, it owns the X11 CLIPBOARD through XWayland
-// (DISPLAY set), and without XWayland the text goes to `wl-copy` when that is installed.
+// selection. On Wayland (WAYLAND_DISPLAY set, also where Qt draws through XWayland) it
+// sets the selection through the compositor's data-control protocol; where the compositor
+// has none, it owns the X11 CLIPBOARD through XWayland (DISPLAY set), and without XWayland
+// the text goes to `wl-copy` when that is installed.
 // On platforms without a display server (offscreen) the clipboard is this process's own.
 // GUI thread only.
 #pragma once
@@ -46,7 +47,8 @@ HandOffResult HandOffClipboardText(const QString& text);
 
 // The part of the hand-off that gives the text to a process outside this one, for the
 // display server that Qt names `platformName` ("xcb", "wayland"...): Kept, or Lost with
-// the reasons. HandOffClipboardText calls it for the platform in use.
+// the reasons. A session with WAYLAND_DISPLAY set takes the Wayland ways even where Qt
+// draws through XWayland. HandOffClipboardText calls it for the platform in use.
 HandOffResult KeepOutsideThisProcess(const QString& platformName, const QString& text);
 
 }  // namespace platform

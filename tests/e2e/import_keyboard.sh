@@ -8,16 +8,26 @@
 # another program takes the clipboard, or when its time is up; a program without its
 # server says so in an error box instead of ending silently.
 #
-#   import_keyboard.sh IMPORTDLG PICCONV
+# With "wayland", the program hands a keyword over on a Wayland session instead: a
+# headless sway of the test's own (no XWayland) is named by WAYLAND_DISPLAY, and the text
+# goes to the compositor through its data-control protocol.
+#
+#   import_keyboard.sh IMPORTDLG PICCONV [wayland]
 #
 # Exit status 0 when every check holds, 1 on a failed check, 77 when a tool is missing
 # (1 under CI=true).
 set -euo pipefail
 
-importdlg=${1:?usage: import_keyboard.sh IMPORTDLG PICCONV}
-picconv=${2:?usage: import_keyboard.sh IMPORTDLG PICCONV}
+importdlg=${1:?usage: import_keyboard.sh IMPORTDLG PICCONV [wayland]}
+picconv=${2:?usage: import_keyboard.sh IMPORTDLG PICCONV [wayland]}
+mode=${3:-x11}
 
-for tool in xvfb-run xdotool xclip; do
+tools=(xvfb-run xdotool xclip)
+if [ "$mode" = wayland ]; then
+  tools=(xvfb-run xdotool sway wl-paste wl-copy)
+  [ "$(id -u)" -ne 0 ] || tools+=(setpriv)
+fi
+for tool in "${tools[@]}"; do
   if ! command -v "$tool" >/dev/null; then
     # Under CI a missing tool is a failure: the test must not pass by not running.
     if [ "${CI:-}" = true ]; then
@@ -37,8 +47,13 @@ fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/import-e2e.XXXXXX")
 dialog_pid=
+sway_pid=
 cleanup() {
   if [ -n "$dialog_pid" ] && kill -0 "$dialog_pid" 2>/dev/null; then kill "$dialog_pid" 2>/dev/null || true; fi
+  if [ -n "$sway_pid" ]; then
+    kill "$sway_pid" 2>/dev/null || true
+    wait "$sway_pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -85,6 +100,7 @@ printf '[Other]\r\nKey=kept\r\n[Paths]\r\nImport=C:\\\r\n' >"$work/sys/tolva.ini
 export IMPORTDLG_DRIVES="C=$work/c"
 export IMPORTDLG_SYSTEM_DIR="$work/sys"
 export QT_QPA_PLATFORM=xcb
+unset WAYLAND_DISPLAY
 # A build with the sanitizers reports leaks of the system libraries that Qt loads.
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp"
 export XDG_RUNTIME_DIR="$work/runtime"
@@ -118,6 +134,69 @@ wait_ended() {
   dialog_pid=
   [ "$status" -eq 0 ] || fail "the program ended with status $status $1"
 }
+
+# ---- Wayland: a keyword handed over through the compositor's data-control protocol ----
+# The program draws on the virtual X server, as it does through XWayland on a Wayland
+# desktop, while WAYLAND_DISPLAY names the compositor whose selection every program reads.
+# True while a clipboard server of ours is connected to the compositor on the socket.
+own_server_serves() {
+  local exe p
+  exe=$(readlink -f "$server")
+  for p in /proc/[0-9]*; do
+    [ "$(readlink "$p/exe" 2>/dev/null)" = "$exe" ] || continue
+    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WAYLAND_DISPLAY=$1" && return 0
+  done
+  return 1
+}
+
+wayland_handoff() {
+  local runtime="$work/wayland" socket= as_nobody=()
+  mkdir -m 700 "$runtime"
+  printf 'xwayland disable\n' >"$work/sway.config"
+  if [ "$(id -u)" -eq 0 ]; then
+    # sway refuses to start as root (it could take root back): it runs as nobody.
+    chmod 711 "$work"
+    chown 65534:65534 "$runtime"
+    as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  fi
+  env -i PATH=/usr/bin:/bin HOME="$work" XDG_RUNTIME_DIR="$runtime" WLR_BACKENDS=headless \
+    WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman "${as_nobody[@]}" "$(command -v sway)" -c "$work/sway.config" \
+    >"$work/sway.log" 2>&1 &
+  sway_pid=$!
+  local deadline=$((SECONDS + 10))
+  until socket=$(find "$runtime" -maxdepth 1 -type s -name 'wayland-*' | head -n 1) && [ -n "$socket" ]; do
+    kill -0 "$sway_pid" 2>/dev/null || fail "sway did not start: $(cat "$work/sway.log")"
+    [ $SECONDS -lt $deadline ] || fail "sway made no socket"
+    sleep 0.05
+  done
+  export WAYLAND_DISPLAY=$socket
+
+  PATH="$work/bin" "$importdlg" >"$work/dialog.log" 2>&1 &
+  dialog_pid=$!
+  main=$(wait_window "Select File to Import")
+  wait_name "$main" 'Select File to Import.. [C:\]'
+  # A click on "EPS" (385, 4, 53 x 23 in the window) hands over a keyword and ends.
+  xdotool mousemove --window "$main" 411 15 click 1
+  wait_ended "after the keyword hand-off"
+
+  local clip
+  clip=$(PATH=/usr/bin:/bin timeout 10 wl-paste --no-newline) || fail "the compositor's clipboard is empty after the program ended"
+  [ "$clip" = AIEPS ] || fail "the compositor's clipboard holds \"$clip\", not \"AIEPS\""
+  own_server_serves "$socket" || fail "no clipboard server of ours serves the compositor"
+  # Another program takes the selection: our server ends.
+  PATH=/usr/bin:/bin timeout 10 wl-copy taken
+  local deadline=$((SECONDS + 10))
+  while own_server_serves "$socket"; do
+    [ $SECONDS -lt $deadline ] || fail "the clipboard server still runs after another program took the selection"
+    sleep 0.1
+  done
+  echo "PASS: keyword \"$clip\" kept on the compositor by our server after the program ended"
+}
+
+if [ "$mode" = wayland ]; then
+  wayland_handoff
+  exit 0
+fi
 
 PATH="$work/bin" "$importdlg" >"$work/dialog.log" 2>&1 &
 dialog_pid=$!

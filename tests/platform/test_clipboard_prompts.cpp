@@ -2,6 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <wayland-server.h>
+
+#include <optional>
+#include <string_view>
+#include <thread>
 
 #include <QApplication>
 #include <QDir>
@@ -58,29 +63,57 @@ TEST(Clipboard, HandOffRefusesControlCharactersAndIsLocalOffscreen) {
   }
 }
 
-// The routes that keep the text after this program when no display server takes it: our
-// server (copied beside the test program) finds no Wayland compositor and no X display,
-// and wl-copy, here a script that keeps its input, is the last way.
+// A compositor with a seat and nothing else (no data-control protocol), served on a
+// thread of the test, on a socket in the runtime folder named by XDG_RUNTIME_DIR.
+class BareCompositor {
+ public:
+  explicit BareCompositor(const char* socket) : display_(wl_display_create()) {
+    wl_global_create(display_, &wl_seat_interface, 1, nullptr, [](wl_client* client, void*, uint32_t version, uint32_t id) {
+      wl_resource_create(client, &wl_seat_interface, int(version), id);
+    });
+    if (wl_display_add_socket(display_, socket) != 0) ADD_FAILURE() << "no socket " << socket;
+    thread_ = std::thread([this] { wl_display_run(display_); });
+  }
+  ~BareCompositor() {
+    wl_display_terminate(display_);
+    thread_.join();
+    wl_display_destroy(display_);
+  }
+
+ private:
+  wl_display* display_;
+  std::thread thread_;
+};
+
+// The routes that keep the text after this program when no compositor takes it: our
+// server (copied beside the test program) finds no Wayland compositor, or one without the
+// data-control protocol, and no X display; wl-copy, here a script that keeps its input,
+// is the last way. Without WAYLAND_DISPLAY, xcb takes the X11 way alone.
 TEST(Clipboard, TextGoesToAProcessThatKeepsItOrIsReportedLost) {
   const QString noWayland = QStringLiteral("importdlg-clipboard: cannot connect to the Wayland display");
+  const QString noDataControl = QStringLiteral("importdlg-clipboard: the compositor offers no data-control protocol");
   const QString noX = QStringLiteral("importdlg-clipboard: cannot open the X display");
+  const QString noDisplay = QStringLiteral("no X display (DISPLAY) for importdlg-clipboard");
   const struct {
     const char* platform;
-    const char* display;  // nullptr: not set
+    const char* wayland;  // WAYLAND_DISPLAY: "bare" names a compositor without data-control; nullptr: not set
+    const char* display;  // DISPLAY; nullptr: not set
     int wlcopyexit;       // -1: no wl-copy
     HandOffOutcome outcome;
     QString reason;
   } cases[] = {
-      {"xcb", ":999", 0, HandOffOutcome::Lost, noX},
-      {"wayland", nullptr, 0, HandOffOutcome::Kept, ""},
-      {"wayland", ":999", 0, HandOffOutcome::Kept, ""},
-      {"wayland", nullptr, 1, HandOffOutcome::Lost,
-       noWayland + "; no X display (DISPLAY) for importdlg-clipboard; wl-copy failed"},
-      {"wayland", ":999", -1, HandOffOutcome::Lost, noWayland + "; " + noX + "; wl-copy is not installed"},
+      {"xcb", nullptr, ":999", 0, HandOffOutcome::Lost, noX},
+      {"xcb", "none", ":999", 0, HandOffOutcome::Kept, ""},
+      {"wayland", "none", nullptr, 0, HandOffOutcome::Kept, ""},
+      {"wayland", "none", ":999", 0, HandOffOutcome::Kept, ""},
+      {"wayland", "none", nullptr, 1, HandOffOutcome::Lost, noWayland + "; " + noDisplay + "; wl-copy failed"},
+      {"wayland", "bare", nullptr, 1, HandOffOutcome::Lost, noDataControl + "; " + noDisplay + "; wl-copy failed"},
+      {"xcb", "bare", ":999", -1, HandOffOutcome::Lost, noDataControl + "; " + noX + "; wl-copy is not installed"},
   };
   const QString text = QString::fromUtf8("C:\\\xC3\x89T\xC3\x89\\A.BMP");
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.platform) + " " + (c.display ? c.display : "-") + " " + std::to_string(c.wlcopyexit));
+    SCOPED_TRACE(std::string(c.platform) + " " + (c.wayland ? c.wayland : "-") + " " + (c.display ? c.display : "-") +
+                 " " + std::to_string(c.wlcopyexit));
     TempTree tree;
     tree.MakeDir("bin");
     const QString kept = tree.Path("kept.txt");
@@ -92,7 +125,9 @@ TEST(Clipboard, TextGoesToAProcessThatKeepsItOrIsReportedLost) {
     ScopedEnv path("PATH", tree.Path("bin"));
     ScopedEnv display("DISPLAY", c.display ? std::optional<QString>(c.display) : std::nullopt);
     ScopedEnv runtime("XDG_RUNTIME_DIR", tree.root());
-    ScopedEnv wayland("WAYLAND_DISPLAY", QStringLiteral("wayland-none"));
+    ScopedEnv wayland("WAYLAND_DISPLAY", c.wayland ? std::optional<QString>(c.wayland) : std::nullopt);
+    std::optional<BareCompositor> compositor;
+    if (c.wayland && std::string_view(c.wayland) == "bare") compositor.emplace("bare");
     const HandOffResult result = KeepOutsideThisProcess(c.platform, text);
     EXPECT_EQ(result.outcome, c.outcome);
     EXPECT_EQ(result.reason, c.reason);
