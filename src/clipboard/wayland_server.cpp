@@ -155,6 +155,9 @@ class SelectionServer {
       : compositor_(compositor), text_(text), manager_(compositor.Bind<Protocol>()) {}
 
   ~SelectionServer() {
+    // A reader that asked just before the selection was taken still gets what its pipe
+    // holds at once.
+    WriteTransfers();
     for (const Transfer& transfer : transfers_) close(transfer.fd);
     for (typename Protocol::Offer* offer : {selectionOffer_, primaryOffer_})
       if (offer) Protocol::Destroy(offer);
@@ -179,7 +182,10 @@ class SelectionServer {
     Protocol::SetSelection(device_, source_);
     // The round trip makes sure that the compositor has taken the selection: a refusal
     // is a protocol error that ends the connection.
-    if (wl_display_roundtrip(compositor_.Display()) < 0) Fail("the compositor refused the clipboard selection");
+    if (wl_display_roundtrip(compositor_.Display()) < 0) {
+      Fail(wl_display_get_error(compositor_.Display()) == EPROTO ? "the compositor refused the clipboard selection"
+                                                                  : "the Wayland display went away");
+    }
     if (ended_) Fail("the compositor took the clipboard selection back at once");
   }
 
