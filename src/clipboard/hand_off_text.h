@@ -24,4 +24,8 @@ void ReportReady();
 void ServeOnX11(const HandOffText& text, long seconds);
 void ServeOnWayland(const HandOffText& text, long seconds);
 
+// Empties the Wayland compositor's selection through the data-control protocol, so that
+// a server of an earlier hand-off ends, and reports "ready".
+void EmptyOnWayland();
+
 }  // namespace clipboard_server

@@ -2,6 +2,7 @@
 // has ended, as the Windows clipboard keeps it for the host.
 //
 //   importdlg-clipboard [--wayland] [--seconds N] < TEXT
+//   importdlg-clipboard --wayland --empty
 //
 // The dialog starts it with the text (UTF-8, one line) on standard input. The program
 // reads the text, forks so that the first process ends at once (the dialog reaps it and
@@ -13,7 +14,9 @@
 //
 // Without --wayland it owns the X11 CLIPBOARD (x11_server.cpp); with it, it sets the
 // selection of the Wayland compositor through its data-control protocol
-// (wayland_server.cpp), which needs no window and no keyboard focus.
+// (wayland_server.cpp), which needs no window and no keyboard focus. With --empty it sets
+// the compositor's selection to none (ending a server of an earlier hand-off that holds it)
+// and ends; on X11 the dialog empties the clipboard itself.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -115,11 +118,14 @@ std::string ReadAllInput() {
 
 struct Options {
   bool wayland = false;
+  bool empty = false;
   long seconds = kDefaultSeconds;
 };
 
 [[noreturn]] void Usage() {
-  std::fprintf(stderr, "usage: importdlg-clipboard [--wayland] [--seconds N] < TEXT\n");
+  std::fprintf(stderr,
+               "usage: importdlg-clipboard [--wayland] [--seconds N] < TEXT\n"
+               "       importdlg-clipboard --wayland --empty\n");
   std::exit(2);
 }
 
@@ -128,6 +134,8 @@ Options OptionsFromArguments(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--wayland") == 0) {
       options.wayland = true;
+    } else if (std::strcmp(argv[i], "--empty") == 0) {
+      options.empty = true;
     } else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
       char* end = nullptr;
       const char* value = argv[++i];
@@ -137,6 +145,7 @@ Options OptionsFromArguments(int argc, char** argv) {
       Usage();
     }
   }
+  if (options.empty && !options.wayland) Usage();
   return options;
 }
 
@@ -162,6 +171,10 @@ void DetachFromTheDialog() {
 
 int main(int argc, char** argv) {
   const Options options = OptionsFromArguments(argc, argv);
+  if (options.empty) {
+    clipboard_server::EmptyOnWayland();
+    return 0;
+  }
   clipboard_server::HandOffText text;
   text.utf8 = ReadAllInput();
   if (text.utf8.empty()) Fail("there is no text to keep");

@@ -308,18 +308,44 @@ void Serve(Compositor& compositor, const HandOffText& text, long seconds) {
   server.Serve(seconds);
 }
 
+// Sets the seat's selection to none: the program that held it (a server of an earlier
+// hand-off, for one) is told that it is cancelled.
+template <class Protocol>
+void Empty(Compositor& compositor) {
+  typename Protocol::Manager* manager = compositor.Bind<Protocol>();
+  typename Protocol::Device* device = Protocol::GetDevice(manager, compositor.Seat());
+  Protocol::SetSelection(device, nullptr);
+  if (wl_display_roundtrip(compositor.Display()) < 0) Fail("the compositor refused to empty the clipboard");
+  Protocol::Destroy(device);
+  Protocol::Destroy(manager);
+  wl_display_flush(compositor.Display());
+  ReportReady();
+}
+
+// Calls action(Protocol{}) with the data-control protocol the compositor offers, the
+// standard one first.
+template <class Action>
+void WithDataControl(Compositor& compositor, Action action) {
+  if (!compositor.Seat()) Fail("the compositor has no seat");
+  if (compositor.Offers(ExtDataControl::ManagerInterface())) {
+    action(ExtDataControl{});
+  } else if (compositor.Offers(WlrDataControl::ManagerInterface())) {
+    action(WlrDataControl{});
+  } else {
+    Fail("the compositor offers no data-control protocol");
+  }
+}
+
 }  // namespace
 
 void ServeOnWayland(const HandOffText& text, long seconds) {
   Compositor compositor;
-  if (!compositor.Seat()) Fail("the compositor has no seat");
-  if (compositor.Offers(ExtDataControl::ManagerInterface())) {
-    Serve<ExtDataControl>(compositor, text, seconds);
-  } else if (compositor.Offers(WlrDataControl::ManagerInterface())) {
-    Serve<WlrDataControl>(compositor, text, seconds);
-  } else {
-    Fail("the compositor offers no data-control protocol");
-  }
+  WithDataControl(compositor, [&](auto protocol) { Serve<decltype(protocol)>(compositor, text, seconds); });
+}
+
+void EmptyOnWayland() {
+  Compositor compositor;
+  WithDataControl(compositor, [&](auto protocol) { Empty<decltype(protocol)>(compositor); });
 }
 
 }  // namespace clipboard_server

@@ -171,6 +171,27 @@ HandOffResult KeepWithOwnServer(const QByteArray& utf8, const QStringList& argum
   return {HandOffOutcome::Lost, QStringLiteral("importdlg-clipboard did not answer")};
 }
 
+// Empties the compositor's selection through our server, which ends a server of an
+// earlier hand-off that still holds it. Where that cannot be done (no data-control
+// protocol) the earlier hand-off was kept through XWayland, which Qt empties, or wl-copy.
+void EmptyWithOwnServer() {
+  if (OwnServerMissing()) return;
+  const std::optional<Started> started = StartDetached(OwnServer(), {"--wayland", "--empty"}, true);
+  if (!started) return;
+  const QDeadlineTimer deadline(kServerStartMs);
+  close(started->input);
+  ReadAndClose(started->output, deadline);
+  WaitForExit(started->pid, deadline);
+}
+
+// A Wayland session also when Qt draws through XWayland: the compositor's own selection
+// is the one that every program reads, and XWayland may not pass on the X clipboard of
+// a server that has no focused window.
+bool IsWaylandSession(const QString& platformName) {
+  if (platformName.startsWith(QLatin1String("wayland"))) return true;
+  return platformName == QLatin1String("xcb") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 // wl-copy forks a server that keeps the text and ends its first process with status 0.
 HandOffResult KeepWithWlCopy(const QByteArray& utf8) {
   const QString program = QStandardPaths::findExecutable(QStringLiteral("wl-copy"));
@@ -187,12 +208,7 @@ HandOffResult KeepWithWlCopy(const QByteArray& utf8) {
 
 HandOffResult KeepOutsideThisProcess(const QString& platformName, const QString& text) {
   const QByteArray utf8 = text.toUtf8();
-  // A Wayland session also when Qt draws through XWayland: the compositor's own selection
-  // is the one that every program reads, and XWayland may not pass on the X clipboard of
-  // a server that has no focused window.
-  const bool wayland =
-      platformName.startsWith(QLatin1String("wayland")) || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-  if (!wayland) return KeepWithOwnServer(utf8);
+  if (!IsWaylandSession(platformName)) return KeepWithOwnServer(utf8);
   // Wayland: our server through the compositor's data-control protocol where it has one;
   // else our server through XWayland where there is one (the compositor passes the X
   // clipboard on to Wayland programs); else wl-copy.
@@ -220,6 +236,7 @@ bool EmptyClipboard() {
   // the clear take it from another program, such as the server of an earlier hand-off.
   clipboard->setMimeData(new QMimeData);
   clipboard->clear();
+  if (IsWaylandSession(QGuiApplication::platformName())) EmptyWithOwnServer();
   return true;
 }
 

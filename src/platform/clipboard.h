@@ -16,8 +16,8 @@
 
 namespace platform {
 
-// Empties the clipboard (on X11 this also ends a server that still keeps an earlier
-// hand-off). False when it cannot be opened (the caller reports "Cannot open clipboard").
+// Empties the clipboard (this also ends a server that still keeps an earlier hand-off, on
+// Wayland through the compositor's data-control protocol). False when it cannot be opened (the caller reports "Cannot open clipboard").
 bool EmptyClipboard();
 // Replaces the clipboard's contents by one plain text, held by this process. False when
 // it cannot be opened.

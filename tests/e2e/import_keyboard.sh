@@ -190,7 +190,20 @@ wayland_handoff() {
     [ $SECONDS -lt $deadline ] || fail "the clipboard server still runs after another program took the selection"
     sleep 0.1
   done
-  echo "PASS: keyword \"$clip\" kept on the compositor by our server after the program ended"
+
+  # A start empties the compositor's clipboard: Esc then leaves it empty, and the server
+  # of an earlier hand-off has ended.
+  local reply
+  reply=$(printf 'C:\\OLD.BMP' | "$server" --wayland) || fail "the server failed: $reply"
+  [ "$reply" = ready ] || fail "the server answered \"$reply\""
+  PATH="$work/bin" "$importdlg" >"$work/dialog.log" 2>&1 &
+  dialog_pid=$!
+  main=$(wait_window "Select File to Import")
+  keys "$main" Escape
+  wait_ended "after Esc"
+  clip=$(PATH=/usr/bin:/bin timeout 10 wl-paste --no-newline 2>/dev/null) && fail "Esc left \"$clip\" on the clipboard"
+  own_server_serves "$socket" && fail "the server of the earlier hand-off still runs"
+  echo "PASS: keyword AIEPS kept on the compositor by our server after the program ended; a start empties it"
 }
 
 if [ "$mode" = wayland ]; then
