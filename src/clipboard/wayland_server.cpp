@@ -152,7 +152,12 @@ template <class Protocol>
 class SelectionServer {
  public:
   SelectionServer(Compositor& compositor, const HandOffText& text)
-      : compositor_(compositor), text_(text), manager_(compositor.Bind<Protocol>()) {}
+      : compositor_(compositor), text_(text), manager_(compositor.Bind<Protocol>()) {
+    static const typename Protocol::DeviceListener deviceListener{&OnDataOffer, &OnSelection, &OnFinished,
+                                                                  &OnPrimarySelection};
+    device_ = Protocol::GetDevice(manager_, compositor_.Seat());
+    Protocol::Listen(device_, &deviceListener, this);
+  }
 
   ~SelectionServer() {
     // A reader that asked just before the selection was taken still gets what its pipe
@@ -171,14 +176,10 @@ class SelectionServer {
 
   void TakeSelection() {
     static const typename Protocol::SourceListener sourceListener{&OnSend, &OnCancelled};
-    static const typename Protocol::DeviceListener deviceListener{&OnDataOffer, &OnSelection, &OnFinished,
-                                                                  &OnPrimarySelection};
     source_ = Protocol::CreateSource(manager_);
     Protocol::Listen(source_, &sourceListener, this);
     for (const char* type : kUtf8Types) Protocol::AddType(source_, type);
     if (text_.latin1) Protocol::AddType(source_, kLatin1Type);
-    device_ = Protocol::GetDevice(manager_, compositor_.Seat());
-    Protocol::Listen(device_, &deviceListener, this);
     Protocol::SetSelection(device_, source_);
     // The round trip makes sure that the compositor has taken the selection: a refusal
     // is a protocol error that ends the connection.
@@ -187,6 +188,13 @@ class SelectionServer {
                                                                   : "the Wayland display went away");
     }
     if (ended_) Fail("the compositor took the clipboard selection back at once");
+  }
+
+  // Sets the seat's selection to none: the program that held it (a server of an earlier
+  // hand-off, for one) is told that it is cancelled.
+  void EmptySelection() {
+    Protocol::SetSelection(device_, nullptr);
+    if (wl_display_roundtrip(compositor_.Display()) < 0) Fail("the compositor refused to empty the clipboard");
   }
 
   // Serves send requests until the selection is taken, the display goes or the time is
@@ -308,17 +316,10 @@ void Serve(Compositor& compositor, const HandOffText& text, long seconds) {
   server.Serve(seconds);
 }
 
-// Sets the seat's selection to none: the program that held it (a server of an earlier
-// hand-off, for one) is told that it is cancelled.
 template <class Protocol>
 void Empty(Compositor& compositor) {
-  typename Protocol::Manager* manager = compositor.Bind<Protocol>();
-  typename Protocol::Device* device = Protocol::GetDevice(manager, compositor.Seat());
-  Protocol::SetSelection(device, nullptr);
-  if (wl_display_roundtrip(compositor.Display()) < 0) Fail("the compositor refused to empty the clipboard");
-  Protocol::Destroy(device);
-  Protocol::Destroy(manager);
-  wl_display_flush(compositor.Display());
+  const HandOffText none;
+  SelectionServer<Protocol>(compositor, none).EmptySelection();
   ReportReady();
 }
 
