@@ -149,6 +149,15 @@ own_server_serves() {
   return 1
 }
 
+# Waits until no clipboard server of ours serves the compositor on the socket.
+wait_own_server_gone() {
+  local deadline=$((SECONDS + 10))
+  while own_server_serves "$1"; do
+    [ $SECONDS -lt $deadline ] || fail "the clipboard server still runs $2"
+    sleep 0.1
+  done
+}
+
 wayland_handoff() {
   local runtime="$work/wayland" socket= as_nobody=()
   mkdir -m 700 "$runtime"
@@ -185,11 +194,7 @@ wayland_handoff() {
   own_server_serves "$socket" || fail "no clipboard server of ours serves the compositor"
   # Another program takes the selection: our server ends.
   PATH=/usr/bin:/bin timeout 10 wl-copy taken
-  local deadline=$((SECONDS + 10))
-  while own_server_serves "$socket"; do
-    [ $SECONDS -lt $deadline ] || fail "the clipboard server still runs after another program took the selection"
-    sleep 0.1
-  done
+  wait_own_server_gone "$socket" "after another program took the selection"
 
   # A start empties the compositor's clipboard: Esc then leaves it empty, and the server
   # of an earlier hand-off has ended.
@@ -202,7 +207,7 @@ wayland_handoff() {
   keys "$main" Escape
   wait_ended "after Esc"
   clip=$(PATH=/usr/bin:/bin timeout 10 wl-paste --no-newline 2>/dev/null) && fail "Esc left \"$clip\" on the clipboard"
-  own_server_serves "$socket" && fail "the server of the earlier hand-off still runs"
+  wait_own_server_gone "$socket" "after a start emptied the clipboard"
   echo "PASS: keyword AIEPS kept on the compositor by our server after the program ended; a start empties it"
 }
 
