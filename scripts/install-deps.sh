@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config git
   qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
-  libjpeg62-turbo-dev libpng-dev libwebp-dev libheif-dev
+  libjpeg62-turbo-dev libpng-dev libwebp-dev libheif-dev libdeflate-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   imagemagick graphicsmagick libjpeg-turbo-progs netpbm python3-pil libtiff-tools giflib-tools libgif-dev libtiff-dev libnetpbm-dev

@@ -18,9 +18,13 @@ namespace {
 
 std::atomic<uint64_t> pixelMemoryLimit{kDefaultPixelMemoryLimit};
 
+}  // namespace
+
 size_t StrideFor(PixelFormat format, int width) {
   return ((uint64_t(width) * BitsPerPixel(format) + 31) / 32) * 4;
 }
+
+namespace {
 
 std::string LimitText() {
   uint64_t limit = pixelMemoryLimit.load();
@@ -201,8 +205,9 @@ void Bitmap::SetPixelFormat(PixelFormat format) {
 
 void Bitmap::SetSize(int width, int height) { Resize(width, height, true); }
 
-Bitmap::RowFill::RowFill(Bitmap& bitmap, int width, int height) : bitmap_(bitmap) {
-  bitmap.Resize(width, height, false);
+Bitmap::RowFill::RowFill(Bitmap& bitmap, int width, int height, size_t memoryBytes)
+    : bitmap_(bitmap) {
+  bitmap.Resize(width, height, false, memoryBytes);
 }
 
 Bitmap::RowFill::~RowFill() {
@@ -210,11 +215,11 @@ Bitmap::RowFill::~RowFill() {
     std::memset(bitmap_.pixels_.get(), 0, bitmap_.stride_ * size_t(bitmap_.height_));
 }
 
-void Bitmap::Resize(int width, int height, bool clear) {
+void Bitmap::Resize(int width, int height, bool clear, size_t memoryBytes) {
   if (width < 0 || height < 0)
     throw PictureError("Invalid picture size " + std::to_string(width) + " x " +
                        std::to_string(height));
-  if (width == width_ && height == height_) return;
+  if (width == width_ && height == height_ && memoryBytes == 0) return;
   PixelFormat format = format_ == PixelFormat::None ? PixelFormat::Bits24 : format_;
   size_t stride = StrideFor(format, width);
   size_t bytes = CheckedBufferSize({stride, uint64_t(height)});
@@ -222,7 +227,7 @@ void Bitmap::Resize(int width, int height, bool clear) {
   clear = clear || (height_ > 0 && width_ > 0);
   PixelMemory pixels;
   if (bytes) {
-    pixels = AllocatePixels(bytes, clear);
+    pixels = AllocatePixels(std::max(bytes, memoryBytes), clear);
     if (!pixels) throw BitmapTooLarge("Out of memory for a picture of " +
                                       std::to_string(width) + " x " + std::to_string(height));
     const size_t rowBytes = (uint64_t(width) * BitsPerPixel(format) + 7) / 8;

@@ -33,6 +33,8 @@ enum class PixelFormat {
 };
 
 int BitsPerPixel(PixelFormat format);
+// Bytes from one row's start to the next in a Bitmap of this format and width.
+size_t StrideFor(PixelFormat format, int width);
 const char* PixelFormatName(PixelFormat format);  // "1", "4", "8", "15", "24", "32", "device"
 
 inline constexpr uint64_t kDefaultPixelMemoryLimit = uint64_t(1) << 30;
@@ -119,10 +121,12 @@ class Bitmap {
   // For a reader that writes every byte of every row itself: sets the size as SetSize
   // does, but without first clearing the pixel memory of an empty Bitmap (the padding
   // after each row is cleared). Unless Done() is called, the destructor clears all pixel
-  // memory, so a reader that fails half-way leaves no unset bytes behind.
+  // memory, so a reader that fails half-way leaves no unset bytes behind. A reader that
+  // decodes in place may ask for `memoryBytes` of pixel memory in all: what lies past the
+  // last row is its work space, not part of the picture.
   class RowFill {
    public:
-    RowFill(Bitmap& bitmap, int width, int height);
+    RowFill(Bitmap& bitmap, int width, int height, size_t memoryBytes = 0);
     ~RowFill();
     RowFill(const RowFill&) = delete;
     RowFill& operator=(const RowFill&) = delete;
@@ -134,7 +138,7 @@ class Bitmap {
   };
 
  private:
-  void Resize(int width, int height, bool clear);
+  void Resize(int width, int height, bool clear, size_t memoryBytes = 0);
 
   // Pixel memory comes from malloc, or for large pictures straight from mmap (see
   // AllocatePixels); the deleter knows which.

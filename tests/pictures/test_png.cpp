@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "pictures/error.h"
+#include "pictures/formats/png_direct.h"
 #include "pictures/stream.h"
 #include "support/case_names.h"
 #include "support/loading.h"
@@ -127,21 +129,46 @@ void AppendChunk(Bytes& file, const char* type, const Bytes& data) {
   u32(uint32_t(crc32(0, &file[typeAt], uInt(file.size() - typeAt))));
 }
 
-// A PNG of the given size, grey 8-bit, whose one IDAT holds `rows` compressed.
-Bytes GreyPng(uint32_t width, uint32_t height, const Bytes& rows) {
+// A PNG of the given size and colour type (8-bit samples) whose rows, filter bytes
+// included, are compressed into `pieces` IDAT chunks; `checksumFlip` damages the stream's
+// Adler checksum.
+Bytes Png(uint32_t width, uint32_t height, uint8_t colourType, const Bytes& rows,
+          size_t pieces = 1, uint8_t checksumFlip = 0) {
   Bytes file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   Bytes header;
   for (uint32_t v : {width, height})
     for (int shift = 24; shift >= 0; shift -= 8) header.push_back(uint8_t(v >> shift));
-  header.insert(header.end(), {8, 0, 0, 0, 0});  // depth 8, grey, deflate, filter 0, no interlace
+  header.insert(header.end(), {8, colourType, 0, 0, 0});  // deflate, filter 0, no interlace
   AppendChunk(file, "IHDR", header);
+  AppendChunk(file, "gAMA", {0, 0, 0xB1, 0x8F});
   Bytes packed(compressBound(uLong(rows.size())));
   uLongf packedSize = uLongf(packed.size());
   compress(packed.data(), &packedSize, rows.data(), uLong(rows.size()));
   packed.resize(packedSize);
-  AppendChunk(file, "IDAT", packed);
+  packed.back() ^= checksumFlip;
+  const size_t piece = (packed.size() + pieces - 1) / pieces;
+  for (size_t at = 0; at < packed.size(); at += piece)
+    AppendChunk(file, "IDAT", Bytes(packed.begin() + at, packed.begin() + std::min(at + piece, packed.size())));
   AppendChunk(file, "IEND", {});
   return file;
+}
+
+Bytes GreyPng(uint32_t width, uint32_t height, const Bytes& rows) {
+  return Png(width, height, 0, rows);
+}
+
+// Rows of varied samples, each row with the next of the five filters.
+Bytes FilteredRows(uint32_t width, uint32_t height, size_t pixelBytes) {
+  Bytes rows;
+  uint32_t seed = 7;
+  for (uint32_t y = 0; y < height; ++y) {
+    rows.push_back(uint8_t(y % 5));
+    for (size_t i = 0; i < width * pixelBytes; ++i) {
+      seed = seed * 1103515245 + 12345;
+      rows.push_back(uint8_t(seed >> 16));
+    }
+  }
+  return rows;
 }
 
 struct Broken {
@@ -157,6 +184,9 @@ TEST_P(PngBrokenTest, FailsWithMessage) {
 }
 
 const Bytes kTwoByTwo = GreyPng(2, 2, {0, 10, 20, 0, 30, 40});
+const Bytes kRgbRows = {0, 1, 2, 3, 4, 5, 6, 2, 7, 8, 9, 10, 11, 12};
+const Bytes kRgb = Png(2, 2, 2, kRgbRows);
+constexpr size_t kRgbImageData = 57;  // after the signature, IHDR, gAMA and IDAT's length
 
 Bytes Cut(Bytes file, size_t size) {
   file.resize(size);
@@ -175,11 +205,46 @@ INSTANTIATE_TEST_SUITE_P(
         Broken{"HeaderCrc", Flip(kTwoByTwo, 20), "PNG: IHDR: CRC error"},
         Broken{"CutInTheData", Cut(kTwoByTwo, kTwoByTwo.size() - 16), "PNG: the file ends early"},
         Broken{"RowsMissing", GreyPng(2, 2, {0, 10, 20}), "PNG: Not enough image data"},
+        // The same faults in files of the quick path.
+        Broken{"RgbImageDataCrc", Flip(kRgb, kRgb.size() - 13), "PNG: IDAT: CRC error"},
+        Broken{"RgbImageDataDamaged", Flip(kRgb, kRgbImageData + 3),
+               "PNG: IDAT: invalid distance too far back"},
+        Broken{"RgbChecksum", Png(2, 2, 2, kRgbRows, 1, 0x01), "PNG: IDAT: incorrect data check"},
+        Broken{"RgbUnknownFilter", Png(2, 2, 2, {5, 1, 2, 3, 4, 5, 6, 0, 7, 8, 9, 10, 11, 12}),
+               "PNG: bad adaptive filter value"},
+        Broken{"RgbRowsMissing", Png(2, 2, 2, {0, 1, 2, 3, 4, 5, 6}), "PNG: Not enough image data"},
+        Broken{"RgbCutInTheData", Cut(kRgb, kRgb.size() - 16), "PNG: the file ends early"},
         // 16000 x 16000 grey pixels cannot come out of a few dozen bytes of deflate data.
         Broken{"CompressionBomb", GreyPng(16000, 16000, {0, 1}), "PNG: too little image data"},
         Broken{"TooLarge", GreyPng(100000, 100000, {0, 1}),
                "The picture needs more than 1 GiB of memory"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Plain 8-bit RGB and RGBA files take a quicker way than libpng's; it must give the very
+// Bitmap libpng gives, for every filter and for rows with 0 to 3 bytes of padding.
+TEST(Png, QuickRowsEqualLibpngRows) {
+  struct Case {
+    uint32_t width;
+    uint8_t colourType;
+    size_t pieces;
+  };
+  for (const Case c : {Case{4, 2, 1}, Case{5, 2, 3}, Case{6, 2, 1}, Case{7, 2, 2}, Case{3, 6, 1},
+                       Case{1, 6, 4}}) {
+    SCOPED_TRACE(testing::Message() << c.width << " wide, colour type " << int(c.colourType));
+    const size_t pixelBytes = c.colourType == 6 ? 4 : 3;
+    const Bytes file = Png(c.width, 11, c.colourType, FilteredRows(c.width, 11, pixelBytes), c.pieces);
+    ASSERT_TRUE(PlanDirectPng(file));
+    TPNGGraphic quick;
+    test_support::Load(quick, file);
+    Bitmap libpng;
+    DecodePng(file, libpng, PngTarget::Natural);
+    ASSERT_EQ(quick.GetPixelFormat(), libpng.GetPixelFormat());
+    EXPECT_EQ(quick.Transparent(), libpng.Transparent());
+    for (int y = 0; y < 11; ++y)
+      EXPECT_EQ(Bytes(quick.ScanLine(y), quick.ScanLine(y) + quick.RowStride()),
+                Bytes(libpng.ScanLine(y), libpng.ScanLine(y) + libpng.RowStride())) << "row " << y;
+  }
+}
 
 TEST(Png, RowsOfAGoodFileLandInAPalettedGreyBitmap) {
   TPNGGraphic picture;

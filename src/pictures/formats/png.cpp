@@ -7,11 +7,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "pictures/byte_reader.h"
 #include "pictures/error.h"
+#include "pictures/formats/png_direct.h"
 #include "pictures/stream.h"
 
 namespace pictures {
@@ -184,11 +186,34 @@ void DecodePng(std::span<const uint8_t> data, Bitmap& bitmap, PngTarget target) 
       png_read_row(png, bitmap.ScanLine(static_cast<int>(y)), nullptr);
 }
 
+bool TPNGGraphic::LoadDirect(std::span<const uint8_t> file) {
+  const std::optional<PngDirectPlan> plan = PlanDirectPng(file);
+  // Pictures too large, and data that cannot fill them, are refused by the libpng path.
+  if (!plan ||
+      uint64_t(plan->width) * plan->height * 4 > PixelMemoryLimit() ||
+      !CanFill(plan->imageDataBytes, kDeflateMaxExpansion,
+               uint64_t(plan->height) * (1 + plan->RowBytes())))
+    return false;
+  Clear();
+  SetPixelFormat(plan->alpha ? PixelFormat::Bits32 : PixelFormat::Bits24);
+  const size_t stride = StrideFor(GetPixelFormat(), int(plan->width));
+  RowFill fill(*this, int(plan->width), int(plan->height),
+               DirectPngMemoryBytes(*plan, stride));
+  const std::span<uint8_t> memory(ScanLine(0), DirectPngMemoryBytes(*plan, stride));
+  if (!DecodeDirectPng(*plan, memory, stride)) {
+    Clear();
+    return false;
+  }
+  fill.Done();
+  SetTransparent(plan->alpha);
+  return true;
+}
+
 void TPNGGraphic::LoadFromStream(Stream& stream) {
   std::vector<uint8_t> storage;
   const std::span<const uint8_t> file = stream.ReadRestView(storage);
   try {
-    DecodePng(file, *this, PngTarget::Natural);
+    if (!LoadDirect(file)) DecodePng(file, *this, PngTarget::Natural);
   } catch (const BitmapTooLarge&) {
     Clear();
     throw;

@@ -30,6 +30,11 @@ class TPNGGraphic : public Bitmap {
  public:
   // Errors read "PNG: " followed by libpng's message.
   void LoadFromStream(Stream& stream) override;
+
+ private:
+  // The quick way through plain 8-bit RGB and RGBA files (png_direct.h); false, with the
+  // Bitmap empty, when the file is left to libpng.
+  bool LoadDirect(std::span<const uint8_t> file);
 };
 
 }  // namespace pictures
