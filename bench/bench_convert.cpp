@@ -47,6 +47,7 @@ constexpr Format kFormats[] = {
     {"tga-rle", "tga", "-compress rle"},
     {"sgi-rle", "sgi", "-compress rle"},
     {"ppm", "ppm", ""},
+    {"png", "png", ""},
 };
 
 void Run(const std::string& command) {

@@ -129,6 +129,11 @@ void FileStream::Map() {
   mapped_ = {static_cast<const uint8_t*>(address), bytes};
 }
 
+void FileStream::ReleaseMemory() {
+  if (!mapped_.empty())
+    ::madvise(const_cast<uint8_t*>(mapped_.data()), mapped_.size(), MADV_DONTNEED);
+}
+
 FileStream::~FileStream() {
   if (!mapped_.empty()) ::munmap(const_cast<uint8_t*>(mapped_.data()), mapped_.size());
   if (fd_ >= 0) ::close(fd_);

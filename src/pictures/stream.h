@@ -44,6 +44,10 @@ class Stream {
   std::span<const uint8_t> ReadView(size_t count, std::vector<uint8_t>& storage);
   // Everything from the position to the end, likewise.
   std::span<const uint8_t> ReadRestView(std::vector<uint8_t>& storage);
+  // Says that the stream's memory will not be read for a while (a reader has copied what
+  // it needs): a mapped file gives its pages back, and they are read from the file again
+  // if they are needed after all. Views stay valid.
+  virtual void ReleaseMemory() {}
 };
 
 // Numbers stored in a file, read with the exact read (a short file raises StreamReadError).
@@ -71,6 +75,7 @@ class FileStream : public Stream {
   int64_t Size() const override { return size_; }
   size_t Read(void* buffer, size_t count) override;
   std::span<const uint8_t> Contents() const override { return mapped_; }
+  void ReleaseMemory() override;
 
  private:
   void Map();

@@ -186,7 +186,7 @@ void DecodePng(std::span<const uint8_t> data, Bitmap& bitmap, PngTarget target) 
       png_read_row(png, bitmap.ScanLine(static_cast<int>(y)), nullptr);
 }
 
-bool TPNGGraphic::LoadDirect(std::span<const uint8_t> file) {
+bool TPNGGraphic::LoadDirect(Stream& stream, std::span<const uint8_t> file) {
   const std::optional<PngDirectPlan> plan = PlanDirectPng(file);
   // Pictures too large, and data that cannot fill them, are refused by the libpng path.
   if (!plan ||
@@ -194,13 +194,18 @@ bool TPNGGraphic::LoadDirect(std::span<const uint8_t> file) {
       !CanFill(plan->imageDataBytes, kDeflateMaxExpansion,
                uint64_t(plan->height) * (1 + plan->RowBytes())))
     return false;
+  // With the image data joined, the file's own memory is not needed while the picture
+  // takes its memory.
+  std::vector<uint8_t> joined;
+  const std::span<const uint8_t> imageData = JoinImageData(*plan, joined);
+  if (!joined.empty()) stream.ReleaseMemory();
   Clear();
   SetPixelFormat(plan->alpha ? PixelFormat::Bits32 : PixelFormat::Bits24);
   const size_t stride = StrideFor(GetPixelFormat(), int(plan->width));
   RowFill fill(*this, int(plan->width), int(plan->height),
                DirectPngMemoryBytes(*plan, stride));
   const std::span<uint8_t> memory(ScanLine(0), DirectPngMemoryBytes(*plan, stride));
-  if (!DecodeDirectPng(*plan, memory, stride)) {
+  if (!DecodeDirectPng(*plan, imageData, memory, stride)) {
     Clear();
     return false;
   }
@@ -213,7 +218,7 @@ void TPNGGraphic::LoadFromStream(Stream& stream) {
   std::vector<uint8_t> storage;
   const std::span<const uint8_t> file = stream.ReadRestView(storage);
   try {
-    if (!LoadDirect(file)) DecodePng(file, *this, PngTarget::Natural);
+    if (!LoadDirect(stream, file)) DecodePng(file, *this, PngTarget::Natural);
   } catch (const BitmapTooLarge&) {
     Clear();
     throw;

@@ -34,7 +34,7 @@ class TPNGGraphic : public Bitmap {
  private:
   // The quick way through plain 8-bit RGB and RGBA files (png_direct.h); false, with the
   // Bitmap empty, when the file is left to libpng.
-  bool LoadDirect(std::span<const uint8_t> file);
+  bool LoadDirect(Stream& stream, std::span<const uint8_t> file);
 };
 
 }  // namespace pictures

@@ -97,24 +97,29 @@ enum Filter : uint8_t { kNone, kSub, kUp, kAverage, kPaeth };
 // Unfilters one row of `width` pixels of N bytes from `in` (as stored: red, green, blue,
 // alpha) to `out` (blue, green, red, alpha), beside the previous row as it was written to
 // the Bitmap. `out` may lie before `in` in the same memory: each pixel is read whole before
-// it is written.
+// it is written. The samples stay in registers (byte arrays on the stack, read back whole,
+// would stall every pixel).
 template <size_t N, Filter F>
 void UnfilterRow(const uint8_t* in, const uint8_t* previous, uint8_t* out, size_t width) {
-  uint8_t left[N] = {}, upLeft[N] = {};
+  unsigned left[N] = {}, upLeft[N] = {};
   for (size_t x = 0; x < width; ++x) {
-    uint8_t stored[N], up[N];
-    std::memcpy(stored, in + x * N, N);
-    std::memcpy(up, previous + x * N, N);
+    const uint8_t* pixel = in + x * N;
+    unsigned raw[N];
+#pragma GCC unroll 4
+    for (size_t k = 0; k < N; ++k) raw[k] = pixel[k < 3 ? 2 - k : k];  // red and blue swap
+#pragma GCC unroll 4
     for (size_t k = 0; k < N; ++k) {
-      const uint8_t raw = stored[k < 3 ? 2 - k : k];  // red and blue change places
-      if constexpr (F == kNone) left[k] = raw;
-      if constexpr (F == kSub) left[k] = uint8_t(raw + left[k]);
-      if constexpr (F == kUp) left[k] = uint8_t(raw + up[k]);
-      if constexpr (F == kAverage) left[k] = uint8_t(raw + ((left[k] + up[k]) >> 1));
-      if constexpr (F == kPaeth) left[k] = uint8_t(raw + PaethPredictor(left[k], up[k], upLeft[k]));
-      upLeft[k] = up[k];
+      const unsigned up = previous[x * N + k];
+      unsigned v = raw[k];
+      if constexpr (F == kSub) v += left[k];
+      if constexpr (F == kUp) v += up;
+      if constexpr (F == kAverage) v += (left[k] + up) >> 1;
+      if constexpr (F == kPaeth) v += PaethPredictor(int(left[k]), int(up), int(upLeft[k]));
+      left[k] = v & 0xFF;
+      upLeft[k] = up;
     }
-    std::memcpy(out + x * N, left, N);
+#pragma GCC unroll 4
+    for (size_t k = 0; k < N; ++k) out[x * N + k] = uint8_t(left[k]);
   }
 }
 
@@ -192,25 +197,22 @@ size_t DirectPngMemoryBytes(const PngDirectPlan& plan, size_t stride) {
   return std::max(rows, inflated);
 }
 
-bool DecodeDirectPng(const PngDirectPlan& plan, std::span<uint8_t> memory, size_t stride) {
+std::span<const uint8_t> JoinImageData(const PngDirectPlan& plan, std::vector<uint8_t>& storage) {
+  if (plan.imageData.size() == 1) return plan.imageData[0];
+  storage.clear();
+  storage.reserve(plan.imageDataBytes);
+  for (const auto& piece : plan.imageData) storage.insert(storage.end(), piece.begin(), piece.end());
+  return storage;
+}
+
+bool DecodeDirectPng(const PngDirectPlan& plan, std::span<const uint8_t> imageData,
+                     std::span<uint8_t> memory, size_t stride) {
   const size_t filtered = FilteredRowBytes(plan);
   const size_t start = InflatedStart(plan, stride);
   const size_t height = plan.height;
-  if (memory.size() < DirectPngMemoryBytes(plan, stride) || stride < plan.RowBytes())
+  if (memory.size() < DirectPngMemoryBytes(plan, stride) || stride < plan.RowBytes() ||
+      !InflateExactly(imageData, memory.subspan(start, height * filtered)))
     return false;
-
-  // The chunks' data as one stream: a view of the file when there is one chunk.
-  std::vector<uint8_t> joined;
-  std::span<const uint8_t> stream;
-  if (plan.imageData.size() == 1) {
-    stream = plan.imageData[0];
-  } else {
-    joined.reserve(plan.imageDataBytes);
-    for (const auto& piece : plan.imageData) joined.insert(joined.end(), piece.begin(), piece.end());
-    stream = joined;
-  }
-  if (!InflateExactly(stream, memory.subspan(start, height * filtered))) return false;
-  std::vector<uint8_t>().swap(joined);
 
   const std::vector<uint8_t> blankRow(plan.RowBytes(), 0);
   for (size_t y = 0; y < height; ++y) {

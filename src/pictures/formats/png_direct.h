@@ -33,9 +33,14 @@ std::optional<PngDirectPlan> PlanDirectPng(std::span<const uint8_t> file);
 // are inflated into it, placed so that each row can be unfiltered into its own place.
 size_t DirectPngMemoryBytes(const PngDirectPlan& plan, size_t stride);
 
-// Fills the rows of `memory` (DirectPngMemoryBytes long, rows `stride` bytes apart, their
-// padding cleared). False when the data is not exactly what the plan promises; the memory
-// then holds no picture.
-bool DecodeDirectPng(const PngDirectPlan& plan, std::span<uint8_t> memory, size_t stride);
+// The image data chunks' data as one zlib stream: a view of the file when there is one
+// chunk, else joined in `storage`.
+std::span<const uint8_t> JoinImageData(const PngDirectPlan& plan, std::vector<uint8_t>& storage);
+
+// Inflates `imageData` (JoinImageData) and fills the rows of `memory` (DirectPngMemoryBytes
+// long, rows `stride` bytes apart, their padding cleared). False when the data is not
+// exactly what the plan promises; the memory then holds no picture.
+bool DecodeDirectPng(const PngDirectPlan& plan, std::span<const uint8_t> imageData,
+                     std::span<uint8_t> memory, size_t stride);
 
 }  // namespace pictures
