@@ -36,7 +36,7 @@ constexpr SeedFolder kSeedFolders[] = {
     {"autodesk", nullptr}, {"bmp", nullptr}, {"cut", "cut"},   {"gif", nullptr},
     {"ico", nullptr},      {"jpeg", nullptr}, {"pcd", nullptr}, {"pcx", nullptr},
     {"ppm", nullptr},      {"psd", nullptr},  {"rla", nullptr}, {"sgi", nullptr},
-    {"targa", nullptr},    {"tiff", nullptr},
+    {"targa", nullptr},    {"tiff", nullptr},  {"png", nullptr}, {"webp", nullptr},
 };
 
 TEST(SaveAs24BitBitmap, GivesTheBytesOfDrawingOntoANew24BitBitmapForEveryReader) {
