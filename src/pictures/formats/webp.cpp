@@ -38,7 +38,6 @@ void DecodeStill(std::span<const uint8_t> file, bool alpha, Bitmap& bitmap) {
   WebPRGBABuffer& rows = config.output.u.RGBA;
   config.output.colorspace = alpha ? MODE_BGRA : MODE_BGR;
   config.output.is_external_memory = 1;
-  config.options.use_threads = 1;
   rows.rgba = bitmap.ScanLine(0);
   rows.stride = static_cast<int>(bitmap.RowStride());
   rows.size = bitmap.RowStride() * size_t(bitmap.Height());
