@@ -1,9 +1,10 @@
 // Whole conversions, file to file, as picconv and the dialog make them: the picture is
 // loaded through the registry and saved as a 24-bit bitmap file (SaveAs24BitBitmap). One
-// benchmark per format; ImageMagick writes the input files from one photo-like picture.
-// After timing, each benchmark checks its output: the checksum of the written pixels must
-// equal that of the reference decode (ImageMagick's own, and libjpeg-turbo's djpeg for
-// JPEG), so a reader that returned a black picture could not benchmark well.
+// benchmark per format; ImageMagick (netpbm for Targa) writes the input files from one
+// photo-like picture. After timing, each benchmark checks its output: the checksum of the
+// written pixels must equal that of the reference: the source picture itself for lossless
+// formats, else the decode of the written file by ImageMagick (djpeg for JPEG). So a
+// reader that returned a black picture could not benchmark well.
 #include <benchmark/benchmark.h>
 
 #include <sys/wait.h>
@@ -29,22 +30,26 @@ struct Format {
   const char* name;
   const char* extension;
   const char* options;  // ImageMagick options that write the input
+  bool lossless = true;
+  // A netpbm program that writes the input from the source instead (ImageMagick 6 writes
+  // Targa rows top first under a header that says bottom first).
+  const char* netpbm = nullptr;
 };
 
 constexpr Format kFormats[] = {
-    {"bmp24", "bmp", "BMP3:"},
-    {"jpg", "jpg", "-quality 90"},
+    {"bmp24", "bmp", "-type TrueColor"},
+    {"jpg", "jpg", "-quality 90", false},
     {"tif-none", "tif", "-compress none"},
     {"tif-lzw", "tif", "-compress lzw"},
     {"tif-lzw-pred", "tif", "-compress lzw -define tiff:predictor=2"},
     {"tif-packbits", "tif", "-compress rle"},
-    {"gif", "gif", "-colors 256"},
+    {"gif", "gif", "-colors 256", false},
     {"pcx24", "pcx", ""},
-    {"pcx8", "pcx", "-colors 256 -type palette"},
+    {"pcx8", "pcx", "-colors 256 -type palette", false},
     {"psd-rle", "psd", "-compress rle"},
     {"psd-raw", "psd", "-compress none"},
-    {"tga-raw", "tga", "-compress none"},
-    {"tga-rle", "tga", "-compress rle"},
+    {"tga-raw", "tga", "", true, "pamtotga -rgb -norle"},
+    {"tga-rle", "tga", "", true, "pamtotga -rgb"},
     {"sgi-rle", "sgi", "-compress rle"},
     {"ppm", "ppm", ""},
     {"png", "png", ""},
@@ -90,15 +95,20 @@ void BM_Convert(benchmark::State& state, const Format& format) {
   const fs::path input = Folder() / (std::string(format.name) + "." + format.extension);
   const fs::path output = Folder() / "ours.bmp";
   const fs::path reference = Folder() / "reference.bmp";
-  if (!fs::exists(input))
-    Run("convert " + (Folder() / "source.ppm").string() + " " + format.options + " " +
-        input.string());
+  const std::string source = (Folder() / "source.ppm").string();
+  if (!fs::exists(input) && format.netpbm)
+    Run(std::string(format.netpbm) + " " + source + " > " + input.string());
+  else if (!fs::exists(input))
+    Run("convert " + source + " " + format.options + " " +
+        (std::string(format.extension) == "bmp" ? "BMP3:" : "") + input.string());
   for (auto _ : state) {
     pictures::Picture picture;
     picture.LoadFile(input.string());
     pictures::SaveAs24BitBitmap(*picture.Graphic(), output.string());
   }
-  if (std::string(format.extension) == "jpg")
+  if (format.lossless)
+    Run("convert " + source + " -type TrueColor BMP3:" + reference.string());
+  else if (std::string(format.extension) == "jpg")
     Run("djpeg -bmp -outfile " + reference.string() + " " + input.string());
   else
     Run("convert " + input.string() + "[0] -type TrueColor BMP3:" + reference.string());
