@@ -3,9 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "pictures/error.h"
+#include "pictures/formats/heif_boxes.h"
 #include "pictures/registry.h"
 #include "support/case_names.h"
 #include "support/loading.h"
@@ -101,10 +103,83 @@ TEST(Heif, DamagedFilesFailWithAMessage) {
   } cases[] = {
       {"Empty", {}, "HEIF: Invalid input: No 'ftyp' box"},
       {"NotHeif", Bytes(40, 'x'), "HEIF: Invalid input: No 'ftyp' box"},
+      // Found by fuzzing: a 12 x 9 grid item whose grid asks libheif for a canvas of
+      // 8582 x 8704 (444 MB with the decoder's planes) from one 64 x 64 tile.
+      {"GridLargerThanItsTiles",
+       test_support::ReadFileBytes(std::string(IMPORTDLG_TESTDATA) + "/heif/grid-bomb.heic"),
+       "HEIF: the image grid of 8582 x 8704 is larger than its 1 x 1 tiles of at most 64 x 64 "
+       "can fill"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(test_support::LoadError<THEIFGraphic>(c.file), c.message) << c.name;
   EXPECT_EQ(test_support::LoadError<TAVIFGraphic>({}), "AVIF: Invalid input: No 'ftyp' box");
+}
+
+// heif-enc stores a 64 x 48 picture as a 64 x 48 grid over one tile whose coded picture
+// is 64 x 64. With every `ispe` made 32 x 24, only the coded size tells what the decoder
+// will allocate: it is held to the pixel limit, and a file within it still decodes.
+TEST(Heif, CodedPictureSizeBeyondTheItemsCountsAgainstTheLimit) {
+  REQUIRE_TOOL(test_support::kConvert);
+  REQUIRE_TOOL("/usr/bin/heif-enc");
+  test_support::TempDir dir;
+  const std::string png = dir.File("src.png"), heic = dir.File("a.heic");
+  const auto made = test_support::RunCommand(
+      std::string(test_support::kConvert) + " -size 64x48 plasma:fractal PNG24:" +
+      ShellQuote(png) + " && /usr/bin/heif-enc -q 90 " + ShellQuote(png) + " -o " +
+      ShellQuote(heic));
+  ASSERT_EQ(made.status, 0) << made.output;
+  Bytes file = test_support::ReadFileBytes(heic);
+  const Bytes ispe = {'i', 's', 'p', 'e'}, small = {0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0, 24};
+  int patched = 0;
+  for (auto at = file.begin();
+       (at = std::search(at, file.end(), ispe.begin(), ispe.end())) != file.end(); ++patched)
+    at = std::copy(small.begin(), small.end(), at + 4);
+  ASSERT_EQ(patched, 2);
+
+  struct Case {
+    uint64_t pixelLimit;
+    const char* message;
+  } cases[] = {
+      {kDefaultPixelMemoryLimit, "no error"},
+      // Above the 32 x 24 and 64 x 48 pictures, below the 64 x 64 frame.
+      {64 * 48 * 4, "HEIF: the HEVC stream declares a picture of 64 x 64, too large to decode"},
+  };
+  for (const Case& c : cases) {
+    Bitmap::SetPixelMemoryLimit(c.pixelLimit);
+    EXPECT_EQ(test_support::LoadError<THEIFGraphic>(file), c.message) << c.pixelLimit;
+  }
+  Bitmap::SetPixelMemoryLimit(kDefaultPixelMemoryLimit);
+}
+
+// avifenc leaves the sequence header out of `av1C`; this one holds the header that it
+// wrote into the coded data of a 64 x 48 picture.
+TEST(HeifBoxes, ReadsTheAv1SequenceHeaderOfTheConfiguration) {
+  const Bytes obu = {0x0a, 0x09, 0x38, 0x15, 0x7f, 0xbd, 0x84, 0x04, 0x34, 0x1a, 0x40};
+  const auto box = [](const char* type, const Bytes& body) {
+    Bytes out = {0, 0, 0, uint8_t(8 + body.size()), uint8_t(type[0]), uint8_t(type[1]),
+                 uint8_t(type[2]), uint8_t(type[3])};
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+  };
+  struct Case {
+    const char* name;
+    size_t obuBytes;
+    size_t found;
+  } cases[] = {{"Whole", obu.size(), 1}, {"Cut", obu.size() - 3, 0}};
+  for (const Case& c : cases) {
+    Bytes av1C = {0x81, 0x20, 0, 0};
+    av1C.insert(av1C.end(), obu.begin(), obu.begin() + ptrdiff_t(c.obuBytes));
+    Bytes meta = {0, 0, 0, 0};
+    const Bytes iprp = box("iprp", box("ipco", box("av1C", av1C)));
+    meta.insert(meta.end(), iprp.begin(), iprp.end());
+    const auto declared = heif_boxes::FindDeclaredSizes(box("meta", meta));
+    ASSERT_EQ(declared.coded.size(), c.found) << c.name;
+    if (c.found) {
+      EXPECT_EQ(declared.coded[0].codec, heif_boxes::Codec::AV1);
+      EXPECT_EQ(declared.coded[0].width, 64u);
+      EXPECT_EQ(declared.coded[0].height, 48u);
+    }
+  }
 }
 
 }  // namespace

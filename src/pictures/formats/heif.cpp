@@ -2,12 +2,14 @@
 
 #include <libheif/heif.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "pictures/error.h"
+#include "pictures/formats/heif_boxes.h"
 #include "pictures/pixel_helpers.h"
 #include "pictures/stream.h"
 
@@ -35,6 +37,52 @@ using HeifPtr = std::unique_ptr<T, HeifDeleter>;
 std::string ErrorText(const heif_error& error) {
   if (error.message && *error.message) return error.message;
   return "error " + std::to_string(int(error.code));
+}
+
+// True when a picture of this size is within what the reader lets libheif decode: no
+// more pixels than a square of kMaximumSide (libheif's own rule for the items), and four
+// bytes a pixel within the pixel memory limit.
+bool WithinLimits(uint64_t width, uint64_t height) {
+  const uint64_t maximumPixels = uint64_t(kMaximumSide) * kMaximumSide;
+  if (height != 0 && width > maximumPixels / height) return false;
+  try {
+    CheckedBufferSize({width, height, 4});
+    return true;
+  } catch (const BitmapTooLarge&) {
+    return false;
+  }
+}
+
+std::string SizeText(uint64_t width, uint64_t height) {
+  return std::to_string(width) + " x " + std::to_string(height);
+}
+
+// Why the decoders may not be given this file, or empty. libheif checks only the sizes
+// that the items' properties declare; it sizes a grid's canvas from the grid itself, and
+// the HEVC and AV1 decoders size their frames from the coded stream's own parameters.
+std::string OversizedDeclaration(const heif_boxes::DeclaredSizes& declared) {
+  uint64_t tileWidth = 0, tileHeight = 0;
+  for (const heif_boxes::CodedSize& coded : declared.coded) {
+    if (!WithinLimits(coded.width, coded.height))
+      return std::string(coded.codec == heif_boxes::Codec::HEVC ? "the HEVC" : "the AV1") +
+             " stream declares a picture of " + SizeText(coded.width, coded.height) +
+             ", too large to decode";
+    tileWidth = std::max(tileWidth, coded.width);
+    tileHeight = std::max(tileHeight, coded.height);
+  }
+  for (const heif_boxes::GridSize& grid : declared.grids) {
+    if (!WithinLimits(grid.width, grid.height))
+      return "the image grid of " + SizeText(grid.width, grid.height) +
+             " is too large to decode";
+    // No tile decodes larger than the largest coded picture: tiles that cannot cover
+    // the canvas would leave libheif allocating a picture made mostly of nothing.
+    if (!declared.coded.empty() && (grid.width > grid.columns * tileWidth ||
+                                    grid.height > grid.rows * tileHeight))
+      return "the image grid of " + SizeText(grid.width, grid.height) + " is larger than its " +
+             SizeText(grid.columns, grid.rows) + " tiles of at most " +
+             SizeText(tileWidth, tileHeight) + " can fill";
+  }
+  return {};
 }
 
 }  // namespace
@@ -70,6 +118,8 @@ void THEIFGraphic::LoadFromStream(Stream& stream) {
   const int storedHeight = heif_image_handle_get_height(handle.get());
   if (storedWidth <= 0 || storedHeight <= 0) fail("the picture has no size");
   CheckedBufferSize({uint64_t(storedWidth), uint64_t(storedHeight), 4});
+  const std::string oversized = OversizedDeclaration(heif_boxes::FindDeclaredSizes(file));
+  if (!oversized.empty()) fail(oversized);
 
   const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
   const HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());

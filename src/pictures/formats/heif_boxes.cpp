@@ -1,0 +1,358 @@
+#include "pictures/formats/heif_boxes.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "pictures/byte_reader.h"
+#include "pictures/error.h"
+
+namespace pictures::heif_boxes {
+namespace {
+
+constexpr uint32_t FourCC(const char (&name)[5]) {
+  return uint32_t(uint8_t(name[0])) << 24 | uint32_t(uint8_t(name[1])) << 16 |
+         uint32_t(uint8_t(name[2])) << 8 | uint32_t(uint8_t(name[3]));
+}
+
+// Reads bits most significant first, as HEVC and AV1 parameter sets are written; raises
+// StreamReadError past the end.
+class BitReader {
+ public:
+  explicit BitReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+
+  uint32_t Bits(int count) {
+    uint32_t value = 0;
+    for (int i = 0; i < count; ++i) value = value << 1 | Bit();
+    return value;
+  }
+  void Skip(int count) {
+    for (int i = 0; i < count; ++i) Bit();
+  }
+  // An unsigned Exp-Golomb code (HEVC's ue(v)); longer than 32 bits is damage.
+  uint64_t ExpGolomb() {
+    int zeros = 0;
+    while (Bit() == 0)
+      if (++zeros > 32) throw StreamReadError();
+    return (uint64_t(1) << zeros) - 1 + Bits(zeros);
+  }
+  // AV1's uvlc(): the same code, saturating at 2^32 - 1 instead of failing.
+  uint64_t Uvlc() {
+    int zeros = 0;
+    while (Bit() == 0) ++zeros;
+    if (zeros >= 32) return 0xFFFFFFFFu;
+    return (uint64_t(1) << zeros) - 1 + Bits(zeros);
+  }
+
+ private:
+  uint32_t Bit() {
+    if (position_ / 8 >= bytes_.size()) throw StreamReadError();
+    const uint32_t bit = bytes_[position_ / 8] >> (7 - position_ % 8) & 1;
+    ++position_;
+    return bit;
+  }
+
+  std::span<const uint8_t> bytes_;
+  size_t position_ = 0;
+};
+
+struct Box {
+  uint32_t type;
+  std::span<const uint8_t> body;
+};
+
+// The boxes that follow one another in `bytes`, up to the first one whose header is
+// damaged or whose size runs past the end.
+std::vector<Box> ChildBoxes(std::span<const uint8_t> bytes) {
+  std::vector<Box> boxes;
+  ByteReader reader(bytes);
+  try {
+    while (reader.Remaining() >= 8) {
+      const size_t start = reader.Position();
+      uint64_t size = reader.U32BE();
+      const uint32_t type = reader.U32BE();
+      if (size == 1) size = reader.U64BE();
+      else if (size == 0) size = reader.Size() - start;
+      const size_t headerSize = reader.Position() - start;
+      if (size < headerSize || size - headerSize > reader.Remaining()) break;
+      boxes.push_back({type, reader.Bytes(size_t(size - headerSize))});
+    }
+  } catch (const StreamReadError&) {
+  }
+  return boxes;
+}
+
+std::optional<std::span<const uint8_t>> ChildBody(std::span<const uint8_t> bytes,
+                                                  uint32_t type) {
+  for (const Box& box : ChildBoxes(bytes))
+    if (box.type == type) return box.body;
+  return std::nullopt;
+}
+
+// The NAL unit's payload without its two-byte header and with the emulation-prevention
+// bytes (the 3 of every 00 00 03) taken out.
+std::vector<uint8_t> RawPayload(std::span<const uint8_t> nal) {
+  std::vector<uint8_t> payload;
+  payload.reserve(nal.size());
+  int zeros = 0;
+  for (size_t i = 2; i < nal.size(); ++i) {
+    if (zeros >= 2 && nal[i] == 3) {
+      zeros = 0;
+      continue;
+    }
+    zeros = nal[i] == 0 ? zeros + 1 : 0;
+    payload.push_back(nal[i]);
+  }
+  return payload;
+}
+
+// profile_tier_level() with its profile present, for the sequence's sub-layers.
+void SkipProfileTierLevel(BitReader& bits, int subLayers) {
+  bits.Skip(96);  // general profile, compatibility and constraint flags, level
+  bool profilePresent[8] = {}, levelPresent[8] = {};
+  for (int i = 0; i < subLayers; ++i) {
+    profilePresent[i] = bits.Bits(1);
+    levelPresent[i] = bits.Bits(1);
+  }
+  if (subLayers > 0) bits.Skip(2 * (8 - subLayers));
+  for (int i = 0; i < subLayers; ++i) {
+    if (profilePresent[i]) bits.Skip(88);
+    if (levelPresent[i]) bits.Skip(8);
+  }
+}
+
+CodedSize SequenceParameterSetSize(std::span<const uint8_t> nal) {
+  const std::vector<uint8_t> payload = RawPayload(nal);
+  BitReader bits(payload);
+  bits.Skip(4);  // sps_video_parameter_set_id
+  const int subLayers = int(bits.Bits(3));
+  bits.Skip(1);  // sps_temporal_id_nesting_flag
+  SkipProfileTierLevel(bits, subLayers);
+  bits.ExpGolomb();  // sps_seq_parameter_set_id
+  if (bits.ExpGolomb() == 3) bits.Skip(1);  // chroma_format_idc, separate_colour_plane_flag
+  const uint64_t width = bits.ExpGolomb();
+  const uint64_t height = bits.ExpGolomb();
+  return {Codec::HEVC, width, height};
+}
+
+bool IsSequenceParameterSet(std::span<const uint8_t> nal) {
+  constexpr int kSequenceParameterSet = 33;
+  return nal.size() >= 2 && (nal[0] >> 1 & 0x3F) == kSequenceParameterSet;
+}
+
+// The sizes of the SPS NAL units in an HEVC decoder configuration record; an SPS that
+// cannot be read is passed over.
+void AddHevcSizes(std::span<const uint8_t> hvcC, std::vector<CodedSize>& sizes) {
+  ByteReader reader(hvcC);
+  reader.Skip(22);  // profile, level, chroma and bit depth, frame rate, NAL length size
+  const int arrays = reader.U8();
+  for (int array = 0; array < arrays; ++array) {
+    reader.Skip(1);  // completeness and NAL unit type of the array
+    const int units = reader.U16BE();
+    for (int unit = 0; unit < units; ++unit) {
+      const std::span<const uint8_t> nal = reader.Bytes(reader.U16BE());
+      if (!IsSequenceParameterSet(nal)) continue;
+      try {
+        sizes.push_back(SequenceParameterSetSize(nal));
+      } catch (const StreamReadError&) {
+      }
+    }
+  }
+}
+
+uint64_t Leb128(ByteReader& reader) {
+  uint64_t value = 0;
+  for (int i = 0; i < 8; ++i) {
+    const uint8_t byte = reader.U8();
+    value |= uint64_t(byte & 0x7F) << (7 * i);
+    if (!(byte & 0x80)) break;
+  }
+  return value;
+}
+
+void SkipOperatingPoints(BitReader& bits, bool decoderModelInfo, int bufferDelayLength) {
+  const bool initialDisplayDelay = bits.Bits(1);
+  const int points = int(bits.Bits(5)) + 1;
+  for (int i = 0; i < points; ++i) {
+    bits.Skip(12);  // operating_point_idc
+    if (bits.Bits(5) > 7) bits.Skip(1);  // seq_level_idx, seq_tier
+    if (decoderModelInfo && bits.Bits(1))
+      bits.Skip(2 * bufferDelayLength + 1);  // decoder and encoder buffer delay, low delay
+    if (initialDisplayDelay && bits.Bits(1)) bits.Skip(4);
+  }
+}
+
+// max_frame_width and max_frame_height of an AV1 sequence header OBU's payload.
+CodedSize SequenceHeaderSize(std::span<const uint8_t> payload) {
+  BitReader bits(payload);
+  bits.Skip(4);  // seq_profile, still_picture
+  if (bits.Bits(1)) {  // reduced_still_picture_header
+    bits.Skip(5);
+  } else {
+    bool decoderModelInfo = false;
+    int bufferDelayLength = 0;
+    if (bits.Bits(1)) {  // timing_info_present_flag
+      bits.Skip(64);
+      if (bits.Bits(1)) bits.Uvlc();  // equal_picture_interval, num_ticks_per_picture
+      decoderModelInfo = bits.Bits(1);
+      if (decoderModelInfo) {
+        bufferDelayLength = int(bits.Bits(5)) + 1;
+        bits.Skip(32 + 5 + 5);
+      }
+    }
+    SkipOperatingPoints(bits, decoderModelInfo, bufferDelayLength);
+  }
+  const int widthBits = int(bits.Bits(4)) + 1;
+  const int heightBits = int(bits.Bits(4)) + 1;
+  const uint64_t width = uint64_t(bits.Bits(widthBits)) + 1;
+  const uint64_t height = uint64_t(bits.Bits(heightBits)) + 1;
+  return {Codec::AV1, width, height};
+}
+
+// The sizes of the sequence header OBUs among an AV1 configuration's config OBUs.
+void AddAv1Sizes(std::span<const uint8_t> av1C, std::vector<CodedSize>& sizes) {
+  constexpr int kSequenceHeader = 1;
+  ByteReader reader(av1C);
+  reader.Skip(4);  // marker, version, profile, level, tier, colour, presentation delay
+  while (!reader.AtEnd()) {
+    const uint8_t header = reader.U8();
+    if (header & 0x04) reader.Skip(1);  // the extension header
+    const uint64_t size = header & 0x02 ? Leb128(reader) : reader.Remaining();
+    if (size > reader.Remaining()) return;
+    const std::span<const uint8_t> payload = reader.Bytes(size_t(size));
+    if ((header >> 3 & 0x0F) != kSequenceHeader) continue;
+    try {
+      sizes.push_back(SequenceHeaderSize(payload));
+    } catch (const StreamReadError&) {
+    }
+  }
+}
+
+struct ItemLocation {
+  uint32_t item;
+  uint8_t method;  // 0: offset in the file, 1: offset in the `idat` box
+  uint64_t offset;
+  uint64_t length;
+};
+
+uint64_t SizedField(ByteReader& reader, int bytes) {
+  if (bytes == 4) return reader.U32BE();
+  if (bytes == 8) return reader.U64BE();
+  if (bytes != 0) throw StreamReadError();  // no other field size is defined
+  return 0;
+}
+
+// The first extent of every item in the `iloc` box: a grid's description is a few bytes,
+// never split.
+std::vector<ItemLocation> ItemLocations(std::span<const uint8_t> iloc) {
+  std::vector<ItemLocation> locations;
+  ByteReader reader(iloc);
+  const int version = reader.U8();
+  reader.Skip(3);  // flags
+  const uint16_t sizes = reader.U16BE();
+  const int offsetSize = sizes >> 12, lengthSize = sizes >> 8 & 0xF,
+            baseOffsetSize = sizes >> 4 & 0xF, indexSize = version >= 1 ? sizes & 0xF : 0;
+  const uint32_t count = version < 2 ? reader.U16BE() : reader.U32BE();
+  for (uint32_t i = 0; i < count; ++i) {
+    ItemLocation location{};
+    location.item = version < 2 ? reader.U16BE() : reader.U32BE();
+    if (version >= 1) location.method = uint8_t(reader.U16BE() & 0xF);
+    reader.Skip(2);  // data_reference_index
+    const uint64_t base = SizedField(reader, baseOffsetSize);
+    const int extents = reader.U16BE();
+    for (int e = 0; e < extents; ++e) {
+      SizedField(reader, indexSize);
+      const uint64_t offset = SizedField(reader, offsetSize);
+      const uint64_t length = SizedField(reader, lengthSize);
+      if (e == 0) {
+        location.offset = base + offset;
+        location.length = length;
+      }
+    }
+    if (extents > 0) locations.push_back(location);
+  }
+  return locations;
+}
+
+// The identifiers of the items of type `grid` in the `iinf` box.
+std::vector<uint32_t> GridItems(std::span<const uint8_t> iinf) {
+  std::vector<uint32_t> grids;
+  ByteReader reader(iinf);
+  reader.Skip(reader.U8() == 0 ? 2 + 3 : 4 + 3);  // flags and the entry count
+  for (const Box& entry : ChildBoxes(reader.Rest())) {
+    if (entry.type != FourCC("infe")) continue;
+    ByteReader infe(entry.body);
+    const int version = infe.U8();
+    if (version < 2) continue;  // no item type before version 2
+    infe.Skip(3);
+    const uint32_t item = version == 2 ? infe.U16BE() : infe.U32BE();
+    infe.Skip(2);  // item_protection_index
+    if (infe.U32BE() == FourCC("grid")) grids.push_back(item);
+  }
+  return grids;
+}
+
+GridSize ParseGrid(std::span<const uint8_t> grid) {
+  ByteReader reader(grid);
+  reader.Skip(1);  // version
+  const bool wideFields = reader.U8() & 1;
+  GridSize size{};
+  size.rows = uint32_t(reader.U8()) + 1;
+  size.columns = uint32_t(reader.U8()) + 1;
+  size.width = wideFields ? reader.U32BE() : reader.U16BE();
+  size.height = wideFields ? reader.U32BE() : reader.U16BE();
+  return size;
+}
+
+std::span<const uint8_t> Extent(std::span<const uint8_t> bytes, uint64_t offset,
+                                uint64_t length) {
+  if (offset > bytes.size() || length > bytes.size() - offset) throw StreamReadError();
+  return bytes.subspan(size_t(offset), size_t(length));
+}
+
+void AddGridSizes(std::span<const uint8_t> file, std::span<const uint8_t> meta,
+                  std::vector<GridSize>& sizes) {
+  const auto iinf = ChildBody(meta, FourCC("iinf"));
+  const auto iloc = ChildBody(meta, FourCC("iloc"));
+  if (!iinf || !iloc) return;
+  const std::span<const uint8_t> idat = ChildBody(meta, FourCC("idat")).value_or(
+      std::span<const uint8_t>());
+  const std::vector<uint32_t> grids = GridItems(*iinf);
+  if (grids.empty()) return;
+  for (const ItemLocation& location : ItemLocations(*iloc)) {
+    if (std::find(grids.begin(), grids.end(), location.item) == grids.end()) continue;
+    if (location.method > 1) continue;
+    try {
+      sizes.push_back(ParseGrid(
+          Extent(location.method == 0 ? file : idat, location.offset, location.length)));
+    } catch (const StreamReadError&) {
+    }
+  }
+}
+
+}  // namespace
+
+DeclaredSizes FindDeclaredSizes(std::span<const uint8_t> file) {
+  DeclaredSizes declared;
+  const auto meta = ChildBody(file, FourCC("meta"));
+  if (!meta || meta->size() < 4) return declared;
+  const std::span<const uint8_t> metaBoxes = meta->subspan(4);  // after version and flags
+  try {
+    AddGridSizes(file, metaBoxes, declared.grids);
+  } catch (const StreamReadError&) {
+  }
+  const auto iprp = ChildBody(metaBoxes, FourCC("iprp"));
+  if (!iprp) return declared;
+  const auto ipco = ChildBody(*iprp, FourCC("ipco"));
+  if (!ipco) return declared;
+  for (const Box& property : ChildBoxes(*ipco)) {
+    try {
+      if (property.type == FourCC("hvcC")) AddHevcSizes(property.body, declared.coded);
+      if (property.type == FourCC("av1C")) AddAv1Sizes(property.body, declared.coded);
+    } catch (const StreamReadError&) {
+      // A damaged configuration: what it held before the damage is kept.
+    }
+  }
+  return declared;
+}
+
+}  // namespace pictures::heif_boxes

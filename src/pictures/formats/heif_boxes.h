@@ -1,0 +1,42 @@
+// The picture sizes that a HEIF or AVIF file declares besides its items' `ispe`
+// properties. libheif checks an image's size against its limits from `ispe`, but it
+// allocates a grid image's canvas from the grid's own output size, and the HEVC and AV1
+// decoders allocate their frames from the sequence parameters inside `hvcC` and `av1C`.
+// This bounded parser reads those, so that the reader can refuse a file whose decoding
+// would take far more memory than the picture it shows.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace pictures::heif_boxes {
+
+enum class Codec { HEVC, AV1 };
+
+// The picture size of one HEVC sequence parameter set or AV1 sequence header.
+struct CodedSize {
+  Codec codec;
+  uint64_t width;
+  uint64_t height;
+};
+
+// The output canvas of a `grid` item and its tiles.
+struct GridSize {
+  uint64_t width;
+  uint64_t height;
+  uint32_t rows;
+  uint32_t columns;
+};
+
+struct DeclaredSizes {
+  std::vector<GridSize> grids;
+  std::vector<CodedSize> coded;
+};
+
+// Every `grid` item's output and every coded picture size in the `hvcC` and `av1C`
+// properties of the file's `meta` box. What cannot be parsed is left out: the decoder
+// library judges it.
+DeclaredSizes FindDeclaredSizes(std::span<const uint8_t> file);
+
+}  // namespace pictures::heif_boxes
