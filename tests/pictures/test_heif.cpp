@@ -151,35 +151,67 @@ TEST(Heif, CodedPictureSizeBeyondTheItemsCountsAgainstTheLimit) {
   Bitmap::SetPixelMemoryLimit(kDefaultPixelMemoryLimit);
 }
 
-// avifenc leaves the sequence header out of `av1C`; this one holds the header that it
-// wrote into the coded data of a 64 x 48 picture.
-TEST(HeifBoxes, ReadsTheAv1SequenceHeaderOfTheConfiguration) {
-  const Bytes obu = {0x0a, 0x09, 0x38, 0x15, 0x7f, 0xbd, 0x84, 0x04, 0x34, 0x1a, 0x40};
-  const auto box = [](const char* type, const Bytes& body) {
-    Bytes out = {0, 0, 0, uint8_t(8 + body.size()), uint8_t(type[0]), uint8_t(type[1]),
-                 uint8_t(type[2]), uint8_t(type[3])};
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
+Bytes Box(const char* type, const Bytes& body) {
+  Bytes out = {0, 0, 0, uint8_t(8 + body.size()), uint8_t(type[0]), uint8_t(type[1]),
+               uint8_t(type[2]), uint8_t(type[3])};
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+// A meta box with item 1 of `type` whose `length`-byte description lies in `idat`.
+Bytes MetaWithItem(const char* type, const Bytes& description, uint8_t length) {
+  const Bytes infe = Box("infe", {2, 0, 0, 0, 0, 1, 0, 0, uint8_t(type[0]), uint8_t(type[1]),
+                                  uint8_t(type[2]), uint8_t(type[3]), 0});
+  const Bytes iloc = {1, 0, 0, 0, 0x44, 0, 0, 1, 0, 1, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,
+                      length};
+  return Box("meta", Join({{0, 0, 0, 0}, Box("iinf", Join({{0, 0, 0, 0, 0, 1}, infe})),
+                           Box("iloc", iloc), Box("idat", description)}));
+}
+
+std::string Describe(const heif_boxes::DeclaredSizes& declared) {
+  std::string out;
+  for (const auto& coded : declared.coded)
+    out += (coded.codec == heif_boxes::Codec::AV1 ? "AV1 " : "HEVC ") +
+           std::to_string(coded.width) + "x" + std::to_string(coded.height) + ";";
+  for (const auto& canvas : declared.canvases)
+    out += "canvas " + std::to_string(canvas.width) + "x" + std::to_string(canvas.height) +
+           " of " + std::to_string(canvas.columns) + "x" + std::to_string(canvas.rows) + ";";
+  return out;
+}
+
+TEST(HeifBoxes, FindsTheSizesBeyondTheItemProperties) {
+  // avifenc leaves the sequence header out of `av1C`; this is the one it wrote into the
+  // coded data of a 64 x 48 picture.
+  const Bytes header = {0x0a, 0x09, 0x38, 0x15, 0x7f, 0xbd, 0x84, 0x04, 0x34, 0x1a, 0x40};
+  const auto av1C = [&](size_t headerBytes) {
+    const Bytes config = Join({{0x81, 0x20, 0, 0}, Bytes(header.begin(),
+                                                         header.begin() + ptrdiff_t(headerBytes))});
+    return Box("meta", Join({{0, 0, 0, 0}, Box("iprp", Box("ipco", Box("av1C", config)))}));
   };
+  const Bytes grid = {0, 0, 1, 2, 0x01, 0x00, 0x00, 0x80};
+  const Bytes wideGrid = {0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 16};
+  const Bytes overlay = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1, 0};
   struct Case {
     const char* name;
-    size_t obuBytes;
-    size_t found;
-  } cases[] = {{"Whole", obu.size(), 1}, {"Cut", obu.size() - 3, 0}};
-  for (const Case& c : cases) {
-    Bytes av1C = {0x81, 0x20, 0, 0};
-    av1C.insert(av1C.end(), obu.begin(), obu.begin() + ptrdiff_t(c.obuBytes));
-    Bytes meta = {0, 0, 0, 0};
-    const Bytes iprp = box("iprp", box("ipco", box("av1C", av1C)));
-    meta.insert(meta.end(), iprp.begin(), iprp.end());
-    const auto declared = heif_boxes::FindDeclaredSizes(box("meta", meta));
-    ASSERT_EQ(declared.coded.size(), c.found) << c.name;
-    if (c.found) {
-      EXPECT_EQ(declared.coded[0].codec, heif_boxes::Codec::AV1);
-      EXPECT_EQ(declared.coded[0].width, 64u);
-      EXPECT_EQ(declared.coded[0].height, 48u);
-    }
-  }
+    Bytes file;
+    const char* found;
+  } cases[] = {
+      {"Av1SequenceHeader", av1C(header.size()), "AV1 64x48;"},
+      {"Av1SequenceHeaderCut", av1C(header.size() - 3), ""},
+      {"Grid", MetaWithItem("grid", grid, 8), "canvas 256x128 of 3x2;"},
+      {"GridOf32BitFields", MetaWithItem("grid", wideGrid, 12), "canvas 65536x16 of 1x1;"},
+      {"Overlay", MetaWithItem("iovl", overlay, 14), "canvas 512x256 of 0x0;"},
+      {"GridPastTheItemData", MetaWithItem("grid", grid, 9), ""},
+      {"NotACanvas", MetaWithItem("hvc1", grid, 8), ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Describe(heif_boxes::FindDeclaredSizes(c.file)), c.found) << c.name;
 }
 
 }  // namespace

@@ -58,8 +58,9 @@ std::string SizeText(uint64_t width, uint64_t height) {
 }
 
 // Why the decoders may not be given this file, or empty. libheif checks only the sizes
-// that the items' properties declare; it sizes a grid's canvas from the grid itself, and
-// the HEVC and AV1 decoders size their frames from the coded stream's own parameters.
+// that the items' properties declare; it sizes a grid's or an overlay's canvas from its
+// own description, and the HEVC and AV1 decoders size their frames from the coded
+// stream's own parameters.
 std::string OversizedDeclaration(const heif_boxes::DeclaredSizes& declared) {
   uint64_t tileWidth = 0, tileHeight = 0;
   for (const heif_boxes::CodedSize& coded : declared.coded) {
@@ -70,16 +71,17 @@ std::string OversizedDeclaration(const heif_boxes::DeclaredSizes& declared) {
     tileWidth = std::max(tileWidth, coded.width);
     tileHeight = std::max(tileHeight, coded.height);
   }
-  for (const heif_boxes::GridSize& grid : declared.grids) {
-    if (!WithinLimits(grid.width, grid.height))
-      return "the image grid of " + SizeText(grid.width, grid.height) +
-             " is too large to decode";
+  for (const heif_boxes::Canvas& canvas : declared.canvases) {
+    const std::string name = canvas.rows ? "the image grid of " : "the image overlay of ";
+    if (!WithinLimits(canvas.width, canvas.height))
+      return name + SizeText(canvas.width, canvas.height) + " is too large to decode";
     // No tile decodes larger than the largest coded picture: tiles that cannot cover
     // the canvas would leave libheif allocating a picture made mostly of nothing.
-    if (!declared.coded.empty() && (grid.width > grid.columns * tileWidth ||
-                                    grid.height > grid.rows * tileHeight))
-      return "the image grid of " + SizeText(grid.width, grid.height) + " is larger than its " +
-             SizeText(grid.columns, grid.rows) + " tiles of at most " +
+    const bool tilesCover = canvas.width <= canvas.columns * tileWidth &&
+                            canvas.height <= canvas.rows * tileHeight;
+    if (canvas.rows && !declared.coded.empty() && !tilesCover)
+      return name + SizeText(canvas.width, canvas.height) + " is larger than its " +
+             SizeText(canvas.columns, canvas.rows) + " tiles of at most " +
              SizeText(tileWidth, tileHeight) + " can fill";
   }
   return {};

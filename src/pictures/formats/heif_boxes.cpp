@@ -241,8 +241,8 @@ uint64_t SizedField(ByteReader& reader, int bytes) {
   return 0;
 }
 
-// The first extent of every item in the `iloc` box: a grid's description is a few bytes,
-// never split.
+// The first extent of every item in the `iloc` box: a grid's or an overlay's description
+// is a few bytes, never split.
 std::vector<ItemLocation> ItemLocations(std::span<const uint8_t> iloc) {
   std::vector<ItemLocation> locations;
   ByteReader reader(iloc);
@@ -273,9 +273,15 @@ std::vector<ItemLocation> ItemLocations(std::span<const uint8_t> iloc) {
   return locations;
 }
 
-// The identifiers of the items of type `grid` in the `iinf` box.
-std::vector<uint32_t> GridItems(std::span<const uint8_t> iinf) {
-  std::vector<uint32_t> grids;
+struct DerivedItem {
+  uint32_t item;
+  uint32_t type;
+};
+
+// The items of type `grid` and `iovl` in the `iinf` box: libheif builds their canvas
+// from their own description.
+std::vector<DerivedItem> CanvasItems(std::span<const uint8_t> iinf) {
+  std::vector<DerivedItem> items;
   ByteReader reader(iinf);
   reader.Skip(reader.U8() == 0 ? 2 + 3 : 4 + 3);  // flags and the entry count
   for (const Box& entry : ChildBoxes(reader.Rest())) {
@@ -286,21 +292,27 @@ std::vector<uint32_t> GridItems(std::span<const uint8_t> iinf) {
     infe.Skip(3);
     const uint32_t item = version == 2 ? infe.U16BE() : infe.U32BE();
     infe.Skip(2);  // item_protection_index
-    if (infe.U32BE() == FourCC("grid")) grids.push_back(item);
+    const uint32_t type = infe.U32BE();
+    if (type == FourCC("grid") || type == FourCC("iovl")) items.push_back({item, type});
   }
-  return grids;
+  return items;
 }
 
-GridSize ParseGrid(std::span<const uint8_t> grid) {
-  ByteReader reader(grid);
+// An ImageGrid or ImageOverlay description; an overlay has no tiles (rows and columns 0).
+Canvas ParseCanvas(std::span<const uint8_t> description, uint32_t type) {
+  ByteReader reader(description);
   reader.Skip(1);  // version
   const bool wideFields = reader.U8() & 1;
-  GridSize size{};
-  size.rows = uint32_t(reader.U8()) + 1;
-  size.columns = uint32_t(reader.U8()) + 1;
-  size.width = wideFields ? reader.U32BE() : reader.U16BE();
-  size.height = wideFields ? reader.U32BE() : reader.U16BE();
-  return size;
+  Canvas canvas{};
+  if (type == FourCC("grid")) {
+    canvas.rows = uint32_t(reader.U8()) + 1;
+    canvas.columns = uint32_t(reader.U8()) + 1;
+  } else {
+    reader.Skip(8);  // canvas_fill_value
+  }
+  canvas.width = wideFields ? reader.U32BE() : reader.U16BE();
+  canvas.height = wideFields ? reader.U32BE() : reader.U16BE();
+  return canvas;
 }
 
 std::span<const uint8_t> Extent(std::span<const uint8_t> bytes, uint64_t offset,
@@ -309,21 +321,24 @@ std::span<const uint8_t> Extent(std::span<const uint8_t> bytes, uint64_t offset,
   return bytes.subspan(size_t(offset), size_t(length));
 }
 
-void AddGridSizes(std::span<const uint8_t> file, std::span<const uint8_t> meta,
-                  std::vector<GridSize>& sizes) {
+void AddCanvases(std::span<const uint8_t> file, std::span<const uint8_t> meta,
+                 std::vector<Canvas>& canvases) {
   const auto iinf = ChildBody(meta, FourCC("iinf"));
   const auto iloc = ChildBody(meta, FourCC("iloc"));
   if (!iinf || !iloc) return;
-  const std::span<const uint8_t> idat = ChildBody(meta, FourCC("idat")).value_or(
-      std::span<const uint8_t>());
-  const std::vector<uint32_t> grids = GridItems(*iinf);
-  if (grids.empty()) return;
+  const std::span<const uint8_t> idat =
+      ChildBody(meta, FourCC("idat")).value_or(std::span<const uint8_t>());
+  const std::vector<DerivedItem> items = CanvasItems(*iinf);
+  if (items.empty()) return;
   for (const ItemLocation& location : ItemLocations(*iloc)) {
-    if (std::find(grids.begin(), grids.end(), location.item) == grids.end()) continue;
-    if (location.method > 1) continue;
+    const auto derived = std::find_if(items.begin(), items.end(), [&](const DerivedItem& d) {
+      return d.item == location.item;
+    });
+    if (derived == items.end() || location.method > 1) continue;
     try {
-      sizes.push_back(ParseGrid(
-          Extent(location.method == 0 ? file : idat, location.offset, location.length)));
+      canvases.push_back(ParseCanvas(
+          Extent(location.method == 0 ? file : idat, location.offset, location.length),
+          derived->type));
     } catch (const StreamReadError&) {
     }
   }
@@ -337,7 +352,7 @@ DeclaredSizes FindDeclaredSizes(std::span<const uint8_t> file) {
   if (!meta || meta->size() < 4) return declared;
   const std::span<const uint8_t> metaBoxes = meta->subspan(4);  // after version and flags
   try {
-    AddGridSizes(file, metaBoxes, declared.grids);
+    AddCanvases(file, metaBoxes, declared.canvases);
   } catch (const StreamReadError&) {
   }
   const auto iprp = ChildBody(metaBoxes, FourCC("iprp"));

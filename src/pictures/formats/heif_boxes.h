@@ -1,6 +1,6 @@
 // The picture sizes that a HEIF or AVIF file declares besides its items' `ispe`
 // properties. libheif checks an image's size against its limits from `ispe`, but it
-// allocates a grid image's canvas from the grid's own output size, and the HEVC and AV1
+// allocates a grid's or an overlay's canvas from its own description, and the HEVC and AV1
 // decoders allocate their frames from the sequence parameters inside `hvcC` and `av1C`.
 // This bounded parser reads those, so that the reader can refuse a file whose decoding
 // would take far more memory than the picture it shows.
@@ -21,8 +21,9 @@ struct CodedSize {
   uint64_t height;
 };
 
-// The output canvas of a `grid` item and its tiles.
-struct GridSize {
+// The output canvas of a `grid` item and its tiles, or of an `iovl` (overlay) item, which
+// has no tiles (rows and columns 0).
+struct Canvas {
   uint64_t width;
   uint64_t height;
   uint32_t rows;
@@ -30,11 +31,11 @@ struct GridSize {
 };
 
 struct DeclaredSizes {
-  std::vector<GridSize> grids;
+  std::vector<Canvas> canvases;
   std::vector<CodedSize> coded;
 };
 
-// Every `grid` item's output and every coded picture size in the `hvcC` and `av1C`
+// Every `grid` and `iovl` item's canvas and every coded picture size in the `hvcC` and `av1C`
 // properties of the file's `meta` box. What cannot be parsed is left out: the decoder
 // library judges it.
 DeclaredSizes FindDeclaredSizes(std::span<const uint8_t> file);
