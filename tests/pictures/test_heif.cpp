@@ -116,39 +116,47 @@ TEST(Heif, DamagedFilesFailWithAMessage) {
 }
 
 // heif-enc stores a 64 x 48 picture as a 64 x 48 grid over one tile whose coded picture
-// is 64 x 64. With every `ispe` made 32 x 24, only the coded size tells what the decoder
-// will allocate: it is held to the pixel limit, and a file within it still decodes.
+// is 64 x 64; avifenc as one item coded at 64 x 48. With every `ispe` made 32 x 24, only
+// the coded size tells what the decoder will allocate: it is held to the pixel limit, and
+// a file within it still decodes.
 TEST(Heif, CodedPictureSizeBeyondTheItemsCountsAgainstTheLimit) {
   REQUIRE_TOOL(test_support::kConvert);
   REQUIRE_TOOL("/usr/bin/heif-enc");
+  REQUIRE_TOOL("/usr/bin/avifenc");
   test_support::TempDir dir;
-  const std::string png = dir.File("src.png"), heic = dir.File("a.heic");
-  const auto made = test_support::RunCommand(
-      std::string(test_support::kConvert) + " -size 64x48 plasma:fractal PNG24:" +
-      ShellQuote(png) + " && /usr/bin/heif-enc -q 90 " + ShellQuote(png) + " -o " +
-      ShellQuote(heic));
-  ASSERT_EQ(made.status, 0) << made.output;
-  Bytes file = test_support::ReadFileBytes(heic);
-  const Bytes ispe = {'i', 's', 'p', 'e'}, small = {0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0, 24};
-  int patched = 0;
-  for (auto at = file.begin();
-       (at = std::search(at, file.end(), ispe.begin(), ispe.end())) != file.end(); ++patched)
-    at = std::copy(small.begin(), small.end(), at + 4);
-  ASSERT_EQ(patched, 2);
-
+  const std::string png = dir.File("src.png");
   struct Case {
-    uint64_t pixelLimit;
-    const char* message;
+    const char* make;
+    const char* file;
+    bool avif;
+    const char* limitedMessage;  // under a pixel limit of 32 x 24 x 4 bytes
   } cases[] = {
-      {kDefaultPixelMemoryLimit, "no error"},
-      // Above the 32 x 24 and 64 x 48 pictures, below the 64 x 64 frame.
-      {64 * 48 * 4, "HEIF: the HEVC stream declares a picture of 64 x 64, too large to decode"},
+      {"/usr/bin/heif-enc -q 90 SRC -o OUT", "a.heic", false,
+       "HEIF: the HEVC stream declares a picture of 64 x 64, too large to decode"},
+      {"/usr/bin/avifenc -s 10 SRC OUT", "a.avif", true,
+       "AVIF: the AV1 stream declares a picture of 64 x 48, too large to decode"},
   };
   for (const Case& c : cases) {
-    Bitmap::SetPixelMemoryLimit(c.pixelLimit);
-    EXPECT_EQ(test_support::LoadError<THEIFGraphic>(file), c.message) << c.pixelLimit;
+    const std::string out = dir.File(c.file);
+    const auto made = test_support::RunCommand(
+        std::string(test_support::kConvert) + " -size 64x48 plasma:fractal PNG24:" +
+        ShellQuote(png) + " && " + test_support::FillPaths(c.make, {{"SRC", png}, {"OUT", out}}));
+    ASSERT_EQ(made.status, 0) << made.output;
+    Bytes file = test_support::ReadFileBytes(out);
+    const Bytes ispe = {'i', 's', 'p', 'e'}, small = {0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0, 24};
+    for (auto at = file.begin();
+         (at = std::search(at, file.end(), ispe.begin(), ispe.end())) != file.end();)
+      at = std::copy(small.begin(), small.end(), at + 4);
+
+    const auto loadError = [&] {
+      return c.avif ? test_support::LoadError<TAVIFGraphic>(file)
+                    : test_support::LoadError<THEIFGraphic>(file);
+    };
+    EXPECT_EQ(loadError(), "no error") << c.file;
+    Bitmap::SetPixelMemoryLimit(32 * 24 * 4);
+    EXPECT_EQ(loadError(), c.limitedMessage);
+    Bitmap::SetPixelMemoryLimit(kDefaultPixelMemoryLimit);
   }
-  Bitmap::SetPixelMemoryLimit(kDefaultPixelMemoryLimit);
 }
 
 Bytes Box(const char* type, const Bytes& body) {
@@ -194,6 +202,11 @@ TEST(HeifBoxes, FindsTheSizesBeyondTheItemProperties) {
                                                          header.begin() + ptrdiff_t(headerBytes))});
     return Box("meta", Join({{0, 0, 0, 0}, Box("iprp", Box("ipco", Box("av1C", config)))}));
   };
+  // The SPS that x265 wrote for a 64 x 64 picture, as item data after its length.
+  const Bytes hevcData = {0, 0, 0, 42, 0x42, 0x01, 0x01, 0x03, 0x70, 0x00, 0x00, 0x03, 0x00,
+                          0x90, 0x00, 0x00, 0x03, 0x00, 0x00, 0x03, 0x00, 0x1e, 0xa0, 0x20,
+                          0x81, 0x05, 0x96, 0xea, 0xe4, 0xa6, 0xb9, 0xb8, 0x10, 0x10, 0x30,
+                          0x20, 0x00, 0x00, 0x03, 0x00, 0x20, 0x00, 0x00, 0x03, 0x00, 0x21};
   const Bytes grid = {0, 0, 1, 2, 0x01, 0x00, 0x00, 0x80};
   const Bytes wideGrid = {0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 16};
   const Bytes overlay = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1, 0};
@@ -207,8 +220,12 @@ TEST(HeifBoxes, FindsTheSizesBeyondTheItemProperties) {
       {"Grid", MetaWithItem("grid", grid, 8), "canvas 256x128 of 3x2;"},
       {"GridOf32BitFields", MetaWithItem("grid", wideGrid, 12), "canvas 65536x16 of 1x1;"},
       {"Overlay", MetaWithItem("iovl", overlay, 14), "canvas 512x256 of 0x0;"},
+      {"HevcItemData", MetaWithItem("hvc1", hevcData, 46), "HEVC 64x64;"},
+      {"HevcItemDataCut", MetaWithItem("hvc1", Bytes(hevcData.begin(), hevcData.end() - 1), 45),
+       ""},
+      {"Av1ItemData", MetaWithItem("av01", header, 11), "AV1 64x48;"},
       {"GridPastTheItemData", MetaWithItem("grid", grid, 9), ""},
-      {"NotACanvas", MetaWithItem("hvc1", grid, 8), ""},
+      {"UnknownItemType", MetaWithItem("jpeg", grid, 8), ""},
   };
   for (const Case& c : cases)
     EXPECT_EQ(Describe(heif_boxes::FindDeclaredSizes(c.file)), c.found) << c.name;

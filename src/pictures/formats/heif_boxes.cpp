@@ -139,9 +139,17 @@ bool IsSequenceParameterSet(std::span<const uint8_t> nal) {
   return nal.size() >= 2 && (nal[0] >> 1 & 0x3F) == kSequenceParameterSet;
 }
 
-// The sizes of the SPS NAL units in an HEVC decoder configuration record; an SPS that
-// cannot be read is passed over.
-void AddHevcSizes(std::span<const uint8_t> hvcC, std::vector<CodedSize>& sizes) {
+// An SPS that cannot be read is passed over: the decoder judges it.
+void AddIfSequenceParameterSet(std::span<const uint8_t> nal, std::vector<CodedSize>& sizes) {
+  if (!IsSequenceParameterSet(nal)) return;
+  try {
+    sizes.push_back(SequenceParameterSetSize(nal));
+  } catch (const StreamReadError&) {
+  }
+}
+
+// The sizes of the SPS NAL units in an HEVC decoder configuration record.
+void AddHevcConfigurationSizes(std::span<const uint8_t> hvcC, std::vector<CodedSize>& sizes) {
   ByteReader reader(hvcC);
   reader.Skip(22);  // profile, level, chroma and bit depth, frame rate, NAL length size
   const int arrays = reader.U8();
@@ -149,12 +157,7 @@ void AddHevcSizes(std::span<const uint8_t> hvcC, std::vector<CodedSize>& sizes) 
     reader.Skip(1);  // completeness and NAL unit type of the array
     const int units = reader.U16BE();
     for (int unit = 0; unit < units; ++unit) {
-      const std::span<const uint8_t> nal = reader.Bytes(reader.U16BE());
-      if (!IsSequenceParameterSet(nal)) continue;
-      try {
-        sizes.push_back(SequenceParameterSetSize(nal));
-      } catch (const StreamReadError&) {
-      }
+      AddIfSequenceParameterSet(reader.Bytes(reader.U16BE()), sizes);
     }
   }
 }
@@ -208,11 +211,10 @@ CodedSize SequenceHeaderSize(std::span<const uint8_t> payload) {
   return {Codec::AV1, width, height};
 }
 
-// The sizes of the sequence header OBUs among an AV1 configuration's config OBUs.
-void AddAv1Sizes(std::span<const uint8_t> av1C, std::vector<CodedSize>& sizes) {
+// The sizes of the sequence header OBUs among the OBUs that `reader` holds from its
+// position on.
+void AddAv1StreamSizes(ByteReader& reader, std::vector<CodedSize>& sizes) {
   constexpr int kSequenceHeader = 1;
-  ByteReader reader(av1C);
-  reader.Skip(4);  // marker, version, profile, level, tier, colour, presentation delay
   while (!reader.AtEnd()) {
     const uint8_t header = reader.U8();
     if (header & 0x04) reader.Skip(1);  // the extension header
@@ -224,6 +226,23 @@ void AddAv1Sizes(std::span<const uint8_t> av1C, std::vector<CodedSize>& sizes) {
       sizes.push_back(SequenceHeaderSize(payload));
     } catch (const StreamReadError&) {
     }
+  }
+}
+
+void AddAv1ConfigurationSizes(std::span<const uint8_t> av1C, std::vector<CodedSize>& sizes) {
+  ByteReader reader(av1C);
+  reader.Skip(4);  // marker, version, profile, level, tier, colour, presentation delay
+  AddAv1StreamSizes(reader, sizes);
+}
+
+// The sizes of the SPS NAL units in an item's HEVC data, where libheif hands the decoder
+// each NAL unit after a four-byte length.
+void AddHevcStreamSizes(std::span<const uint8_t> data, std::vector<CodedSize>& sizes) {
+  ByteReader reader(data);
+  while (reader.Remaining() >= 4) {
+    const uint32_t length = reader.U32BE();
+    if (length > reader.Remaining()) return;
+    AddIfSequenceParameterSet(reader.Bytes(length), sizes);
   }
 }
 
@@ -273,15 +292,13 @@ std::vector<ItemLocation> ItemLocations(std::span<const uint8_t> iloc) {
   return locations;
 }
 
-struct DerivedItem {
+struct ItemType {
   uint32_t item;
   uint32_t type;
 };
 
-// The items of type `grid` and `iovl` in the `iinf` box: libheif builds their canvas
-// from their own description.
-std::vector<DerivedItem> CanvasItems(std::span<const uint8_t> iinf) {
-  std::vector<DerivedItem> items;
+std::vector<ItemType> ItemTypes(std::span<const uint8_t> iinf) {
+  std::vector<ItemType> items;
   ByteReader reader(iinf);
   reader.Skip(reader.U8() == 0 ? 2 + 3 : 4 + 3);  // flags and the entry count
   for (const Box& entry : ChildBoxes(reader.Rest())) {
@@ -292,8 +309,7 @@ std::vector<DerivedItem> CanvasItems(std::span<const uint8_t> iinf) {
     infe.Skip(3);
     const uint32_t item = version == 2 ? infe.U16BE() : infe.U32BE();
     infe.Skip(2);  // item_protection_index
-    const uint32_t type = infe.U32BE();
-    if (type == FourCC("grid") || type == FourCC("iovl")) items.push_back({item, type});
+    items.push_back({item, infe.U32BE()});
   }
   return items;
 }
@@ -321,24 +337,38 @@ std::span<const uint8_t> Extent(std::span<const uint8_t> bytes, uint64_t offset,
   return bytes.subspan(size_t(offset), size_t(length));
 }
 
-void AddCanvases(std::span<const uint8_t> file, std::span<const uint8_t> meta,
-                 std::vector<Canvas>& canvases) {
+// What an item's data declares: libheif builds the canvas of a `grid` or `iovl` item
+// from its description, and hands the decoders the parameter sets in an `hvc1` or `av01`
+// item's coded data as well as those in its configuration.
+void AddItemDataSizes(uint32_t type, std::span<const uint8_t> data, DeclaredSizes& declared) {
+  if (type == FourCC("grid") || type == FourCC("iovl")) {
+    declared.canvases.push_back(ParseCanvas(data, type));
+  } else if (type == FourCC("hvc1")) {
+    AddHevcStreamSizes(data, declared.coded);
+  } else if (type == FourCC("av01")) {
+    ByteReader reader(data);
+    AddAv1StreamSizes(reader, declared.coded);
+  }
+}
+
+void AddItemsSizes(std::span<const uint8_t> file, std::span<const uint8_t> meta,
+                   DeclaredSizes& declared) {
   const auto iinf = ChildBody(meta, FourCC("iinf"));
   const auto iloc = ChildBody(meta, FourCC("iloc"));
   if (!iinf || !iloc) return;
   const std::span<const uint8_t> idat =
       ChildBody(meta, FourCC("idat")).value_or(std::span<const uint8_t>());
-  const std::vector<DerivedItem> items = CanvasItems(*iinf);
-  if (items.empty()) return;
+  const std::vector<ItemType> items = ItemTypes(*iinf);
   for (const ItemLocation& location : ItemLocations(*iloc)) {
-    const auto derived = std::find_if(items.begin(), items.end(), [&](const DerivedItem& d) {
-      return d.item == location.item;
+    const auto item = std::find_if(items.begin(), items.end(), [&](const ItemType& i) {
+      return i.item == location.item;
     });
-    if (derived == items.end() || location.method > 1) continue;
+    if (item == items.end() || location.method > 1) continue;
     try {
-      canvases.push_back(ParseCanvas(
+      AddItemDataSizes(
+          item->type,
           Extent(location.method == 0 ? file : idat, location.offset, location.length),
-          derived->type));
+          declared);
     } catch (const StreamReadError&) {
     }
   }
@@ -352,7 +382,7 @@ DeclaredSizes FindDeclaredSizes(std::span<const uint8_t> file) {
   if (!meta || meta->size() < 4) return declared;
   const std::span<const uint8_t> metaBoxes = meta->subspan(4);  // after version and flags
   try {
-    AddCanvases(file, metaBoxes, declared.canvases);
+    AddItemsSizes(file, metaBoxes, declared);
   } catch (const StreamReadError&) {
   }
   const auto iprp = ChildBody(metaBoxes, FourCC("iprp"));
@@ -361,8 +391,8 @@ DeclaredSizes FindDeclaredSizes(std::span<const uint8_t> file) {
   if (!ipco) return declared;
   for (const Box& property : ChildBoxes(*ipco)) {
     try {
-      if (property.type == FourCC("hvcC")) AddHevcSizes(property.body, declared.coded);
-      if (property.type == FourCC("av1C")) AddAv1Sizes(property.body, declared.coded);
+      if (property.type == FourCC("hvcC")) AddHevcConfigurationSizes(property.body, declared.coded);
+      if (property.type == FourCC("av1C")) AddAv1ConfigurationSizes(property.body, declared.coded);
     } catch (const StreamReadError&) {
       // A damaged configuration: what it held before the damage is kept.
     }

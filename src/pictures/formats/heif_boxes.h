@@ -35,9 +35,9 @@ struct DeclaredSizes {
   std::vector<CodedSize> coded;
 };
 
-// Every `grid` and `iovl` item's canvas and every coded picture size in the `hvcC` and `av1C`
-// properties of the file's `meta` box. What cannot be parsed is left out: the decoder
-// library judges it.
+// Every `grid` and `iovl` item's canvas, and every coded picture size in the `hvcC` and
+// `av1C` properties and in the first extent of `hvc1` and `av01` items. What cannot be
+// parsed is left out: the decoder library judges it.
 DeclaredSizes FindDeclaredSizes(std::span<const uint8_t> file);
 
 }  // namespace pictures::heif_boxes
