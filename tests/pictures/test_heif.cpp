@@ -224,7 +224,11 @@ TEST(HeifBoxes, FindsTheSizesBeyondTheItemProperties) {
       {"HevcItemDataCut", MetaWithItem("hvc1", Bytes(hevcData.begin(), hevcData.end() - 1), 45),
        ""},
       {"Av1ItemData", MetaWithItem("av01", header, 11), "AV1 64x48;"},
-      {"GridPastTheItemData", MetaWithItem("grid", grid, 9), ""},
+      // libheif reads on past the end of `idat`, as far as the file goes.
+      {"GridPastIdat", Join({MetaWithItem("grid", Bytes(grid.begin(), grid.begin() + 6), 8),
+                             Bytes{0, 0x80}}),
+       "canvas 256x128 of 3x2;"},
+      {"GridPastTheFile", MetaWithItem("grid", grid, 9), ""},
       {"UnknownItemType", MetaWithItem("jpeg", grid, 8), ""},
   };
   for (const Case& c : cases)

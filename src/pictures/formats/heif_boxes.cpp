@@ -58,6 +58,7 @@ class BitReader {
 struct Box {
   uint32_t type;
   std::span<const uint8_t> body;
+  size_t offset;  // of the body in the bytes that hold the box
 };
 
 // The boxes that follow one another in `bytes`, up to the first one whose header is
@@ -74,18 +75,25 @@ std::vector<Box> ChildBoxes(std::span<const uint8_t> bytes) {
       else if (size == 0) size = reader.Size() - start;
       const size_t headerSize = reader.Position() - start;
       if (size < headerSize || size - headerSize > reader.Remaining()) break;
-      boxes.push_back({type, reader.Bytes(size_t(size - headerSize))});
+      const size_t offset = reader.Position();
+      boxes.push_back({type, reader.Bytes(size_t(size - headerSize)), offset});
     }
   } catch (const StreamReadError&) {
   }
   return boxes;
 }
 
+std::optional<Box> ChildBox(std::span<const uint8_t> bytes, uint32_t type) {
+  for (const Box& box : ChildBoxes(bytes))
+    if (box.type == type) return box;
+  return std::nullopt;
+}
+
 std::optional<std::span<const uint8_t>> ChildBody(std::span<const uint8_t> bytes,
                                                   uint32_t type) {
-  for (const Box& box : ChildBoxes(bytes))
-    if (box.type == type) return box.body;
-  return std::nullopt;
+  const std::optional<Box> box = ChildBox(bytes, type);
+  if (!box) return std::nullopt;
+  return box->body;
 }
 
 // The NAL unit's payload without its two-byte header and with the emulation-prevention
@@ -351,13 +359,18 @@ void AddItemDataSizes(uint32_t type, std::span<const uint8_t> data, DeclaredSize
   }
 }
 
+// `meta` is the meta box's content after its version and flags, at `metaOffset` in the
+// file.
 void AddItemsSizes(std::span<const uint8_t> file, std::span<const uint8_t> meta,
-                   DeclaredSizes& declared) {
+                   size_t metaOffset, DeclaredSizes& declared) {
   const auto iinf = ChildBody(meta, FourCC("iinf"));
   const auto iloc = ChildBody(meta, FourCC("iloc"));
   if (!iinf || !iloc) return;
+  // libheif reads data stored in `idat` from the file at the box's place without holding
+  // it to the box's size: what follows the box may be read as item data too.
+  const std::optional<Box> idatBox = ChildBox(meta, FourCC("idat"));
   const std::span<const uint8_t> idat =
-      ChildBody(meta, FourCC("idat")).value_or(std::span<const uint8_t>());
+      idatBox ? file.subspan(metaOffset + idatBox->offset) : std::span<const uint8_t>();
   const std::vector<ItemType> items = ItemTypes(*iinf);
   for (const ItemLocation& location : ItemLocations(*iloc)) {
     const auto item = std::find_if(items.begin(), items.end(), [&](const ItemType& i) {
@@ -378,11 +391,11 @@ void AddItemsSizes(std::span<const uint8_t> file, std::span<const uint8_t> meta,
 
 DeclaredSizes FindDeclaredSizes(std::span<const uint8_t> file) {
   DeclaredSizes declared;
-  const auto meta = ChildBody(file, FourCC("meta"));
-  if (!meta || meta->size() < 4) return declared;
-  const std::span<const uint8_t> metaBoxes = meta->subspan(4);  // after version and flags
+  const std::optional<Box> meta = ChildBox(file, FourCC("meta"));
+  if (!meta || meta->body.size() < 4) return declared;
+  const std::span<const uint8_t> metaBoxes = meta->body.subspan(4);  // after version, flags
   try {
-    AddItemsSizes(file, metaBoxes, declared);
+    AddItemsSizes(file, metaBoxes, meta->offset + 4, declared);
   } catch (const StreamReadError&) {
   }
   const auto iprp = ChildBody(metaBoxes, FourCC("iprp"));
