@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_map>
 
 #include "pictures/byte_reader.h"
 #include "pictures/error.h"
@@ -96,13 +97,16 @@ std::optional<std::span<const uint8_t>> ChildBody(std::span<const uint8_t> bytes
   return box->body;
 }
 
-// The NAL unit's payload without its two-byte header and with the emulation-prevention
-// bytes (the 3 of every 00 00 03) taken out.
+// The start of the NAL unit's payload, without its two-byte header and with the
+// emulation-prevention bytes (the 3 of every 00 00 03) taken out. The picture size comes
+// within the first 200 bytes of an SPS, whatever its sub-layers.
 std::vector<uint8_t> RawPayload(std::span<const uint8_t> nal) {
+  constexpr size_t kBytesRead = 256;
+  const size_t end = std::min(nal.size(), kBytesRead);
   std::vector<uint8_t> payload;
-  payload.reserve(nal.size());
+  payload.reserve(end);
   int zeros = 0;
-  for (size_t i = 2; i < nal.size(); ++i) {
+  for (size_t i = 2; i < end; ++i) {
     if (zeros >= 2 && nal[i] == 3) {
       zeros = 0;
       continue;
@@ -300,13 +304,9 @@ std::vector<ItemLocation> ItemLocations(std::span<const uint8_t> iloc) {
   return locations;
 }
 
-struct ItemType {
-  uint32_t item;
-  uint32_t type;
-};
-
-std::vector<ItemType> ItemTypes(std::span<const uint8_t> iinf) {
-  std::vector<ItemType> items;
+// The type of every item, by its identifier.
+std::unordered_map<uint32_t, uint32_t> ItemTypes(std::span<const uint8_t> iinf) {
+  std::unordered_map<uint32_t, uint32_t> items;
   ByteReader reader(iinf);
   reader.Skip(reader.U8() == 0 ? 2 + 3 : 4 + 3);  // flags and the entry count
   for (const Box& entry : ChildBoxes(reader.Rest())) {
@@ -317,7 +317,7 @@ std::vector<ItemType> ItemTypes(std::span<const uint8_t> iinf) {
     infe.Skip(3);
     const uint32_t item = version == 2 ? infe.U16BE() : infe.U32BE();
     infe.Skip(2);  // item_protection_index
-    items.push_back({item, infe.U32BE()});
+    items.emplace(item, infe.U32BE());
   }
   return items;
 }
@@ -371,17 +371,21 @@ void AddItemsSizes(std::span<const uint8_t> file, std::span<const uint8_t> meta,
   const std::optional<Box> idatBox = ChildBox(meta, FourCC("idat"));
   const std::span<const uint8_t> idat =
       idatBox ? file.subspan(metaOffset + idatBox->offset) : std::span<const uint8_t>();
-  const std::vector<ItemType> items = ItemTypes(*iinf);
+  const std::unordered_map<uint32_t, uint32_t> items = ItemTypes(*iinf);
+  // Items may share their data: the coded data read is held to the file's size, so that
+  // a file cannot make this parse take time out of all proportion to it.
+  size_t codedBytesLeft = file.size();
   for (const ItemLocation& location : ItemLocations(*iloc)) {
-    const auto item = std::find_if(items.begin(), items.end(), [&](const ItemType& i) {
-      return i.item == location.item;
-    });
+    const auto item = items.find(location.item);
     if (item == items.end() || location.method > 1) continue;
     try {
-      AddItemDataSizes(
-          item->type,
-          Extent(location.method == 0 ? file : idat, location.offset, location.length),
-          declared);
+      std::span<const uint8_t> data =
+          Extent(location.method == 0 ? file : idat, location.offset, location.length);
+      if (item->second == FourCC("hvc1") || item->second == FourCC("av01")) {
+        data = data.first(std::min(data.size(), codedBytesLeft));
+        codedBytesLeft -= data.size();
+      }
+      AddItemDataSizes(item->second, data, declared);
     } catch (const StreamReadError&) {
     }
   }
