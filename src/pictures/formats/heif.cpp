@@ -39,12 +39,14 @@ std::string ErrorText(const heif_error& error) {
   return "error " + std::to_string(int(error.code));
 }
 
-// True when a picture of this size is within what the reader lets libheif decode: no
-// more pixels than a square of kMaximumSide (libheif's own rule for the items), and four
-// bytes a pixel within the pixel memory limit.
+bool SidesWithinLimit(uint64_t width, uint64_t height) {
+  return width <= uint64_t(kMaximumSide) && height <= uint64_t(kMaximumSide);
+}
+
+// True when a picture of this size is within what the reader lets libheif decode: each
+// side within kMaximumSide, and four bytes a pixel within the pixel memory limit.
 bool WithinLimits(uint64_t width, uint64_t height) {
-  const uint64_t maximumPixels = uint64_t(kMaximumSide) * kMaximumSide;
-  if (height != 0 && width > maximumPixels / height) return false;
+  if (!SidesWithinLimit(width, height)) return false;
   try {
     CheckedBufferSize({width, height, 4});
     return true;
@@ -72,6 +74,8 @@ std::string OversizedDeclaration(const heif_boxes::DeclaredSizes& declared) {
     tileHeight = std::max(tileHeight, coded.height);
   }
   for (const heif_boxes::Canvas& canvas : declared.canvases) {
+    // libheif refuses a canvas with a side beyond the limit itself, with its own message.
+    if (!SidesWithinLimit(canvas.width, canvas.height)) continue;
     const std::string name = canvas.rows ? "the image grid of " : "the image overlay of ";
     if (!WithinLimits(canvas.width, canvas.height))
       return name + SizeText(canvas.width, canvas.height) + " is too large to decode";
