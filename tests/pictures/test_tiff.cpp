@@ -794,6 +794,9 @@ TEST(TIFFReader, DamagedFilesFailWithTheirMessage) {
        "Invalid TIFF file. *"},
       {"16-bit YCbCr", Baseline(4, 3, {3, 16, 6, {}}, Samples(4, 3, 3, 16), false).Build(),
        "Invalid TIFF file. *"},
+      {"a Group 4 fax picture of three samples",  // fax rows are one bit a pixel
+       grey().Set(kCompression, kShort, {4}).Set(kSamples, kShort, {3}).Build(),
+       "Invalid TIFF file."},
       {"an impossible LZW code",  // the 9-bit code 511 while the table ends at 258
        grey().Set(kCompression, kShort, {5}).Strips({{0xFF, 0x80, 0x00}}).Build(),
        "TIF LZW: invalid opcode."},

@@ -152,6 +152,11 @@ struct Geometry {
   uint32_t UprightHeight() const { return Transposed() ? width : height; }
 };
 
+bool IsFaxCoding(uint16_t compression) {
+  return compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTRLEW ||
+         compression == COMPRESSION_CCITTFAX3 || compression == COMPRESSION_CCITTFAX4;
+}
+
 Geometry ReadGeometry(const OpenTIFF& tiff) {
   TIFF* tif = tiff.get();
   Geometry g;
@@ -187,6 +192,9 @@ Geometry ReadGeometry(const OpenTIFF& tiff) {
     g.bandRows = rowsPerStrip == 0 ? g.height : std::min(rowsPerStrip, g.height);
   }
   if (g.samples == 0 || g.bits == 0) tiff.Fail(kInvalidTIFF);
+  // The fax codings describe bilevel pictures of one bit a pixel, a row in as little as one
+  // bit: more samples would only make every row that much wider than any data needs to be.
+  if (IsFaxCoding(g.compression) && (g.samples != 1 || g.bits != 1)) tiff.Fail(kInvalidTIFF);
   return g;
 }
 
