@@ -37,11 +37,7 @@ class HeifToolTest : public ::testing::TestWithParam<ToolCase> {
     REQUIRE_TOOL("/usr/bin/heif-enc");
     REQUIRE_TOOL("/usr/bin/avifenc");
     REQUIRE_TOOL("/usr/bin/heif-convert");
-    const std::string convert = std::string(test_support::kConvert) +
-                                " -size 29x17 -seed 4 plasma:fractal ";
-    const auto made = test_support::RunCommand(
-        convert + "-alpha set -channel A -fx 'i/w' +channel " + ShellQuote(src_) + " && " +
-        convert + "PNG24:" + ShellQuote(opaque_));
+    const auto made = test_support::MakeAlphaRampSources(src_, opaque_);
     ASSERT_EQ(made.status, 0) << made.output;
   }
   test_support::TempDir dir_;

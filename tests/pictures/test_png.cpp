@@ -35,9 +35,7 @@ class PngToolTest : public ::testing::TestWithParam<ToolCase> {
   void SetUp() override {
     REQUIRE_TOOL(test_support::kConvert);
     REQUIRE_TOOL(test_support::kPython);
-    const auto made = test_support::RunCommand(
-        std::string(test_support::kConvert) + " -size 29x17 -seed 4 plasma:fractal -alpha set " +
-        "-channel A -fx 'i/w' +channel " + test_support::ShellQuote(src_));
+    const auto made = test_support::MakeAlphaRampSources(src_);
     ASSERT_EQ(made.status, 0) << made.output;
   }
   test_support::TempDir dir_;

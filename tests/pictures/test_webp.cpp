@@ -27,11 +27,7 @@ class WebpFiles : public ::testing::Test {
   void SetUp() override {
     REQUIRE_TOOL(test_support::kConvert);
     REQUIRE_TOOL("/usr/bin/cwebp");
-    const std::string convert = std::string(test_support::kConvert) +
-                                " -size 29x17 -seed 4 plasma:fractal ";
-    const auto made = test_support::RunCommand(
-        convert + "-alpha set -channel A -fx 'i/w' +channel " + ShellQuote(src_) + " && " +
-        convert + "PNG24:" + ShellQuote(opaque_));
+    const auto made = test_support::MakeAlphaRampSources(src_, opaque_);
     ASSERT_EQ(made.status, 0) << made.output;
   }
   Bytes Make(const char* command) {

@@ -27,6 +27,14 @@ CommandResult RunCommand(const std::string& command) {
   return result;
 }
 
+CommandResult MakeAlphaRampSources(const std::string& withAlpha, const std::string& opaque) {
+  const std::string convert = std::string(kConvert) + " -size 29x17 -seed 4 plasma:fractal ";
+  std::string command =
+      convert + "-alpha set -channel A -fx 'i/w' +channel " + ShellQuote(withAlpha);
+  if (!opaque.empty()) command += " && " + convert + "PNG24:" + ShellQuote(opaque);
+  return RunCommand(command);
+}
+
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) {

@@ -112,6 +112,11 @@ RgbImage TopBits(RgbImage image, int bits, int alphaBits);
 ::testing::AssertionResult AlphaMatches(const pictures::Bitmap& bitmap,
                                         const RgbImage& expected, int tolerance = 0);
 
+// Writes, with ImageMagick, a 29x17 colourful PNG whose alpha ramps from left to right to
+// `withAlpha` and, when `opaque` is not empty, the same picture without alpha to `opaque`:
+// the sources that the tests of the modern formats give the encoders.
+CommandResult MakeAlphaRampSources(const std::string& withAlpha, const std::string& opaque = {});
+
 // A picture with every channel varying (and alpha too when `withAlpha`), for tools to
 // convert into the format under test.
 RgbImage TestPattern(int width, int height, bool withAlpha = false);
