@@ -423,6 +423,19 @@ TEST(TIFFReader, LayoutsGiveTheirPixelFormatAndColoursInBothByteOrders) {
        [](const uint32_t* s) {
          return Rgba{int(s[0]), int(s[1]), int(s[2]), int(s[3])};
        }},
+      {"16-bit RGB and two extra samples",
+       {5, 16, 2, {2, 0}},
+       PixelFormat::Bits32,
+       [](const uint32_t* s) {
+         return Rgba{int(s[0] >> 8), int(s[1] >> 8), int(s[2] >> 8), int(s[3] >> 8)};
+       }},
+      {"12-bit RGB and two extra samples",
+       {5, 12, 2, {2, 0}},
+       PixelFormat::Bits32,
+       [](const uint32_t* s) {
+         const auto scale = [](uint32_t v) { return (int(v) * 255 + 2047) / 4095; };
+         return Rgba{scale(s[0]), scale(s[1]), scale(s[2]), scale(s[3])};
+       }},
       {"CMYK",
        {4, 8, 5, {}},
        PixelFormat::Bits24,

@@ -404,6 +404,26 @@ void NarrowSamples(const uint8_t* in, uint8_t* out, size_t count, uint16_t bits,
   for (size_t i = 0; i < count; ++i) out[i] = Scale(PackedBits(in, i * bits, bits), max);
 }
 
+// Narrows the first `keep` of each pixel's `samples` samples, for `pixels` pixels, so that
+// samples the picture does not use (extra channels) cost nothing.
+void NarrowKeptSamples(const uint8_t* row, uint8_t* out, uint32_t pixels, uint32_t samples,
+                       uint32_t keep, uint16_t bits, uint16_t format) {
+  if (samples == keep) {
+    NarrowSamples(row, out, size_t(pixels) * samples, bits, format);
+    return;
+  }
+  const uint64_t pixelBits = uint64_t(samples) * bits;
+  if (bits % 8 == 0) {
+    for (uint32_t x = 0; x < pixels; ++x)
+      NarrowSamples(row + x * pixelBits / 8, out + size_t(x) * keep, keep, bits, format);
+    return;
+  }
+  const uint64_t max = (uint64_t(1) << bits) - 1;  // depths below 32 are unsigned
+  for (uint32_t x = 0; x < pixels; ++x)
+    for (uint32_t s = 0; s < keep; ++s)
+      *out++ = Scale(PackedBits(row, x * pixelBits + uint64_t(s) * bits, bits), max);
+}
+
 // The first sample of each of `count` pixels of `samples` samples, as indices of 1 to 8
 // bits, one byte each.
 void UnpackIndices(const uint8_t* in, uint8_t* out, uint32_t count, uint32_t samples,
@@ -540,7 +560,8 @@ class RowConverter {
     const bool narrow = plan.colour != Colour::Palette && plan.colour != Colour::Lab &&
                         plan.colour != Colour::ICCLab &&
                         !(g.bits == 8 && g.sampleFormat != SAMPLEFORMAT_INT);
-    if (narrow) narrowed_.resize(CheckedBufferSize({g.width, g.samples}));
+    const uint32_t keep = plan.colourSamples + (plan.alpha ? 1 : 0);
+    if (narrow) narrowed_.resize(CheckedBufferSize({g.width, keep}));
     if (plan.colour == Colour::Palette && g.bits <= 8)
       palette_ = PaletteRecord(tiff, g, plan.colour).entries;
     if (plan.colour == Colour::Palette && g.bits == 16) {
@@ -553,8 +574,8 @@ class RowConverter {
         wideMap_[3 * i + 2] = static_cast<uint8_t>(red[i] >> 8);
       }
     }
-    const uint32_t keep = plan.colourSamples + (plan.alpha ? 1 : 0);
-    if ((g.samples != keep && plan.colour != Colour::Palette) || plan.colour == Colour::ICCLab)
+    if ((!narrow && g.samples != keep && plan.colour != Colour::Palette) ||
+        plan.colour == Colour::ICCLab)
       compact_.resize(CheckedBufferSize({g.width, keep, (g.bits + 7u) / 8}));
   }
 
@@ -578,12 +599,11 @@ class RowConverter {
       return;
     }
     const uint8_t* samples = row;
-    if (!narrowed_.empty()) {
-      NarrowSamples(row, narrowed_.data(), size_t(width) * g_.samples, g_.bits, g_.sampleFormat);
-      samples = narrowed_.data();
-    }
     const uint32_t keep = plan_.colourSamples + (plan_.alpha ? 1 : 0);
-    if (!compact_.empty()) {
+    if (!narrowed_.empty()) {
+      NarrowKeptSamples(row, narrowed_.data(), width, g_.samples, keep, g_.bits, g_.sampleFormat);
+      samples = narrowed_.data();
+    } else if (!compact_.empty()) {
       KeepSamples(samples, g_.samples, compact_.data(), keep, width, 1);
       samples = compact_.data();
     }
