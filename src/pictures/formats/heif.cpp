@@ -1,7 +1,5 @@
 #include "pictures/formats/heif.h"
 
-#include <libheif/heif.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -10,6 +8,7 @@
 
 #include "pictures/error.h"
 #include "pictures/formats/heif_boxes.h"
+#include "pictures/formats/heif_library.h"
 #include "pictures/pixel_helpers.h"
 #include "pictures/stream.h"
 
@@ -24,10 +23,13 @@ namespace {
 constexpr int kMaximumSide = 16384;
 
 struct HeifDeleter {
-  void operator()(heif_context* context) const { heif_context_free(context); }
-  void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
-  void operator()(heif_image* image) const { heif_image_release(image); }
-  void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
+  const HeifLibrary* lib;
+  void operator()(heif_context* context) const { lib->heif_context_free(context); }
+  void operator()(heif_image_handle* handle) const { lib->heif_image_handle_release(handle); }
+  void operator()(heif_image* image) const { lib->heif_image_release(image); }
+  void operator()(heif_decoding_options* options) const {
+    lib->heif_decoding_options_free(options);
+  }
 };
 template <typename T>
 using HeifPtr = std::unique_ptr<T, HeifDeleter>;
@@ -94,9 +96,6 @@ std::string OversizedDeclaration(const heif_boxes::DeclaredSizes& declared) {
 }  // namespace
 
 void THEIFGraphic::LoadFromStream(Stream& stream) {
-  // libheif loads its decoders once; done here under the guard of a static, so that
-  // pictures decoded on several threads at once find them ready.
-  static const heif_error initialised = heif_init(nullptr);
   const std::vector<uint8_t> file = stream.ReadRest();
   Clear();
   const auto fail = [this](const std::string& what) {
@@ -107,40 +106,43 @@ void THEIFGraphic::LoadFromStream(Stream& stream) {
     if (error.code != heif_error_Ok) fail(ErrorText(error));
   };
 
-  check(initialised);
-  const HeifPtr<heif_context> context(heif_context_alloc());
+  std::string unavailable;
+  const HeifLibrary* lib = LoadHeifLibrary(unavailable);
+  if (!lib) fail(unavailable);
+  const HeifDeleter release{lib};
+  const HeifPtr<heif_context> context(lib->heif_context_alloc(), release);
+  if (!context) fail("out of memory");
   // Every image of the file (the alpha and other auxiliary images too) is refused by
   // libheif when a side reaches this, before it takes memory for it.
-  heif_context_set_maximum_image_size_limit(context.get(), kMaximumSide);
-  if (!context) fail("out of memory");
-  check(heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(),
+  lib->heif_context_set_maximum_image_size_limit(context.get(), kMaximumSide);
+  check(lib->heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(),
                                                    nullptr));
   heif_image_handle* rawHandle = nullptr;
-  check(heif_context_get_primary_image_handle(context.get(), &rawHandle));
-  const HeifPtr<heif_image_handle> handle(rawHandle);
+  check(lib->heif_context_get_primary_image_handle(context.get(), &rawHandle));
+  const HeifPtr<heif_image_handle> handle(rawHandle, release);
 
   // Refuse pictures beyond the limit before the decoder allocates anything for them.
-  const int storedWidth = heif_image_handle_get_width(handle.get());
-  const int storedHeight = heif_image_handle_get_height(handle.get());
+  const int storedWidth = lib->heif_image_handle_get_width(handle.get());
+  const int storedHeight = lib->heif_image_handle_get_height(handle.get());
   if (storedWidth <= 0 || storedHeight <= 0) fail("the picture has no size");
   CheckedBufferSize({uint64_t(storedWidth), uint64_t(storedHeight), 4});
   const std::string oversized = OversizedDeclaration(heif_boxes::FindDeclaredSizes(file));
   if (!oversized.empty()) fail(oversized);
 
-  const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
-  const HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
+  const bool alpha = lib->heif_image_handle_has_alpha_channel(handle.get()) != 0;
+  const HeifPtr<heif_decoding_options> options(lib->heif_decoding_options_alloc(), release);
   heif_image* rawImage = nullptr;
-  check(heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
+  check(lib->heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
                           alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
                           options.get()));
-  const HeifPtr<heif_image> image(rawImage);
+  const HeifPtr<heif_image> image(rawImage, release);
 
   // The decoded size is the one after rotation and cropping.
-  const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
-  const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
-  const int bits = heif_image_get_bits_per_pixel(image.get(), heif_channel_interleaved);
+  const int width = lib->heif_image_get_width(image.get(), heif_channel_interleaved);
+  const int height = lib->heif_image_get_height(image.get(), heif_channel_interleaved);
+  const int bits = lib->heif_image_get_bits_per_pixel(image.get(), heif_channel_interleaved);
   int stride = 0;
-  const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved,
+  const uint8_t* plane = lib->heif_image_get_plane_readonly(image.get(), heif_channel_interleaved,
                                                        &stride);
   const int channels = alpha ? 4 : 3;
   if (!plane || width <= 0 || height <= 0 || bits != 8 * channels ||
