@@ -810,6 +810,9 @@ TEST(TIFFReader, DamagedFilesFailWithTheirMessage) {
       {"a Group 4 fax picture of three samples",  // fax rows are one bit a pixel
        grey().Set(kCompression, kShort, {4}).Set(kSamples, kShort, {3}).Build(),
        "Invalid TIFF file."},
+      {"a WebP-coded picture of 259 samples",  // WebP strips are 8-bit RGB or RGBA
+       grey().Set(kCompression, kShort, {50001}).Set(kSamples, kShort, {259}).Build(),
+       "Invalid TIFF file."},
       {"an impossible LZW code",  // the 9-bit code 511 while the table ends at 258
        grey().Set(kCompression, kShort, {5}).Strips({{0xFF, 0x80, 0x00}}).Build(),
        "TIF LZW: invalid opcode."},

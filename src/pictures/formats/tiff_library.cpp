@@ -195,6 +195,10 @@ Geometry ReadGeometry(const OpenTIFF& tiff) {
   // The fax codings describe bilevel pictures of one bit a pixel, a row in as little as one
   // bit: more samples would only make every row that much wider than any data needs to be.
   if (IsFaxCoding(g.compression) && (g.samples != 1 || g.bits != 1)) tiff.Fail(kInvalidTIFF);
+  // WebP strips hold 8-bit RGB or RGBA and nothing else; libtiff would find that out only
+  // strip by strip, after strip buffers sized for whatever the header claims.
+  if (g.compression == COMPRESSION_WEBP && (g.bits != 8 || (g.samples != 3 && g.samples != 4)))
+    tiff.Fail(kInvalidTIFF);
   return g;
 }
 
