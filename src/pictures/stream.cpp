@@ -171,6 +171,14 @@ size_t MemoryStream::Read(void* buffer, size_t count) {
   return n;
 }
 
+size_t ViewStream::Read(void* buffer, size_t count) {
+  if (position_ >= Size()) return 0;
+  const size_t n = std::min<size_t>(count, static_cast<size_t>(Size() - position_));
+  if (n) std::memcpy(buffer, bytes_.data() + position_, n);
+  position_ += static_cast<int64_t>(n);
+  return n;
+}
+
 void MemoryStream::Write(const void* buffer, size_t count) {
   size_t end = static_cast<size_t>(position_) + count;
   if (end > bytes_.size()) bytes_.resize(end);

@@ -1,8 +1,10 @@
-// Byte streams that readers decode from: a read-only file stream and a memory stream.
+// Byte streams that readers decode from: a read-only file stream, a memory stream and a
+// view of memory held elsewhere.
 #pragma once
 
 #include <sys/uio.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -104,6 +106,23 @@ class MemoryStream : public Stream {
 
  private:
   std::vector<uint8_t> bytes_;
+  int64_t position_ = 0;
+};
+
+// A read-only stream over bytes that someone else holds (such as another stream's
+// Contents()), for a second reader of the same memory; the bytes must outlive it.
+class ViewStream : public Stream {
+ public:
+  explicit ViewStream(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+
+  int64_t Position() const override { return position_; }
+  void Seek(int64_t position) override { position_ = std::max<int64_t>(0, position); }
+  int64_t Size() const override { return static_cast<int64_t>(bytes_.size()); }
+  size_t Read(void* buffer, size_t count) override;
+  std::span<const uint8_t> Contents() const override { return bytes_; }
+
+ private:
+  std::span<const uint8_t> bytes_;
   int64_t position_ = 0;
 };
 

@@ -1194,6 +1194,29 @@ TEST_F(TIFFToolFiles, LibtiffVariantsMatchLibtiffsOwnDecode) {
   }
 }
 
+// Pictures of a megabyte or more in compressed strips decode their later half on a second
+// thread, through a second libtiff handle.
+TEST_F(TIFFToolFiles, LargeCompressedPicturesDecodeTheSameOnTwoThreads) {
+  test_support::WriteFileBytes(Path("large.ppm"),
+                               test_support::EncodePnm(test_support::TestPattern(800, 500)));
+  Run("/usr/bin/ppm2tiff " + Path("large.ppm") + " " + Path("large.tif"));
+  for (const char* options :
+       {"-c zip -r 16", "-c zip:2 -r 7", "-c lzma -r 64", "-c zip -r 16 -p separate",
+        "-t -w 64 -l 32 -c zip"}) {
+    SCOPED_TRACE(options);
+    Run("/usr/bin/tiffcp " + std::string(options) + " " + Path("large.tif") + " " +
+        Path("large-copy.tif"));
+    ExpectLikeConvert("large-copy.tif");
+  }
+  // Bottom-up rows (orientation 4) on both threads.
+  Run("/usr/bin/tiffset -s 274 4 " + Path("large-copy.tif"));
+  TTIFFGraphic picture;
+  ASSERT_NO_THROW(picture.LoadFile(Path("large-copy.tif")));
+  EXPECT_TRUE(test_support::BitmapMatches(
+      picture, test_support::DecodeWith(std::string(test_support::kConvert) + " " +
+                                        Path("large-copy.tif") + " -auto-orient ppm:-")));
+}
+
 TEST_F(TIFFToolFiles, OrientationIsAppliedAsImageMagickDoes) {
   Run("/usr/bin/ppm2tiff " + Path("rgb.ppm") + " " + Path("rgb.tif"));
   for (int orientation = 1; orientation <= 8; ++orientation) {

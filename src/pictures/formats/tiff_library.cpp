@@ -8,11 +8,13 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pictures/error.h"
@@ -689,7 +691,15 @@ class BandReader {
 
   template <typename RowSink>
   void ForEachRow(RowSink&& row) {
-    for (uint32_t y0 = 0; y0 < g_.height; y0 += g_.bandRows) {
+    ForBands(0, Bands(), row);
+    if (decoded_ == 0) tiff_.Fail(kInvalidTIFF);
+  }
+
+  // Bands [first, end) only: the strips or rows of tiles that hold those rows.
+  template <typename RowSink>
+  void ForBands(uint32_t first, uint32_t end, RowSink&& row) {
+    for (uint32_t band = first; band < end; ++band) {
+      const uint32_t y0 = band * g_.bandRows;
       const uint32_t rows = std::min(g_.bandRows, g_.height - y0);
       if (g_.tiled)
         ReadTileRow(y0, rows);
@@ -697,8 +707,13 @@ class BandReader {
         ReadStrip(y0, rows);
       for (uint32_t r = 0; r < rows; ++r) row(y0 + r, band_.data() + size_t(r) * rowBytes_);
     }
-    if (decoded_ == 0) tiff_.Fail(kInvalidTIFF);
   }
+
+  uint32_t Bands() const {
+    return uint32_t((uint64_t(g_.height) + g_.bandRows - 1) / g_.bandRows);
+  }
+  // Strips or tiles that decoded (fully or in part).
+  uint64_t Decoded() const { return decoded_; }
 
  private:
   // Decodes into `buffer` of `size` bytes; what does not decode is cleared.
@@ -762,9 +777,33 @@ class BandReader {
   uint64_t decoded_ = 0;
 };
 
-void ReadDirect(const OpenTIFF& tiff, const Geometry& g, const DirectPlan& plan, Bitmap& picture) {
+// True when decoding the picture's second half of strips on a second thread pays: the file
+// is in memory (so a second libtiff handle can read it; a handle is never shared between
+// threads), there is a second core, the strips are compressed, and there is enough work
+// to be worth a thread's start.
+bool WorthTwoThreads(const Stream& stream, const Geometry& g, uint32_t bands) {
+  constexpr uint64_t kLeastBytes = uint64_t(1) << 20;
+  return !stream.Contents().empty() && std::thread::hardware_concurrency() >= 2 && bands >= 4 &&
+         g.compression != COMPRESSION_NONE &&
+         (g.orientation == ORIENTATION_TOPLEFT || g.orientation == ORIENTATION_BOTLEFT) &&
+         ChunkyRowBytes(g) * g.height >= kLeastBytes;
+}
+
+// Decodes bands [first, end) of the picture into its Bitmap rows.
+void ConvertBands(const Geometry& g, const DirectPlan& plan, RowConverter& convert,
+                  BandReader& bands, Bitmap& picture, uint32_t first, uint32_t end) {
+  UprightRows upright(picture, g, size_t(BitsPerPixel(plan.format)) / 8);
+  bands.ForBands(first, end, [&](uint32_t y, const uint8_t* samples) {
+    convert(samples, upright.Target(y));
+    upright.Place(y);
+  });
+}
+
+void ReadDirect(const OpenTIFF& tiff, Stream& stream, int64_t base, const Geometry& g,
+                const DirectPlan& plan, Bitmap& picture) {
+  const uint32_t planesUsed = plan.colourSamples + (plan.alpha ? 1 : 0);
   RowConverter convert(tiff, g, plan);
-  BandReader bands(tiff, g, plan.colourSamples + (plan.alpha ? 1 : 0));
+  BandReader bands(tiff, g, planesUsed);
   SizeUpright(picture, g, plan.format);
   if (plan.format == PixelFormat::Bits8) {
     LogPalette record;
@@ -772,11 +811,35 @@ void ReadDirect(const OpenTIFF& tiff, const Geometry& g, const DirectPlan& plan,
                                                  : convert.Palette();
     picture.SetPalette(CreatePalette(record));
   }
-  UprightRows upright(picture, g, size_t(BitsPerPixel(plan.format)) / 8);
-  bands.ForEachRow([&](uint32_t y, const uint8_t* samples) {
-    convert(samples, upright.Target(y));
-    upright.Place(y);
-  });
+  const uint32_t all = bands.Bands();
+  if (!WorthTwoThreads(stream, g, all)) {
+    ConvertBands(g, plan, convert, bands, picture, 0, all);
+    if (bands.Decoded() == 0) tiff.Fail(kInvalidTIFF);
+    return;
+  }
+  // The second thread takes the later half through a handle of its own on the same bytes;
+  // its rows are other rows of the Bitmap. A failure there is raised here once both are done.
+  const uint32_t half = all / 2;
+  uint64_t laterDecoded = 0;
+  std::exception_ptr laterFailure;
+  {
+    std::jthread later([&] {
+      try {
+        ViewStream view(stream.Contents());
+        view.Seek(base);
+        const OpenTIFF own(view, base);
+        RowConverter ownConvert(own, g, plan);
+        BandReader ownBands(own, g, planesUsed);
+        ConvertBands(g, plan, ownConvert, ownBands, picture, half, all);
+        laterDecoded = ownBands.Decoded();
+      } catch (...) {
+        laterFailure = std::current_exception();
+      }
+    });
+    ConvertBands(g, plan, convert, bands, picture, 0, half);
+  }
+  if (laterFailure) std::rethrow_exception(laterFailure);
+  if (bands.Decoded() + laterDecoded == 0) tiff.Fail(kInvalidTIFF);
 }
 
 // ---- libtiff's RGBA interface, for what remains.
@@ -824,7 +887,7 @@ void ReadTIFFWithLibrary(Bitmap& picture, Stream& stream, int64_t basePosition) 
   CheckedBufferSize({g.width, g.height});
   RequireDataForPicture(tiff, g);
   if (const auto plan = PlanDirectRead(tiff, g))
-    ReadDirect(tiff, g, *plan, picture);
+    ReadDirect(tiff, stream, basePosition, g, *plan, picture);
   else
     ReadThroughRGBA(tiff, g, picture);
 }
