@@ -100,6 +100,18 @@ namespace {
 // Files smaller than this are read with plain reads: mapping them costs more than it saves.
 constexpr int64_t kMapThreshold = 64 * 1024;
 
+// The plain read of a stream whose bytes are in memory: up to `count` bytes from `position`,
+// which moves past them.
+size_t ReadFromMemory(std::span<const uint8_t> bytes, int64_t& position, void* buffer,
+                      size_t count) {
+  const auto size = static_cast<int64_t>(bytes.size());
+  if (position >= size) return 0;
+  const size_t n = std::min<size_t>(count, static_cast<size_t>(size - position));
+  if (n) std::memcpy(buffer, bytes.data() + position, n);
+  position += static_cast<int64_t>(n);
+  return n;
+}
+
 }  // namespace
 
 FileStream::FileStream(const std::string& path) {
@@ -142,13 +154,7 @@ FileStream::~FileStream() {
 void FileStream::Seek(int64_t position) { position_ = std::max<int64_t>(0, position); }
 
 size_t FileStream::Read(void* buffer, size_t count) {
-  if (!mapped_.empty()) {
-    if (position_ >= size_) return 0;
-    const size_t n = std::min<size_t>(count, static_cast<size_t>(size_ - position_));
-    if (n) std::memcpy(buffer, mapped_.data() + position_, n);
-    position_ += static_cast<int64_t>(n);
-    return n;
-  }
+  if (!mapped_.empty()) return ReadFromMemory(mapped_, position_, buffer, count);
   size_t done = 0;
   auto* out = static_cast<uint8_t*>(buffer);
   while (done < count) {
@@ -164,19 +170,11 @@ size_t FileStream::Read(void* buffer, size_t count) {
 void MemoryStream::Seek(int64_t position) { position_ = std::max<int64_t>(0, position); }
 
 size_t MemoryStream::Read(void* buffer, size_t count) {
-  if (position_ >= Size()) return 0;
-  size_t n = std::min<size_t>(count, static_cast<size_t>(Size() - position_));
-  if (n) std::memcpy(buffer, bytes_.data() + position_, n);
-  position_ += static_cast<int64_t>(n);
-  return n;
+  return ReadFromMemory(bytes_, position_, buffer, count);
 }
 
 size_t ViewStream::Read(void* buffer, size_t count) {
-  if (position_ >= Size()) return 0;
-  const size_t n = std::min<size_t>(count, static_cast<size_t>(Size() - position_));
-  if (n) std::memcpy(buffer, bytes_.data() + position_, n);
-  position_ += static_cast<int64_t>(n);
-  return n;
+  return ReadFromMemory(bytes_, position_, buffer, count);
 }
 
 void MemoryStream::Write(const void* buffer, size_t count) {

@@ -459,6 +459,9 @@ struct DirectPlan {
   uint32_t colourSamples = 1;
   bool alpha = false;
   PixelFormat format = PixelFormat::Bits24;
+
+  // The samples of a pixel that the picture uses: its colours and its alpha.
+  uint32_t UsedSamples() const { return colourSamples + (alpha ? 1 : 0); }
 };
 
 // The plan for reading strips and tiles into our own buffers, or nothing where libtiff's
@@ -566,7 +569,7 @@ class RowConverter {
     const bool narrow = plan.colour != Colour::Palette && plan.colour != Colour::Lab &&
                         plan.colour != Colour::ICCLab &&
                         !(g.bits == 8 && g.sampleFormat != SAMPLEFORMAT_INT);
-    const uint32_t keep = plan.colourSamples + (plan.alpha ? 1 : 0);
+    const uint32_t keep = plan.UsedSamples();
     if (narrow) narrowed_.resize(CheckedBufferSize({g.width, keep}));
     if (plan.colour == Colour::Palette && g.bits <= 8)
       palette_ = PaletteRecord(tiff, g, plan.colour).entries;
@@ -605,7 +608,7 @@ class RowConverter {
       return;
     }
     const uint8_t* samples = row;
-    const uint32_t keep = plan_.colourSamples + (plan_.alpha ? 1 : 0);
+    const uint32_t keep = plan_.UsedSamples();
     if (!narrowed_.empty()) {
       NarrowKeptSamples(row, narrowed_.data(), width, g_.samples, keep, g_.bits, g_.sampleFormat);
       samples = narrowed_.data();
@@ -801,9 +804,8 @@ void ConvertBands(const Geometry& g, const DirectPlan& plan, RowConverter& conve
 
 void ReadDirect(const OpenTIFF& tiff, Stream& stream, int64_t base, const Geometry& g,
                 const DirectPlan& plan, Bitmap& picture) {
-  const uint32_t planesUsed = plan.colourSamples + (plan.alpha ? 1 : 0);
   RowConverter convert(tiff, g, plan);
-  BandReader bands(tiff, g, planesUsed);
+  BandReader bands(tiff, g, plan.UsedSamples());
   SizeUpright(picture, g, plan.format);
   if (plan.format == PixelFormat::Bits8) {
     LogPalette record;
@@ -829,7 +831,7 @@ void ReadDirect(const OpenTIFF& tiff, Stream& stream, int64_t base, const Geomet
         view.Seek(base);
         const OpenTIFF own(view, base);
         RowConverter ownConvert(own, g, plan);
-        BandReader ownBands(own, g, planesUsed);
+        BandReader ownBands(own, g, plan.UsedSamples());
         ConvertBands(g, plan, ownConvert, ownBands, picture, half, all);
         laterDecoded = ownBands.Decoded();
       } catch (...) {
