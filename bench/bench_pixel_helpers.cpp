@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "pictures/pixel_helpers.h"
-#include "pictures/pixel_paths.h"
+#include "base/pixel_helpers.h"
+#include "base/pixel_paths.h"
 
 namespace {
 

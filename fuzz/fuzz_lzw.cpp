@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "compression/lzw.h"
-#include "pictures/error.h"
+#include "base/error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;

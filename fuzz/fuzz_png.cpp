@@ -8,7 +8,7 @@
 #include <span>
 
 #include "fuzz_support.h"
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/formats/png.h"
 #include "pictures/formats/png_direct.h"
 

@@ -29,7 +29,7 @@
 #include <span>
 
 #include "pictures/bitmap.h"
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/stream.h"
 
 namespace fuzz_support {

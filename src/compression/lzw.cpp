@@ -19,8 +19,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "pictures/byte_reader.h"
-#include "pictures/error.h"
+#include "base/byte_reader.h"
+#include "base/error.h"
 
 namespace pictures {
 

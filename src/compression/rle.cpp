@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "pictures/byte_reader.h"
-#include "pictures/pixel_helpers.h"
+#include "base/byte_reader.h"
+#include "base/pixel_helpers.h"
 
 namespace pictures {
 

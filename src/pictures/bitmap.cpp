@@ -9,7 +9,7 @@
 
 #include <sys/mman.h>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/stream.h"
 
 namespace pictures {

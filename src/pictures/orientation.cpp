@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "pictures/byte_reader.h"
-#include "pictures/error.h"
+#include "base/byte_reader.h"
+#include "base/error.h"
 
 namespace pictures {
 

@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/stream.h"
 
 namespace pictures {

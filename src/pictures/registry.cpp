@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/formats/icon.h"
 
 namespace pictures {

@@ -6,8 +6,8 @@
 #include <QImage>
 #include <QPainter>
 
-#include "pictures/byte_reader.h"
-#include "pictures/error.h"
+#include "base/byte_reader.h"
+#include "base/error.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
 #include "platform/metafile_player.h"

@@ -9,7 +9,7 @@
 #include <QStringDecoder>
 
 #include "pictures/bitmap.h"
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/formats/windows_bitmap.h"
 #include "pictures/stream.h"
 

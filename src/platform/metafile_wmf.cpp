@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "pictures/byte_reader.h"
+#include "base/byte_reader.h"
 #include "platform/metafile_player.h"
 
 namespace platform::metafile {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "pictures/bitmap.h"
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/registry.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "support/case_names.h"
 #include "support/tool_files.h"
 

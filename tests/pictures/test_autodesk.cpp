@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
 #include "support/byte_builders.h"

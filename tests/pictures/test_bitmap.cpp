@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "pictures/error.h"
+#include "base/error.h"
 
 namespace pictures {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "pictures/bitmap.h"
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
 #include "support/tool_files.h"

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <string>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/formats/heif_boxes.h"
 #include "pictures/registry.h"
 #include "support/case_names.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/stream.h"
 #include "support/byte_builders.h"
 #include "support/case_names.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
 #include "support/loading.h"

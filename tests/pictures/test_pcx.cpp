@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
 #include "support/byte_builders.h"

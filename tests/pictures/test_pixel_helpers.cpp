@@ -1,4 +1,4 @@
-#include "pictures/pixel_helpers.h"
+#include "base/pixel_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/palette.h"
-#include "pictures/pixel_paths.h"
+#include "base/pixel_paths.h"
 #include "pictures/stream.h"
 
 namespace pictures {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/formats/png_direct.h"
 #include "pictures/stream.h"
 #include "support/case_names.h"

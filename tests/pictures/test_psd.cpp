@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/formats/psd.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/stream.h"
 
 namespace pictures {

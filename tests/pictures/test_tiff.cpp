@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/formats/tiff.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"

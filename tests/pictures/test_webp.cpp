@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "support/case_names.h"
 #include "support/loading.h"
 #include "support/tool_files.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "pictures/bitmap.h"
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/stream.h"
 #include "support/byte_builders.h"
 #include "support/case_names.h"

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/registry.h"
 #include "pictures/stream.h"
 #include "platform/metafile.h"

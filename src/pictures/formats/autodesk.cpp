@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "pictures/byte_reader.h"
-#include "pictures/error.h"
+#include "base/byte_reader.h"
+#include "base/error.h"
 #include "pictures/palette.h"
 #include "pictures/stream.h"
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "compression/rle.h"
-#include "pictures/byte_reader.h"
-#include "pictures/error.h"
+#include "base/byte_reader.h"
+#include "base/error.h"
 #include "pictures/stream.h"
 
 namespace pictures {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "compression/lzw.h"
-#include "pictures/byte_reader.h"
-#include "pictures/error.h"
+#include "base/byte_reader.h"
+#include "base/error.h"
 #include "pictures/palette.h"
 #include "pictures/stream.h"
 

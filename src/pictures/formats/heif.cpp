@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/formats/heif_boxes.h"
 #include "pictures/formats/heif_library.h"
-#include "pictures/pixel_helpers.h"
+#include "base/pixel_helpers.h"
 #include "pictures/stream.h"
 
 namespace pictures {

@@ -4,8 +4,8 @@
 #include <optional>
 #include <unordered_map>
 
-#include "pictures/byte_reader.h"
-#include "pictures/error.h"
+#include "base/byte_reader.h"
+#include "base/error.h"
 
 namespace pictures::heif_boxes {
 namespace {

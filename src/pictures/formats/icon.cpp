@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "pictures/byte_reader.h"
-#include "pictures/error.h"
+#include "base/byte_reader.h"
+#include "base/error.h"
 #include "pictures/formats/png.h"
 #include "pictures/formats/windows_bitmap.h"
 #include "pictures/stream.h"

@@ -12,7 +12,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/orientation.h"
 #include "pictures/stream.h"
 

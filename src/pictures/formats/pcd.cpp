@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/stream.h"
 
 namespace pictures {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "pictures/byte_reader.h"
-#include "pictures/error.h"
+#include "base/byte_reader.h"
+#include "base/error.h"
 #include "pictures/formats/png_direct.h"
 #include "pictures/stream.h"
 

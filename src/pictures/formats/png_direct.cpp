@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "pictures/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace pictures {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "compression/rle.h"
-#include "pictures/byte_reader.h"
-#include "pictures/error.h"
-#include "pictures/pixel_helpers.h"
+#include "base/byte_reader.h"
+#include "base/error.h"
+#include "base/pixel_helpers.h"
 #include "pictures/stream.h"
 
 namespace pictures {

@@ -4,10 +4,10 @@
 #include <array>
 #include <cstring>
 
-#include "pictures/byte_reader.h"
-#include "pictures/error.h"
+#include "base/byte_reader.h"
+#include "base/error.h"
 #include "pictures/palette.h"
-#include "pictures/pixel_helpers.h"
+#include "base/pixel_helpers.h"
 #include "pictures/stream.h"
 
 namespace pictures {

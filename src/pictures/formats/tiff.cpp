@@ -8,10 +8,10 @@
 
 #include "compression/lzw.h"
 #include "compression/rle.h"
-#include "pictures/byte_reader.h"
-#include "pictures/error.h"
+#include "base/byte_reader.h"
+#include "base/error.h"
 #include "pictures/formats/tiff_library.h"
-#include "pictures/pixel_helpers.h"
+#include "base/pixel_helpers.h"
 #include "pictures/stream.h"
 
 namespace pictures {

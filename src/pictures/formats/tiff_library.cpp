@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "pictures/error.h"
+#include "base/error.h"
 #include "pictures/palette.h"
-#include "pictures/pixel_helpers.h"
+#include "base/pixel_helpers.h"
 #include "pictures/stream.h"
 
 namespace pictures {

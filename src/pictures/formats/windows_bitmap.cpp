@@ -12,8 +12,8 @@
 #include <cstring>
 #include <limits>
 
-#include "pictures/byte_reader.h"
-#include "pictures/error.h"
+#include "base/byte_reader.h"
+#include "base/error.h"
 
 namespace pictures {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "pictures/bitmap.h"
-#include "pictures/error.h"
+#include "base/error.h"
 
 namespace test_support {
 

@@ -1,10 +1,10 @@
-#include "pictures/pixel_helpers.h"
+#include "base/pixel_helpers.h"
 
 #include <bit>
 #include <cmath>
 #include <cstring>
 
-#include "pictures/pixel_paths.h"
+#include "base/pixel_paths.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

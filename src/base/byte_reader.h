@@ -8,7 +8,7 @@
 #include <cstring>
 #include <span>
 
-#include "pictures/error.h"
+#include "base/error.h"
 
 namespace pictures {
 
