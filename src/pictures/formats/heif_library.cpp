@@ -1,7 +1,5 @@
 #include "pictures/formats/heif_library.h"
 
-#include <dlfcn.h>
-
 #include <string>
 
 namespace pictures {
@@ -18,21 +16,11 @@ struct LoadedHeif {
 
 LoadedHeif Load() {
   LoadedHeif loaded;
-  void* handle = ::dlopen(kHeifLibraryName, RTLD_NOW | RTLD_LOCAL);
-  if (!handle) {
-    const char* why = ::dlerror();
-    loaded.error = std::string("the HEIF library cannot be loaded (") +
-                   (why ? why : kHeifLibraryName) + ")";
-    return loaded;
-  }
-  // The library stays loaded for the life of the process.
+  void* handle = OpenSharedLibrary({kHeifLibraryName}, "HEIF", loaded.error);
+  if (!handle) return loaded;
   HeifLibrary& f = loaded.functions;
-#define PICTURES_HEIF_RESOLVE(name)                                               \
-  f.name = reinterpret_cast<decltype(&::name)>(::dlsym(handle, #name));           \
-  if (!f.name) {                                                                  \
-    loaded.error = "the HEIF library lacks " #name;                               \
-    return loaded;                                                                \
-  }
+#define PICTURES_HEIF_RESOLVE(name) \
+  if (!ResolveFunction(handle, #name, "HEIF", f.name, loaded.error)) return loaded;
   PICTURES_HEIF_FUNCTIONS(PICTURES_HEIF_RESOLVE)
 #undef PICTURES_HEIF_RESOLVE
   const heif_error initialised = f.heif_init(nullptr);

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "pictures/shared_library.h"
+
 namespace pictures {
 
 // The libheif functions the HEIF reader calls, by their own names.
@@ -31,9 +33,7 @@ namespace pictures {
   X(heif_image_get_plane_readonly)
 
 struct HeifLibrary {
-#define PICTURES_HEIF_POINTER(name) decltype(&::name) name = nullptr;
-  PICTURES_HEIF_FUNCTIONS(PICTURES_HEIF_POINTER)
-#undef PICTURES_HEIF_POINTER
+  PICTURES_HEIF_FUNCTIONS(PICTURES_LIBRARY_POINTER)
 };
 
 // Loads libheif and initialises it, once for the process (safe from several threads). Null
