@@ -5,11 +5,21 @@
 set(IMPORTDLG_VERSION_TEXT "${VERSION}")
 find_program(GIT_PROGRAM git)
 if(GIT_PROGRAM)
-  execute_process(COMMAND ${GIT_PROGRAM} -C ${SOURCE_DIR} describe --tags --always --dirty
-                  OUTPUT_VARIABLE description OUTPUT_STRIP_TRAILING_WHITESPACE
-                  RESULT_VARIABLE failed ERROR_QUIET)
-  if(NOT failed AND description)
-    set(IMPORTDLG_VERSION_TEXT "${VERSION} (git ${description})")
+  # Sources unpacked inside another checkout are not that checkout's: only a checkout whose
+  # top is SOURCE_DIR describes them.
+  execute_process(COMMAND ${GIT_PROGRAM} -C ${SOURCE_DIR} rev-parse --show-toplevel
+                  OUTPUT_VARIABLE top OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  file(REAL_PATH "${SOURCE_DIR}" source_dir)
+  if(top)
+    file(REAL_PATH "${top}" top)
+  endif()
+  if(top STREQUAL source_dir)
+    execute_process(COMMAND ${GIT_PROGRAM} -C ${SOURCE_DIR} describe --tags --always --dirty
+                    OUTPUT_VARIABLE description OUTPUT_STRIP_TRAILING_WHITESPACE
+                    RESULT_VARIABLE failed ERROR_QUIET)
+    if(NOT failed AND description)
+      set(IMPORTDLG_VERSION_TEXT "${VERSION} (git ${description})")
+    endif()
   endif()
 endif()
 configure_file(${INPUT} ${OUTPUT} @ONLY)
