@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build ccache pkg-config git
+  build-essential cmake ninja-build ccache pkg-config git go-md2man file
   qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
   libjpeg62-turbo-dev libpng-dev libwebp-dev libheif-dev libdeflate-dev
   libgtest-dev libgmock-dev libbenchmark-dev

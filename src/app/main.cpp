@@ -11,8 +11,42 @@
 #include "platform/metafile.h"
 #include "platform/paths.h"
 #include "platform/prompts.h"
+#include "program/version.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: importdlg [DEBUG [TYPE [S]]]\n"
+    "       importdlg --native-path WINDOWS-PATH\n"
+    "       importdlg --help|--version\n"
+    "\n"
+    "Shows the \"Select File to Import\" dialog for a host drawing program. The chosen\n"
+    "file goes to the clipboard as one line of text, and its folder under [Paths] Import=\n"
+    "into the host's settings file tolva.ini.\n"
+    "\n"
+    "Arguments, all optional, by position (an empty one stands for none):\n"
+    "  DEBUG         first: show the start-up checkpoint messages\n"
+    "  TYPE          second: a digit 0-3 preselects that entry of the file types\n"
+    "  S             third: save mode (the caption asks for a name to save to)\n"
+    "  --native-path print the host path that a Windows path, such as a hand-off text,\n"
+    "                leads to (exit status 1 when it is on no mapped drive)\n"
+    "\n"
+    "Environment: IMPORTDLG_DRIVES, IMPORTDLG_SYSTEM_DIR, IMPORTDLG_WINEPREFIX,\n"
+    "WINEPREFIX. See importdlg(1).\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  // Only these exact single arguments are options: any other first argument is the
+  // host's, and the dialog reads it as it always has.
+  if (argc == 2 && std::string_view(argv[1]) == "--help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::printf("importdlg %s\n", program::VersionText());
+    return 0;
+  }
   // "importdlg --native-path WINPATH" prints the host path that a Windows path (such as
   // a hand-off text) leads to, so that a host on this machine can open the file.
   if (argc == 3 && std::string_view(argv[1]) == "--native-path") {

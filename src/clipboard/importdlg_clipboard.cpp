@@ -3,6 +3,7 @@
 //
 //   importdlg-clipboard [--wayland] [--seconds N] < TEXT
 //   importdlg-clipboard --wayland --empty
+//   importdlg-clipboard --help|--version
 //
 // The dialog starts it with the text (UTF-8, one line) on standard input. The program
 // reads the text, forks so that the first process ends at once (the dialog reaps it and
@@ -31,6 +32,7 @@
 #include <string_view>
 
 #include "clipboard/hand_off_text.h"
+#include "program/version.h"
 
 namespace clipboard_server {
 
@@ -122,15 +124,21 @@ struct Options {
   long seconds = kDefaultSeconds;
 };
 
-[[noreturn]] void Usage() {
-  std::fprintf(stderr,
-               "usage: importdlg-clipboard [--wayland] [--seconds N] < TEXT\n"
-               "       importdlg-clipboard --wayland --empty\n");
-  std::exit(2);
+[[noreturn]] void Usage(bool asked = false) {
+  std::fputs("usage: importdlg-clipboard [--wayland] [--seconds N] < TEXT\n"
+             "       importdlg-clipboard --wayland --empty\n"
+             "       importdlg-clipboard --help|--version\n",
+             asked ? stdout : stderr);
+  std::exit(asked ? 0 : 2);
 }
 
 Options OptionsFromArguments(int argc, char** argv) {
   Options options;
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) Usage(true);
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("importdlg-clipboard %s\n", program::VersionText());
+    std::exit(0);
+  }
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--wayland") == 0) {
       options.wayland = true;

@@ -20,6 +20,8 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include "program/helper_programs.h"
+
 extern char** environ;
 
 namespace platform {
@@ -145,18 +147,18 @@ std::optional<int> WaitForExit(pid_t pid, const QDeadlineTimer& deadline) {
   }
 }
 
-// Our own server, beside this program: nothing but this project's code. Without arguments
-// it serves the X display named by DISPLAY; with "--wayland", the Wayland compositor
-// through its data-control protocol.
+// Our own server, beside this program or in the installation's helper folder: nothing but
+// this project's code. Without arguments it serves the X display named by DISPLAY; with
+// "--wayland", the Wayland compositor through its data-control protocol.
 QString OwnServer() {
-  return QCoreApplication::applicationDirPath() + QStringLiteral("/importdlg-clipboard");
+  return QString::fromStdString(program::HelperProgram("importdlg-clipboard"));
 }
 
 bool OwnServerMissing() { return !QFileInfo(OwnServer()).isExecutable(); }
 
 HandOffResult KeepWithOwnServer(const QByteArray& utf8, const QStringList& arguments = {}) {
   if (OwnServerMissing()) {
-    return {HandOffOutcome::Lost, QStringLiteral("importdlg-clipboard is missing beside the program")};
+    return {HandOffOutcome::Lost, OwnServer() + QStringLiteral(" is missing")};
   }
   const std::optional<Started> started = StartDetached(OwnServer(), arguments, true);
   if (!started) return {HandOffOutcome::Lost, QStringLiteral("importdlg-clipboard could not be started")};

@@ -15,6 +15,7 @@
 //                              device
 //   picconv --formats          print the registry, one entry a line in registration
 //                              order: extension, tab, description, tab, reader class
+//   picconv --version          print the version
 //
 // Exit status: 0 on success, 1 when the picture cannot be loaded or saved (the error's
 // message goes to standard error and no output file is left behind), 2 for bad arguments.
@@ -26,6 +27,7 @@
 #include "pictures/bitmap.h"
 #include "pictures/png_writer.h"
 #include "pictures/registry.h"
+#include "program/version.h"
 #include "tools/picconv_batch.h"
 
 // Registers the formats that the program adds in front of the library's own (metafiles,
@@ -40,7 +42,7 @@ constexpr const char* kUsage =
     "       picconv --to DIR [--format png|bmp] FILE...\n"
     "       picconv --info INPUT\n"
     "       picconv --formats\n"
-    "       picconv --help\n"
+    "       picconv --help|--version\n"
     "\n"
     "Converts INPUT, choosing the reader by INPUT's extension, into a 24-bit Windows\n"
     "bitmap file, or into a PNG file when OUTPUT ends in .png (paletted pictures stay\n"
@@ -61,6 +63,11 @@ constexpr const char* kUsage =
 int Usage(bool asked) {
   std::fputs(kUsage, asked ? stdout : stderr);
   return asked ? 0 : 2;
+}
+
+int Version() {
+  std::printf("picconv %s\n", program::VersionText());
+  return 0;
 }
 
 bool EndsInPng(const std::string& name) {
@@ -134,6 +141,7 @@ int Batch(int argc, char** argv) {
 int main(int argc, char** argv) {
   const std::string first = argc > 1 ? argv[1] : "";
   if (argc == 2 && (first == "--help" || first == "-h")) return Usage(true);
+  if (argc == 2 && first == "--version") return Version();
   try {
     if (argc >= 3 && first == "--to") return Batch(argc, argv);
     const std::string input = argc == 3 ? (first == "--info" ? argv[2] : argv[1]) : "";

@@ -1,11 +1,11 @@
 // picconv does not load Qt, so that converting a picture starts in a millisecond or two.
 // Metafiles need Qt's drawing layer: their registry rows are listed here under the drawing
 // layer's class name, and a metafile input is handed, with the same arguments, to the
-// picconv-metafiles program beside this one, which is picconv with the drawing layer.
+// picconv-metafiles program (beside this one, or in the installation's helper folder),
+// which is picconv with the drawing layer.
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -13,6 +13,7 @@
 #include "pictures/bitmap.h"
 #include "base/error.h"
 #include "pictures/registry.h"
+#include "program/helper_programs.h"
 
 namespace {
 
@@ -23,14 +24,6 @@ const pictures::ReaderClass& MetafileClass() {
   return descriptor;
 }
 
-std::string ProgramFolder() {
-  char path[PATH_MAX];
-  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return ".";
-  const std::string self(path, static_cast<size_t>(length));
-  return self.substr(0, self.rfind('/'));
-}
-
 }  // namespace
 
 void RegisterProgramFormats(int&, char** argv, const std::string& input) {
@@ -39,8 +32,8 @@ void RegisterProgramFormats(int&, char** argv, const std::string& input) {
   entries.push_back({"emf", "Enhanced Metafiles", &MetafileClass()});
   if (input.empty() || pictures::FindReaderClass(pictures::FileExtension(input)) != &MetafileClass())
     return;
-  const std::string program = ProgramFolder() + "/picconv-metafiles";
-  argv[0] = const_cast<char*>(program.c_str());
-  ::execv(program.c_str(), argv);
-  throw pictures::PictureError("Cannot start " + program + ". " + std::strerror(errno));
+  const std::string helper = program::HelperProgram("picconv-metafiles");
+  argv[0] = const_cast<char*>(helper.c_str());
+  ::execv(helper.c_str(), argv);
+  throw pictures::PictureError("Cannot start " + helper + ". " + std::strerror(errno));
 }

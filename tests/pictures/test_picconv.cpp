@@ -336,7 +336,7 @@ TEST_F(PicconvTest, UnwritableOutputFailsWithoutLeavingAFile) {
 TEST_F(PicconvTest, UsageOnBadArgumentsAndHelp) {
   std::string errors;
   for (const char* arguments : {"", "only-one", "a b c", "--info", "--bogus x", "--to dir",
-                                "--to dir --format gif a.pcx", "--to dir --format"}) {
+                                "--to dir --format gif a.pcx", "--to dir --format", "--version x"}) {
     const auto result = Picconv(arguments, &errors);
     EXPECT_EQ(result.status, 2) << arguments;
     EXPECT_EQ(result.output, "") << arguments;
