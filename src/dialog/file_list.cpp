@@ -183,16 +183,34 @@ class ForwardingView : public Base {
     if (event->button() == Qt::LeftButton) owner_->viewdoubleclicked();
   }
   void keyPressEvent(QKeyEvent* event) override {
-    owner_->viewkeydown(virtualkey(event->key()));
+    const int key = virtualkey(event->key());
+    if (key == kEnter) enterpressedhere_ = true;
+    owner_->viewkeydown(key);
     Base::keyPressEvent(event);
   }
   void keyReleaseEvent(QKeyEvent* event) override {
     Base::keyReleaseEvent(event);
-    if (!event->isAutoRepeat()) owner_->viewkeyup(virtualkey(event->key()));
+    if (event->isAutoRepeat()) return;
+    const int key = virtualkey(event->key());
+    // The list acts on the release of Enter, so the release of an Enter pressed somewhere
+    // else (in a message box or the save dialog that the press closed, on a button) must
+    // not reach it: it would open the entry again, and with it the same box, round and
+    // round.
+    if (key == kEnter) {
+      if (!enterpressedhere_) return;
+      enterpressedhere_ = false;
+    }
+    owner_->viewkeyup(key);
+  }
+  void focusOutEvent(QFocusEvent* event) override {
+    enterpressedhere_ = false;
+    Base::focusOutEvent(event);
   }
 
  private:
+  static constexpr int kEnter = 13;
   TFileList* owner_;
+  bool enterpressedhere_ = false;  // until the release of that Enter
 };
 
 // In the icon style every entry takes the cell of the layout grid, so that its caption

@@ -199,5 +199,4 @@ class TForm1 : public QWidget {
 
   bool shown_ = false;
   bool busycursor_ = false;
-  bool enterpressedbutton_ = false;  // until the release of that Enter
 };
