@@ -119,7 +119,6 @@ void refusewhatthehostcannottake(const QString& text) {
 // Where no process can keep the text after the dialog has ended, the user is told so
 // before the dialog ends: the host will find the clipboard empty.
 void putonclipboard(const QString& text) {
-  if (platform::HasControlCharacter(text)) refusewhatthehostcannottake(text);
   const platform::HandOffResult result = platform::HandOffClipboardText(text);
   if (result.outcome == platform::HandOffOutcome::NotOpened || result.outcome == platform::HandOffOutcome::Refused) {
     throw dialog::DialogError(QStringLiteral("Cannot open clipboard"));
@@ -132,19 +131,18 @@ void putonclipboard(const QString& text) {
   }
 }
 
-// Once a conversion has drawn its picture in the preview area, the illustration comes back
-// on every way out but the hand-off, which ends the program.
-class IllustrationBackUnlessEnded {
+// The picture that a conversion draws in the preview area belongs to that conversion:
+// however it ends (the hand-off, or a failure that leaves the dialog open with another
+// file to be selected), the area shows its illustration again at its next painting.
+class IllustrationBackAfterwards {
  public:
-  explicit IllustrationBackUnlessEnded(TForm1& form) : form_(form) {}
-  ~IllustrationBackUnlessEnded() {
-    if (!form_.terminated) form_.PaintBox3->paintagain();
-  }
-  IllustrationBackUnlessEnded(const IllustrationBackUnlessEnded&) = delete;
-  IllustrationBackUnlessEnded& operator=(const IllustrationBackUnlessEnded&) = delete;
+  explicit IllustrationBackAfterwards(dialog::TPaintBox& area) : area_(area) {}
+  ~IllustrationBackAfterwards() { area_.paintagain(); }
+  IllustrationBackAfterwards(const IllustrationBackAfterwards&) = delete;
+  IllustrationBackAfterwards& operator=(const IllustrationBackAfterwards&) = delete;
 
  private:
-  TForm1& form_;
+  dialog::TPaintBox& area_;
 };
 
 // The mapped drives with the host folders they stand for: "C: /, D: /srv/data".
@@ -236,9 +234,7 @@ void TForm1::dopenClick() {
     // from the loaded picture to the file row by row, without a second picture in memory.
     // Shown until the preview area is next painted.
     PaintBox3->drawonce(visiblepart(*loaded, PaintBox3->width(), PaintBox3->height()));
-    // Should the conversion stop short of the hand-off, the picture must not stay there
-    // as if it belonged to whatever is selected next.
-    const IllustrationBackUnlessEnded illustration(*this);
+    const IllustrationBackAfterwards illustration(*PaintBox3);
 
     platform::CurrentPrompts().Message(platform::MessageKind::Information,
                                        QStringLiteral("Converting ") + P + QStringLiteral("\rto ") + F);
