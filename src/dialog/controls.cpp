@@ -136,6 +136,11 @@ void TPaintBox::drawonce(const QImage& picture) {
   repaint();
 }
 
+void TPaintBox::paintagain() {
+  once_ = QImage();
+  update();
+}
+
 void TPaintBox::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   if (!once_.isNull()) {

@@ -74,6 +74,8 @@ class TPaintBox : public QWidget {
   explicit TPaintBox(QWidget* parent);
   std::function<void(QPainter&)> OnPaint;
   void drawonce(const QImage& picture);
+  // Paints the area anew with OnPaint, whether or not a picture drawn once is still shown.
+  void paintagain();
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -1,7 +1,5 @@
 // Selection details: the "File Information" box, the notice panel, the enabling of Import
 // and Copy to Disk, the "&Properties" menu and the preview area.
-#include <QFile>
-#include <QFileInfo>
 #include <QPainter>
 
 #include "dialog/form.h"
@@ -9,7 +7,6 @@
 #include "dialog/texts.h"
 #include "platform/date_time.h"
 #include "platform/folder_listing.h"
-#include "platform/paths.h"
 
 namespace {
 
@@ -42,33 +39,19 @@ void TForm1::SpeedButton5Click() {
   labelfilename = path;
   Label5->setText(dialog::filenamepart(path));
 
+  // Size and time stamp come from the file's directory entry, as in the listing: a file
+  // that cannot be opened (no read permission, another program holding it) still has
+  // both, and nothing is opened, so a pipe put in the file's place cannot block the
+  // dialog. What cannot be known (the file has gone) is shown empty rather than made up.
   // The size is a 64-bit count, so that files of 2 GiB and more show their real size.
-  bool measured = false;
-  qint64 length = 0;
-  QDateTime stamp;
-  // Only a regular file is opened: a pipe put in the file's place since the listing would
-  // block the dialog until some other program wrote to it.
-  const QString host = platform::HostPath(path);
-  QFile file(host);
-  if (QFileInfo(host).isFile() && file.open(QIODevice::ReadOnly)) {
-    length = file.size();
-    file.close();
-    platform::FoundFile found;
-    if (platform::FindFile(path, &found)) {
-      const QDateTime local = platform::FileTimeToLocalDateTime(found.lastWriteTime);
-      if (local.isValid()) {
-        stamp = twosecondstamp(local);
-        measured = true;
-      }
-    }
+  Label7->setText(QString());
+  Label9->setText(QString());
+  platform::FoundFile found;
+  if (platform::FindFile(path, &found) && (found.attributes & platform::FileAttributeArchive)) {
+    Label7->setText(dialog::kbdetailtext(found.size));
+    const QDateTime local = platform::FileTimeToLocalDateTime(found.lastWriteTime);
+    if (local.isValid()) Label9->setText(dialog::detaildatetext(twosecondstamp(local)));
   }
-  if (measured) {
-    Label7->setText(dialog::kbdetailtext(length));
-  } else {
-    Label7->setText(QStringLiteral("??"));
-    stamp = QDateTime::currentDateTime();
-  }
-  Label9->setText(dialog::detaildatetext(stamp));
   dopen->setEnabled(true);
 }
 

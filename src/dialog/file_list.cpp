@@ -1,5 +1,6 @@
 #include "dialog/file_list.h"
 
+#include <QHash>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -10,10 +11,11 @@
 #include <QTableView>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <string>
-#include <numeric>
 
 #include "dialog/controls.h"
 #include "platform/shell_info.h"
@@ -183,16 +185,34 @@ class ForwardingView : public Base {
     if (event->button() == Qt::LeftButton) owner_->viewdoubleclicked();
   }
   void keyPressEvent(QKeyEvent* event) override {
-    owner_->viewkeydown(virtualkey(event->key()));
+    const int key = virtualkey(event->key());
+    if (key == kEnter) enterpressedhere_ = true;
+    owner_->viewkeydown(key);
     Base::keyPressEvent(event);
   }
   void keyReleaseEvent(QKeyEvent* event) override {
     Base::keyReleaseEvent(event);
-    if (!event->isAutoRepeat()) owner_->viewkeyup(virtualkey(event->key()));
+    if (event->isAutoRepeat()) return;
+    const int key = virtualkey(event->key());
+    // The list acts on the release of Enter, so the release of an Enter pressed somewhere
+    // else (in a message box or the save dialog that the press closed, on a button) must
+    // not reach it: it would open the entry again, and with it the same box, round and
+    // round.
+    if (key == kEnter) {
+      if (!enterpressedhere_) return;
+      enterpressedhere_ = false;
+    }
+    owner_->viewkeyup(key);
+  }
+  void focusOutEvent(QFocusEvent* event) override {
+    enterpressedhere_ = false;
+    Base::focusOutEvent(event);
   }
 
  private:
+  static constexpr int kEnter = 13;
   TFileList* owner_;
+  bool enterpressedhere_ = false;  // until the release of that Enter
 };
 
 // In the icon style every entry takes the cell of the layout grid, so that its caption
@@ -311,25 +331,62 @@ QAbstractItemView* TFileList::currentview() const {
   return listview_;
 }
 
+namespace {
+
+// The width of a text summed from its characters' advances, each looked up once. Kerning
+// and ligatures aside (a pixel or two), this is the width the text is drawn in, at a
+// fraction of the cost of laying it out.
+class TextWidthEstimate {
+ public:
+  explicit TextWidthEstimate(const QFont& font) : metrics_(font) { latin1_.fill(-1); }
+
+  qreal operator()(const QString& text) {
+    qreal width = 0;
+    for (const QChar c : text) width += advance(c);
+    return width;
+  }
+
+ private:
+  qreal advance(QChar c) {
+    const char16_t code = c.unicode();
+    if (code < latin1_.size()) {
+      if (latin1_[code] < 0) latin1_[code] = metrics_.horizontalAdvance(c);
+      return latin1_[code];
+    }
+    auto found = others_.constFind(code);
+    if (found == others_.constEnd()) found = others_.insert(code, metrics_.horizontalAdvance(c));
+    return found.value();
+  }
+
+  QFontMetricsF metrics_;
+  std::array<qreal, 256> latin1_;
+  QHash<char16_t, qreal> others_;
+};
+
+}  // namespace
+
 void TFileList::fitlistcolumns() {
   if (style_ != ViewStyle::List) return;
-  // The list style shows the entries in columns of one width. Measuring every caption of
-  // a large folder would take long, so only the longest captions (by characters) are
-  // measured; the widest of them sets the column width.
+  // The list style shows the entries in columns of one width: as wide as the widest entry
+  // needs (icon, caption and the style's margins), so that no name is cut where the list
+  // has room for it, and at most as wide as the list. Laying out every caption of a large
+  // folder would take long, so the captions' widths are estimated and only the entries of
+  // the widest estimates are measured as the list draws them; two pixels more cover what
+  // the estimate misses of an entry not measured.
+  constexpr size_t kMeasured = 32;
+  constexpr int kEstimateSlack = 2;
   const std::vector<ListEntry>& entries = model_->entries();
-  std::vector<int> longest(entries.size());
-  std::iota(longest.begin(), longest.end(), 0);
-  const size_t measured = std::min<size_t>(longest.size(), 24);
-  std::partial_sort(longest.begin(), longest.begin() + ptrdiff_t(measured), longest.end(), [&entries](int a, int b) {
-    return entries[size_t(a)].caption.size() > entries[size_t(b)].caption.size();
-  });
-  const QFontMetrics metrics(listview_->font());
-  int textwidth = 0;
+  TextWidthEstimate estimate(listview_->font());
+  std::vector<std::pair<qreal, int>> widest(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) widest[i] = {estimate(entries[i].caption), int(i)};
+  const size_t measured = std::min(widest.size(), kMeasured);
+  std::partial_sort(widest.begin(), widest.begin() + ptrdiff_t(measured), widest.end(), std::greater<>());
+  int needed = 0;
   for (size_t i = 0; i < measured; ++i) {
-    textwidth = std::max(textwidth, metrics.horizontalAdvance(entries[size_t(longest[i])].caption));
+    needed = std::max(needed, listview_->sizeHintForIndex(model_->index(widest[i].second, 0)).width());
   }
-  const int maxwidth = std::max(80, width() - 24);
-  const int columnwidth = std::clamp(textwidth + 16 + 12, 80, maxwidth);
+  const int listwidth = width() - 2 * listview_->frameWidth();
+  const int columnwidth = std::clamp(needed + kEstimateSlack, 80, std::max(80, listwidth));
   listview_->setGridSize(QSize(columnwidth, kRowHeight));
 }
 

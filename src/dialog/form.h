@@ -20,6 +20,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 #include "dialog/controls.h"
@@ -172,6 +173,9 @@ class TForm1 : public QWidget {
 
   // ---- Import hand-off (import.cpp) ----
   void dopenClick();
+  // Asks for the bitmap file that a picture is converted into, until the user chooses a
+  // place the host can reach or cancels (nothing).
+  std::optional<QString> choosebitmapfile(const QString& source);
   void dailoadClick();
   void SpeedButton6Click();
 
@@ -199,5 +203,4 @@ class TForm1 : public QWidget {
 
   bool shown_ = false;
   bool busycursor_ = false;
-  bool enterpressedbutton_ = false;  // until the release of that Enter
 };

@@ -359,14 +359,6 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
       if (key == 13 && pressbuttonwithenter(widget, keyevent->isAutoRepeat())) return true;
     }
   }
-  // The release of an Enter that pressed a button belongs to that press: were it passed on
-  // to the control that has the focus now (the folder list after "Previous folder", for
-  // one), it would act a second time.
-  if (event->type() == QEvent::KeyRelease && enterpressedbutton_ &&
-      dialog::virtualkey(static_cast<QKeyEvent*>(event)->key()) == 13) {
-    if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) enterpressedbutton_ = false;
-    return true;
-  }
   return QWidget::eventFilter(watched, event);
 }
 
@@ -375,11 +367,10 @@ bool TForm1::pressbuttonwithenter(QWidget* focused, bool autorepeat) {
   // their own meaning of Enter.
   auto* button = qobject_cast<QAbstractButton*>(focused);
   if (!button) return false;
-  // Holding Enter down presses the button once.
-  if (!autorepeat && button->isEnabled()) {
-    enterpressedbutton_ = true;
-    button->click();
-  }
+  // Holding Enter down presses the button once. The release of that Enter reaches the
+  // control that has the focus afterwards; the folder list, the one control acting on a
+  // release, passes over a release whose press it did not see.
+  if (!autorepeat && button->isEnabled()) button->click();
   return true;
 }
 

@@ -18,6 +18,9 @@
 #include "pictures/bitmap.h"
 #include "pictures/formats/jpeg.h"
 #include "platform/clipboard.h"
+#include "platform/drives.h"
+#include "platform/folder_listing.h"
+#include "platform/host_names.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "platform/prompts.h"
@@ -32,7 +35,11 @@ const std::array<QString, 6> kDirectExtensions = {
 
 // The path as the host is given it: the short form where the file system has one (and it
 // fits in 255 characters), otherwise the path itself; then upper-cased, a to z only.
+// Upper-casing is safe on a file system that ignores case; where a folder on the path
+// holds two names that differ only in case, the upper-cased path could lead the host to
+// the other one, so the path goes in the file system's own spelling instead.
 QString handoffpath(const QString& path) {
+  if (platform::HasCaseTwin(path)) return platform::ExactCasePath(path);
   QString shortpath;
   if (!platform::GetShortPathName(path, shortpath) || shortpath.isEmpty() || shortpath.size() > 255) {
     shortpath = path;
@@ -71,22 +78,47 @@ QImage visiblepart(const pictures::Bitmap& picture, int width, int height) {
   return image;
 }
 
-// A text with a control character would reach the host as several lines (and the settings
-// file with blanks in their place), so it is refused before either channel is written.
-void refusecontrolcharacters(const QString& text) {
-  if (!platform::HasControlCharacter(text)) return;
-  QString shown = text;
-  for (QChar& c : shown) {
-    if (platform::HasControlCharacter(QString(c))) c = QLatin1Char('?');
+bool hasdriveletter(const QString& path) {
+  return path.size() >= 2 && path[1] == QLatin1Char(':') && path[0].unicode() < 128 && path[0].isLetter();
+}
+
+// True when a name on the path is one that a Windows path cannot hold (one with a
+// character of its syntax, : * ? " < > |, or a control character).
+bool holdsnamewindowscannot(const QString& path) {
+  const QStringList names = path.mid(hasdriveletter(path) ? 2 : 0).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+  return std::any_of(names.begin(), names.end(),
+                     [](const QString& name) { return platform::NameHostsCannotHold(name.toUtf8().toStdString()); });
+}
+
+const QString kCharactersWindowsNamesCannotHold = QStringLiteral("(: * ? \" < > |)");
+
+// What the host cannot take is refused before either channel is written: a text with a
+// control character would reach it as several lines (and the settings file with blanks in
+// their place), a name with a character of a Windows path's syntax would be read as that
+// syntax (the settings value "D:\COLON:NAME?.BMP" cut at its second colon), and a path
+// without a drive names no place at all.
+void refusewhatthehostcannottake(const QString& text) {
+  if (platform::HasControlCharacter(text)) {
+    QString shown = text;
+    for (QChar& c : shown) {
+      if (platform::HasControlCharacter(QString(c))) c = QLatin1Char('?');
+    }
+    throw dialog::DialogError(QStringLiteral("Unable to hand over ") + shown +
+                              QStringLiteral(": the name holds a control character"));
   }
-  throw dialog::DialogError(QStringLiteral("Unable to hand over ") + shown +
-                            QStringLiteral(": the name holds a control character"));
+  if (holdsnamewindowscannot(text)) {
+    throw dialog::DialogError(QStringLiteral("Unable to hand over ") + text +
+                              QStringLiteral(": a name holds a character that Windows names cannot hold ") +
+                              kCharactersWindowsNamesCannotHold);
+  }
+  if (!hasdriveletter(text)) {
+    throw dialog::DialogError(QStringLiteral("Unable to hand over ") + text + QStringLiteral(": the path lies on no drive"));
+  }
 }
 
 // Where no process can keep the text after the dialog has ended, the user is told so
 // before the dialog ends: the host will find the clipboard empty.
 void putonclipboard(const QString& text) {
-  refusecontrolcharacters(text);
   const platform::HandOffResult result = platform::HandOffClipboardText(text);
   if (result.outcome == platform::HandOffOutcome::NotOpened || result.outcome == platform::HandOffOutcome::Refused) {
     throw dialog::DialogError(QStringLiteral("Cannot open clipboard"));
@@ -99,22 +131,90 @@ void putonclipboard(const QString& text) {
   }
 }
 
+// The picture that a conversion draws in the preview area belongs to that conversion:
+// however it ends (the hand-off, or a failure that leaves the dialog open with another
+// file to be selected), the area shows its illustration again at its next painting.
+class IllustrationBackAfterwards {
+ public:
+  explicit IllustrationBackAfterwards(dialog::TPaintBox& area) : area_(area) {}
+  ~IllustrationBackAfterwards() { area_.paintagain(); }
+  IllustrationBackAfterwards(const IllustrationBackAfterwards&) = delete;
+  IllustrationBackAfterwards& operator=(const IllustrationBackAfterwards&) = delete;
+
+ private:
+  dialog::TPaintBox& area_;
+};
+
+// The mapped drives with the host folders they stand for: "C: /, D: /srv/data".
+QString drivesandfolders(uint32_t drivemask) {
+  QStringList drives;
+  for (int n = 0; n < 26; ++n) {
+    if (!(drivemask & (1u << n))) continue;
+    const QChar letter(u'A' + n);
+    drives << QString(letter) + QStringLiteral(": ") + platform::DriveHostRoot(letter);
+  }
+  return drives.join(QStringLiteral(", "));
+}
+
+// Why the bitmap file cannot be written where the user chose, or empty when it can. The
+// host must reach the file by a drive, must be able to name it, and the picture being
+// converted must not be written over by its own conversion.
+QString whynotthere(const QString& chosen, const QString& source, uint32_t drivemask) {
+  const int drive = hasdriveletter(chosen) ? dialog::asciiupper(chosen.left(1))[0].unicode() - 'A' : -1;
+  if (drive < 0 || !(drivemask & (1u << drive))) {
+    // A folder outside the map comes back from the save dialog as a rooted path without
+    // a drive; the user saw it as the host folder, so it is named so.
+    const QString host = platform::HostPath(chosen);
+    const QString folder = host.isEmpty() ? folderpart(chosen) : host.left(host.lastIndexOf(QLatin1Char('/')) + 1);
+    return QStringLiteral("The folder ") + folder +
+           QStringLiteral(" lies on no drive, so the host could not open the bitmap file there. Choose a folder on a drive (") +
+           drivesandfolders(drivemask) + QStringLiteral(")");
+  }
+  if (holdsnamewindowscannot(chosen)) {
+    return chosen + QStringLiteral(" holds a character that Windows names cannot hold ") +
+           kCharactersWindowsNamesCannotHold + QStringLiteral(". Choose another name");
+  }
+  if (platform::SameFile(chosen, source)) {
+    return chosen + QStringLiteral(" is the picture being converted, and the bitmap file would take its place. Choose another name");
+  }
+  return QString();
+}
+
 }  // namespace
+
+std::optional<QString> TForm1::choosebitmapfile(const QString& source) {
+  SaveDialog1.fileName = bitmapname(source);
+  for (;;) {
+    const std::optional<QString> chosen = platform::CurrentPrompts().SaveFile(SaveDialog1);
+    if (!chosen) return std::nullopt;
+    const QString refused = whynotthere(*chosen, source, drivemask);
+    if (refused.isEmpty()) {
+      SaveDialog1.fileName = *chosen;
+      return chosen;
+    }
+    platform::CurrentPrompts().Message(platform::MessageKind::Error, refused + QLatin1Char('.'));
+    SaveDialog1.fileName = bitmapname(source);
+  }
+}
 
 void TForm1::dopenClick() {
   QString P = labelfilename;
   // The button is enabled only while a file is selected; without one there is nothing
   // to hand over.
   if (P.isEmpty()) return;
+  // A file deleted since it was selected would reach the host as a name of nothing.
+  if (!platform::FileExists(P)) {
+    platform::CurrentPrompts().Message(platform::MessageKind::Plain, QStringLiteral("Sorry, but the file doesn't exist ?!"));
+    setfiles();
+    return;
+  }
   QString S = handoffpath(P);
 
   if (!handedoverdirectly(S)) {
     // The host cannot read this picture: it gets a Windows bitmap file of it instead.
-    SaveDialog1.fileName = bitmapname(P);
-    const std::optional<QString> chosen = platform::CurrentPrompts().SaveFile(SaveDialog1);
+    const std::optional<QString> chosen = choosebitmapfile(P);
     if (!chosen) return;
     const QString F = *chosen;
-    SaveDialog1.fileName = F;
 
     // The reader is chosen by the extension of the long name.
     try {
@@ -134,6 +234,7 @@ void TForm1::dopenClick() {
     // from the loaded picture to the file row by row, without a second picture in memory.
     // Shown until the preview area is next painted.
     PaintBox3->drawonce(visiblepart(*loaded, PaintBox3->width(), PaintBox3->height()));
+    const IllustrationBackAfterwards illustration(*PaintBox3);
 
     platform::CurrentPrompts().Message(platform::MessageKind::Information,
                                        QStringLiteral("Converting ") + P + QStringLiteral("\rto ") + F);
@@ -151,7 +252,7 @@ void TForm1::dopenClick() {
 
   // The folder goes to the host settings file first; only when that worked does the
   // clipboard get the path.
-  refusecontrolcharacters(S);
+  refusewhatthehostcannottake(S);
   const QString settings = systemfolder() + QStringLiteral("\\tolva.ini");
   if (!platform::WritePrivateProfileString(QStringLiteral("Paths"), QStringLiteral("Import"), folderpart(S), settings)) {
     throw dialog::DialogError(QStringLiteral("Unable to write to ") + settings);

@@ -150,9 +150,12 @@ bool FindFile(const QString& windowsPath, FoundFile* found) {
 }
 
 bool NameHostsCannotHold(std::string_view name) {
+  // The characters that a Windows path gives a meaning of its own: a name holding one
+  // would be read as path syntax ("D:\COLON:NAME?.BMP" is cut at its second colon).
+  constexpr std::string_view kPathSyntax = "\\:*?\"<>|";
   for (size_t i = 0; i < name.size(); ++i) {
     const auto byte = static_cast<unsigned char>(name[i]);
-    if (byte == '\\' || byte < 0x20 || byte == 0x7F) return true;
+    if (kPathSyntax.find(char(byte)) != std::string_view::npos || byte < 0x20 || byte == 0x7F) return true;
     // The C1 controls, U+0080 to U+009F, are 0xC2 0x80 to 0xC2 0x9F in UTF-8.
     if (byte == 0xC2 && i + 1 < name.size()) {
       const auto next = static_cast<unsigned char>(name[i + 1]);

@@ -86,8 +86,9 @@ struct FoundFile {
 bool FindFile(const QString& windowsPath, FoundFile* found);
 
 // True for a name (UTF-8 bytes) that a Windows host cannot hold or hand on: one with a
-// "\" or a control character (C0, DEL or C1). A line break in a name would split the
-// one-line clipboard hand-off and the settings value.
+// character of a Windows path's syntax ("\ : * ? \" < > |") or a control character (C0,
+// DEL or C1). A line break in a name would split the one-line clipboard hand-off and the
+// settings value.
 bool NameHostsCannotHold(std::string_view name);
 
 // The Windows extension rule on a name: the bytes from the last "." to the end, dot

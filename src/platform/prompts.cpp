@@ -2,10 +2,13 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QUrl>
 
+#include "platform/drives.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -96,6 +99,15 @@ std::optional<QString> QtPrompts::SaveFile(const SaveFileRequest& request) {
   QFileDialog::Options options;
   if (!request.overwritePrompt) options |= QFileDialog::DontConfirmOverwrite;
   dialog.setOptions(options);
+  // The places beside the folders are the drives' folders: a file is of use to the host
+  // only on one of them.
+  QList<QUrl> drives;
+  for (int n = 0; n < 26; ++n) {
+    if (!(GetLogicalDrives() & (uint32_t(1) << n))) continue;
+    const QString root = DriveHostRoot(QChar(u'A' + n));
+    if (QFileInfo(root).isDir()) drives << QUrl::fromLocalFile(root);
+  }
+  dialog.setSidebarUrls(drives);
   const QString host = HostPath(request.fileName);
   if (!host.isEmpty()) dialog.selectFile(host);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;

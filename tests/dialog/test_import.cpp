@@ -17,6 +17,7 @@
 #include "pictures/registry.h"
 #include "platform/clipboard.h"
 #include "platform/ini_file.h"
+#include "platform/paths.h"
 #include "support/dialog_env.h"
 
 using dialog_test::ClickEntry;
@@ -144,6 +145,11 @@ class Import : public ::testing::Test {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
   }
 
+  // What the preview area shows on the screen.
+  static QImage Preview(TForm1* form) {
+    return form->screen()->grabWindow(form->winId(), 392, 264, 160, 140).toImage();
+  }
+
   // The dialog is still open and has handed nothing over.
   void ExpectNothingHandedOver(TForm1* form, const QByteArray& settingsbefore) {
     EXPECT_FALSE(form->terminated);
@@ -165,6 +171,7 @@ TEST_F(Import, DirectTypesAreHandedOverAsTheyAre) {
       {"figure.Eps", "C:\\PICS\\FIGURE.EPS"},
       {"curves.crv", "C:\\PICS\\CURVES.CRV"},
       {"Site plan final.dxf", "C:\\PICS\\SITE PLAN FINAL.DXF"},
+      {"zebra.bmp", "C:\\PICS\\ZEBRA.BMP"},
       // Letters outside a to z keep their case.
       {"äpfel.bmp", "C:\\PICS\\äPFEL.BMP"},
   };
@@ -314,7 +321,6 @@ TEST_F(Import, CancelledSaveDialogChangesNothing) {
 TEST_F(Import, PictureThatCannotBeLoadedIsReportedAndNothingIsHandedOver) {
   world.tree.WriteFile(QStringLiteral("c/pics/good.pcx"), PcxFile(12, 9));
   world.tree.WriteFile(QStringLiteral("c/pics/broken.pcx"), "this is not a picture file at all");
-  world.tree.WriteFile(QStringLiteral("c/pics/gone.gif"), "soon deleted");
   TForm1* form = OpenAndSelect(QStringLiteral("good.pcx"));
   const QByteArray settings = SettingsBytes();
   // A first conversion that fails at the save leaves its picture in the holder.
@@ -322,37 +328,61 @@ TEST_F(Import, PictureThatCannotBeLoadedIsReportedAndNothingIsHandedOver) {
   ClickImport(form);
   ASSERT_EQ(form->Image1.Width(), 12);
 
-  const struct {
-    const char* name;
-    bool deleted;
-  } cases[] = {{"broken.pcx", false}, {"gone.gif", true}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    world.prompts.messages.clear();
-    const QString name = QString::fromUtf8(c.name);
-    ClickEntry(*form, name);
-    if (c.deleted) {
-      ASSERT_TRUE(QFile::remove(world.tree.Path(QStringLiteral("c/pics/") + name)));
-    }
+  world.prompts.messages.clear();
+  ClickEntry(*form, QStringLiteral("broken.pcx"));
+  ClickImport(form);
+  ASSERT_EQ(world.prompts.messages.size(), 1u);
+  EXPECT_EQ(world.prompts.messages[0].kind, MessageKind::Error);
+  EXPECT_EQ(world.prompts.messages[0].caption, QStringLiteral("Error"));
+  EXPECT_EQ(world.prompts.messages[0].text, QStringLiteral("Unable to load picture!\r\rC:\\PICS\\broken.pcx"));
+  EXPECT_EQ(form->Image1.Width(), 12);  // the previous picture stays
+  EXPECT_EQ(QDir(world.tree.Path(QStringLiteral("c/pics"))).entryList(QDir::Files).filter(QStringLiteral(".bmp")),
+            QStringList());
+  ExpectNothingHandedOver(form, settings);
+}
+
+TEST_F(Import, FileDeletedSinceItWasSelectedIsReportedAndNotHandedOver) {
+  for (const char* name : {"gone.bmp", "gone.gif"}) {
+    SCOPED_TRACE(name);
+    world.tree.WriteFile(QStringLiteral("c/pics/") + QLatin1String(name), "x");
+    TForm1* form = OpenAndSelect(QLatin1String(name));
+    const QByteArray settings = SettingsBytes();
+    ASSERT_TRUE(QFile::remove(world.tree.Path(QStringLiteral("c/pics/") + QLatin1String(name))));
     ClickImport(form);
-    ASSERT_EQ(world.prompts.messages.size(), 1u);
-    EXPECT_EQ(world.prompts.messages[0].kind, MessageKind::Error);
-    EXPECT_EQ(world.prompts.messages[0].caption, QStringLiteral("Error"));
-    EXPECT_EQ(world.prompts.messages[0].text, QStringLiteral("Unable to load picture!\r\rC:\\PICS\\") + name);
-    EXPECT_EQ(form->Image1.Width(), 12);  // the previous picture stays
-    EXPECT_EQ(QDir(world.tree.Path(QStringLiteral("c/pics"))).entryList(QDir::Files).filter(QStringLiteral(".bmp")),
-              QStringList());
+    EXPECT_EQ(world.prompts.MessageTexts(), std::vector<QString>{"Sorry, but the file doesn't exist ?!"});
+    EXPECT_TRUE(world.prompts.saveRequests.empty());
+    EXPECT_EQ(dialog_test::IndexOf(*form, QLatin1String(name)), -1);  // listed afresh
+    EXPECT_FALSE(form->dopen->isEnabled());
     ExpectNothingHandedOver(form, settings);
+    world.prompts.messages.clear();
   }
 }
 
-TEST_F(Import, DeletedFileOfADirectTypeIsStillHandedOver) {
-  world.tree.WriteFile(QStringLiteral("c/pics/gone.bmp"), "x");
-  TForm1* form = OpenAndSelect(QStringLiteral("gone.bmp"));
-  ASSERT_TRUE(QFile::remove(world.tree.Path(QStringLiteral("c/pics/gone.bmp"))));
-  ClickImport(form);
-  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\GONE.BMP"));
-  EXPECT_TRUE(form->terminated);
+TEST_F(Import, NamesThatDifferOnlyInCaseAreHandedOverAsTheFileSystemSpellsThem) {
+  world.tree.WriteFile(QStringLiteral("c/pics/cat.jpg"), "blue");
+  world.tree.WriteFile(QStringLiteral("c/pics/Cat.jpg"), "red");
+  world.tree.WriteFile(QStringLiteral("c/Twin/plan.dxf"), "x");
+  world.tree.MakeDir(QStringLiteral("c/twin"));
+  const struct {
+    const char* folder;
+    const char* name;
+    const char* handed;
+  } cases[] = {
+      {"C:\\pics\\", "cat.jpg", "C:\\pics\\cat.jpg"},
+      {"C:\\pics\\", "Cat.jpg", "C:\\pics\\Cat.jpg"},
+      // A twin further up the path counts as well.
+      {"C:\\Twin\\", "plan.dxf", "C:\\Twin\\plan.dxf"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    world.WriteSettings(QByteArray("[Paths]\r\nImport=") + c.folder + "\r\n");
+    TForm1* form = world.Open();
+    ClickEntry(*form, QLatin1String(c.name));
+    ClickImport(form);
+    EXPECT_EQ(platform::GetClipboardText(), QLatin1String(c.handed));
+    EXPECT_EQ(ImportSetting(), QLatin1String(c.folder));
+    EXPECT_TRUE(form->terminated);
+  }
 }
 
 TEST_F(Import, BitmapFileThatCannotBeWrittenIsReportedAndNothingIsHandedOver) {
@@ -360,11 +390,11 @@ TEST_F(Import, BitmapFileThatCannotBeWrittenIsReportedAndNothingIsHandedOver) {
   world.tree.MakeDir(QStringLiteral("c/pics/taken.bmp"));
   const char* answers[] = {
       "C:\\nosuchfolder\\Sunset.bmp",  // a folder that does not exist
-      "Q:\\Sunset.bmp",                // a drive that is not there
       "C:\\pics\\taken.bmp",           // a folder of that name is in the way
   };
   TForm1* form = OpenAndSelect(QStringLiteral("Sunset.pcx"));
   const QByteArray settings = SettingsBytes();
+  const QImage illustration = Preview(form);
   for (const char* answer : answers) {
     SCOPED_TRACE(answer);
     world.prompts.messages.clear();
@@ -375,8 +405,59 @@ TEST_F(Import, BitmapFileThatCannotBeWrittenIsReportedAndNothingIsHandedOver) {
     EXPECT_EQ(world.prompts.messages[1].kind, MessageKind::Error);
     EXPECT_EQ(world.prompts.messages[1].text, QStringLiteral("Unable to save ") + QString::fromUtf8(answer));
     ExpectNothingHandedOver(form, settings);
+    // The picture that failed does not stay in the preview area.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Preview(form), illustration);
   }
   EXPECT_EQ(QDir(world.tree.Path(QStringLiteral("c/pics"))).entryList(QDir::Files), QStringList{"Sunset.pcx"});
+}
+
+TEST_F(Import, PlaceTheHostCannotTakeIsRefusedAndAskedForAgain) {
+  world.tree.WriteFile(QStringLiteral("c/pics/victim.pcx"), PcxFile(6, 4));
+  ASSERT_TRUE(QFile::link(world.tree.Path(QStringLiteral("c/pics/victim.pcx")), world.tree.Path(QStringLiteral("c/alias.pcx"))));
+  world.tree.MakeDir(QStringLiteral("outside"));
+  const QString outside = platform::WindowsPath(world.tree.Path(QStringLiteral("outside"))) + QStringLiteral("\\x.bmp");
+  ASSERT_TRUE(outside.startsWith(QLatin1Char('\\'))) << outside.toStdString();
+  const QString drives = QStringLiteral("Choose a folder on a drive (A: %1/a, C: %1/c, D: %1/d).").arg(world.tree.root());
+  const QString source = QStringLiteral(" is the picture being converted, and the bitmap file would take its place. "
+                                        "Choose another name.");
+  const QString syntax = QStringLiteral(" holds a character that Windows names cannot hold (: * ? \" < > |). "
+                                        "Choose another name.");
+  const struct {
+    QString answer;
+    QString refusal;
+  } cases[] = {
+      // The picture itself, by its name, in other letter case, or through a link.
+      {"C:\\PICS\\victim.pcx", "C:\\PICS\\victim.pcx" + source},
+      {"C:\\pics\\VICTIM.PCX", "C:\\pics\\VICTIM.PCX" + source},
+      {"C:\\alias.pcx", "C:\\alias.pcx" + source},
+      // Off the drive map.
+      {outside, "The folder " + world.tree.Path(QStringLiteral("outside/")) +
+                    " lies on no drive, so the host could not open the bitmap file there. " + drives},
+      {"Q:\\victim.bmp",
+       "The folder Q:\\ lies on no drive, so the host could not open the bitmap file there. " + drives},
+      // A name a Windows path cannot hold.
+      {"C:\\PICS\\colon:name?.bmp", "C:\\PICS\\colon:name?.bmp" + syntax},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer.toStdString());
+    TForm1* form = OpenAndSelect(QStringLiteral("victim.pcx"));
+    world.prompts.messages.clear();
+    world.prompts.saveRequests.clear();
+    world.prompts.saveAnswers = {c.answer};
+    ClickImport(form);
+    // Asked again with the first proposal, which is taken.
+    ASSERT_EQ(world.prompts.saveRequests.size(), 2u);
+    EXPECT_EQ(world.prompts.saveRequests[1].fileName, QStringLiteral("C:\\PICS\\victim.bmp"));
+    ASSERT_EQ(world.prompts.messages.size(), 2u);
+    EXPECT_EQ(world.prompts.messages[0].kind, MessageKind::Error);
+    EXPECT_EQ(world.prompts.messages[0].text, c.refusal);
+    EXPECT_EQ(world.prompts.messages[1].text, QStringLiteral("Converting C:\\PICS\\victim.pcx\rto C:\\PICS\\victim.bmp"));
+    EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\VICTIM.BMP"));
+    ExpectTestPicture(world.tree.Path(QStringLiteral("c/pics/victim.bmp")), 6, 4);
+    EXPECT_EQ(QFile(world.tree.Path(QStringLiteral("c/pics/victim.pcx"))).size(), PcxFile(6, 4).size());
+    EXPECT_TRUE(QDir(world.tree.Path(QStringLiteral("outside"))).isEmpty());
+  }
 }
 
 TEST_F(Import, SettingsFileThatCannotBeWrittenStopsTheHandOver) {
@@ -426,21 +507,35 @@ TEST_F(Import, FolderThatTheHostsCodePageCannotSpellIsReported) {
   ExpectNothingHandedOver(form, "[Paths]\r\nImport=\r\n");
 }
 
-TEST_F(Import, NameWithAControlCharacterIsRefusedBeforeEitherChannel) {
+TEST_F(Import, PathTheHostCannotTakeIsRefusedBeforeEitherChannel) {
   // The listing leaves such names out, but a start folder from the settings file may hold
-  // one.
-  world.tree.MakeDir(QStringLiteral("c/tab\tdir"));
-  world.tree.WriteFile(QStringLiteral("c/tab\tdir/plan.dxf"), "x");
-  world.WriteSettings("[Paths]\r\nImport=C:\\tab\tdir\\\r\n");
-  TForm1* form = world.Open();
-  ASSERT_EQ(form->currentpath, QStringLiteral("C:\\TAB\tDIR\\"));
-  ClickEntry(*form, QStringLiteral("plan.dxf"));
-  ASSERT_TRUE(platform::SetClipboardText(QStringLiteral("mark")));
-  const QByteArray settings = SettingsBytes();
-  ClickImport(form);
-  EXPECT_EQ(world.prompts.MessageTexts(),
-            std::vector<QString>{"Unable to hand over C:\\TAB?DIR\\PLAN.DXF: the name holds a control character."});
-  ExpectNothingHandedOver(form, settings);
+  // one, or lie on no drive.
+  world.tree.MakeDir(QStringLiteral("outside"));
+  const QByteArray outside = platform::WindowsPath(world.tree.Path(QStringLiteral("outside"))).toUtf8();
+  const struct {
+    QByteArray folder;
+    QString refusal;
+  } cases[] = {
+      {"C:\\tab\tdir\\", "Unable to hand over C:\\TAB?DIR\\PLAN.DXF: the name holds a control character."},
+      {"C:\\colon:dir\\", "Unable to hand over C:\\COLON:DIR\\PLAN.DXF: a name holds a character that Windows "
+                           "names cannot hold (: * ? \" < > |)"},
+      {outside + "\\", "Unable to hand over " + QString::fromUtf8(outside).toUpper() +
+                            "\\PLAN.DXF: the path lies on no drive."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder.toStdString());
+    world.prompts.messages.clear();
+    const QString host = platform::HostPath(QString::fromUtf8(c.folder));
+    world.tree.WriteFile(host.mid(world.tree.root().size() + 1) + QStringLiteral("/plan.dxf"), "x");
+    world.WriteSettings("[Paths]\r\nImport=" + c.folder + "\r\n");
+    TForm1* form = world.Open();
+    ClickEntry(*form, QStringLiteral("plan.dxf"));
+    ASSERT_TRUE(platform::SetClipboardText(QStringLiteral("mark")));
+    const QByteArray settings = SettingsBytes();
+    ClickImport(form);
+    EXPECT_EQ(world.prompts.MessageTexts(), std::vector<QString>{c.refusal});
+    ExpectNothingHandedOver(form, settings);
+  }
 }
 
 TEST_F(Import, KeywordButtonsHandOverTheirKeywordOnly) {

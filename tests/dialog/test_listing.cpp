@@ -261,6 +261,38 @@ TEST(Listing, ColumnsFitTheirCaptionsAndTheLastFillsTheList) {
   EXPECT_TRUE(header->stretchLastSection());
 }
 
+TEST(Listing, ListStyleShowsEveryNameWholeWhereTheListHasRoom) {
+  DialogWorld world;
+  // Many names of one length: the widest is not among the longest by characters.
+  for (int i = 0; i < 300; ++i) world.tree.WriteFile(QStringLiteral("c/v/file_%1.png").arg(i, 4, 10, QLatin1Char('0')));
+  const QString toolong = QString(200, QLatin1Char('x')) + QStringLiteral(".bmp");
+  for (const QString& name : {QStringLiteral("file_0002.bmp"), QStringLiteral("in space.jpg"), toolong})
+    world.tree.WriteFile(QStringLiteral("c/v/") + name);
+  TForm1* form = world.Open();
+  QListView* view = form->files->listview();
+  const struct {
+    QString name;
+    bool whole;
+  } cases[] = {{"file_0002.bmp", true}, {"in space.jpg", true}, {"file_0001.png", true}, {toolong, false}};
+  for (bool withlongest : {true, false}) {
+    SCOPED_TRACE(withlongest);
+    if (!withlongest) {
+      ASSERT_TRUE(QFile::remove(world.tree.Path(QStringLiteral("c/v/") + toolong)));
+    }
+    ListFolder(form, QStringLiteral("C:\\v\\"));
+    for (const auto& c : cases) {
+      const int row = IndexOf(*form, c.name);
+      if (row < 0) continue;
+      const QModelIndex index = view->model()->index(row, 0);
+      // As wide as the name needs, or else as wide as the list.
+      if (c.whole) {
+        EXPECT_GE(view->visualRect(index).width(), view->sizeHintForIndex(index).width()) << c.name.toStdString();
+      }
+      EXPECT_LE(view->visualRect(index).width(), view->viewport()->width()) << c.name.toStdString();
+    }
+  }
+}
+
 TEST(FolderCombo, ItemsFromTheDrivesToTheCurrentFolder) {
   const struct {
     const char* path;

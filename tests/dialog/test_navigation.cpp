@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QTest>
 
+#include <functional>
+
 #include "dialog/form.h"
 #include "pictures/registry.h"
 #include "platform/clipboard.h"
@@ -285,6 +287,52 @@ TEST_P(OpenEntry, DriveOpensUnderTheFileColumnsOrIsReportedWhenMissing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, OpenEntry, ::testing::Values(OpenRoute::DoubleClick, OpenRoute::Enter));
+
+// A box closed with Enter leaves the release of that Enter to the folder list, which has
+// the focus again; the list acts on releases, but not on one whose press it did not see.
+TEST(EnterRelease, AfterABoxOrTheSaveDialogClosedDoesNothingMore) {
+  const struct {
+    const char* box;
+    std::function<void(TForm1&, platform::FakePrompts&)> open;
+  } cases[] = {
+      {"Unable to load picture!", [](TForm1& form, platform::FakePrompts&) {
+         ClickEntry(form, QStringLiteral("empty.pcx"));
+         PressKey(form, Qt::Key_Return);
+       }},
+      {"save dialog, cancelled", [](TForm1& form, platform::FakePrompts& prompts) {
+         prompts.saveAnswers.push_back(std::nullopt);
+         ClickEntry(form, QStringLiteral("empty.pcx"));
+         PressKey(form, Qt::Key_Return);
+       }},
+      {"No Access to", [](TForm1& form, platform::FakePrompts&) {
+         form.SpeedButton1Click();
+         form.files->setselectedindex(2);  // E:, whose folder is missing
+         PressKey(form, Qt::Key_Return);
+       }},
+      {"Copy this file to Disk?", [](TForm1& form, platform::FakePrompts&) {
+         ClickEntry(form, QStringLiteral("plan.dxf"));
+         QTest::mouseClick(form.dcopyit, Qt::LeftButton);
+       }},
+      {"Properties", [](TForm1& form, platform::FakePrompts&) {
+         ClickEntry(form, QStringLiteral("plan.dxf"));
+         form.menuitem->trigger();
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.box);
+    DialogWorld world(QStringLiteral("A=%1/a;C=%1/c;E=%1/nothing-here"));
+    world.tree.WriteFile(QStringLiteral("c/empty.pcx"));
+    world.tree.WriteFile(QStringLiteral("c/plan.dxf"), "x");
+    world.WriteSettings("[Paths]\r\nImport=C:\\\r\n");
+    TForm1* form = world.Open();
+    c.open(*form, world.prompts);
+    const size_t asked = world.prompts.messages.size() + world.prompts.saveRequests.size();
+    ASSERT_GT(asked, 0u);
+    QTest::keyRelease(form->files->currentview(), Qt::Key_Return);
+    EXPECT_EQ(world.prompts.messages.size() + world.prompts.saveRequests.size(), asked);
+    EXPECT_FALSE(form->terminated);
+  }
+}
 
 TEST_F(Navigation, DoubleClickWithNothingSelectedDoesNothing) {
   TForm1* form = OpenIn("C:\\A\\B\\");

@@ -6,7 +6,10 @@
 # settings file and the bitmap file. The program runs with no clipboard tool (xclip, xsel,
 # wl-copy) on its search path: its own server keeps the text. Then: the server ends when
 # another program takes the clipboard, or when its time is up; a program without its
-# server says so in an error box instead of ending silently.
+# server says so in an error box instead of ending silently. Last, where a new user goes
+# astray: the Enter that closes an error box does not start the import again, the save
+# dialog refuses the picture's own name and a folder of no drive, and of two names that
+# differ only in case the chosen one is handed over as the file system spells it.
 #
 # With "wayland", the program hands a keyword over on a Wayland session instead: a
 # headless sway of the test's own (no XWayland) is named by WAYLAND_DISPLAY, and the text
@@ -300,5 +303,74 @@ keys "$error" Return
 wait_ended "after the error box"
 read_clipboard UTF8_STRING >/dev/null && fail "the clipboard holds \"$(read_clipboard UTF8_STRING)\" without a server"
 
-echo "PASS: clipboard \"$clip\" kept by our server, settings Import=C:\\PICS\\, bitmap $native"
+# ---- Where a new user goes astray ----
+# The folder C:\edges\ holds a picture that cannot be loaded, one to convert, and two
+# names that differ only in case.
+mkdir "$work/c/edges" "$work/outside"
+: >"$work/c/edges/empty.pcx"
+cp "$work/c/pics/sunset.pcx" "$work/c/edges/victim.pcx"
+printf 'blue' >"$work/c/edges/cat.jpg"
+printf 'red' >"$work/c/edges/Cat.jpg"
+printf '[Paths]\r\nImport=C:\\edges\\\r\n' >"$work/sys/tolva.ini"
+settings_before=$(cat "$work/sys/tolva.ini")
+
+# Selects the list's entry that begins with the letter and presses Enter on it.
+enter_on() {
+  xdotool mousemove --window "$main" 200 300 click 1
+  keys "$main" "$1" Return
+}
+
+PATH="$work/bin" "$importdlg" >"$work/dialog.log" 2>&1 &
+dialog_pid=$!
+main=$(wait_window "Select File to Import")
+wait_name "$main" 'Select File to Import.. [C:\EDGES\]'
+
+# Enter that closes a box is not taken by the list for another Enter on the picture.
+enter_on e
+save=$(wait_window "Save Picture as Bitmap")
+keys "$save" Return
+error=$(wait_window "Error")
+keys "$error" Return
+sleep 2
+xdotool search --onlyvisible --name '^Save Picture as Bitmap' >/dev/null 2>&1 \
+  && fail "the Enter that closed the error box opened the save dialog again"
+
+# The picture's own name, then a folder of no drive: each is refused, and asked again.
+enter_on v
+save=$(wait_window "Save Picture as Bitmap")
+keys "$save" ctrl+a v i c t i m period p c x Return
+error=$(wait_window "Error")
+keys "$error" Return
+save=$(wait_window "Save Picture as Bitmap")
+xdotool windowfocus --sync "$save"
+xdotool key ctrl+a
+xdotool type --delay 20 "$work/outside/off.bmp"
+xdotool key Return
+error=$(wait_window "Error")
+keys "$error" Return
+save=$(wait_window "Save Picture as Bitmap")
+keys "$save" Escape
+keys "$main" Escape
+wait_ended "after the refused names"
+cmp -s "$work/c/edges/victim.pcx" "$work/c/pics/sunset.pcx" || fail "the picture was written over by its own conversion"
+[ -z "$(ls -A "$work/outside")" ] || fail "a bitmap file was written off the drive map: $(ls "$work/outside")"
+[ "$(cat "$work/sys/tolva.ini")" = "$settings_before" ] || fail "the settings file changed: $(cat "$work/sys/tolva.ini")"
+
+# Of two names that differ only in case, the one chosen is handed over as it is spelt.
+PATH="$work/bin" "$importdlg" >"$work/dialog.log" 2>&1 &
+dialog_pid=$!
+main=$(wait_window "Select File to Import")
+wait_name "$main" 'Select File to Import.. [C:\EDGES\]'
+enter_on c
+wait_ended "after handing over a case twin"
+twin=$(read_clipboard UTF8_STRING) || fail "the clipboard holds nothing after the case twin"
+case "$twin" in
+  'C:\edges\cat.jpg' | 'C:\edges\Cat.jpg') ;;
+  *) fail "the clipboard holds \"$twin\", not a case twin's exact path" ;;
+esac
+[ "$("$importdlg" --native-path "$twin")" = "$work/c/edges/${twin##*\\}" ] \
+  || fail "--native-path gives \"$("$importdlg" --native-path "$twin")\" for \"$twin\""
+
+echo "PASS: clipboard \"$clip\" kept by our server, settings Import=C:\\PICS\\, bitmap $native;" \
+  "no Enter loop, own name and off-map folder refused, case twin handed over as \"$twin\""
 

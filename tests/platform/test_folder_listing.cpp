@@ -41,7 +41,11 @@ class Listing : public ::testing::Test {
     tree_.WriteFile("f/.hidden", "12345");
     tree_.WriteFile("f/ro.bin", "1");
     chmod(QFile::encodeName(tree_.Path("f/ro.bin")).constData(), 0444);
+    // Names with a character of a Windows path's syntax are not listed.
     tree_.WriteFile("f/back\\slash.txt", "x");
+    for (const char* name : {"f/colon:name?.png", "f/star*.gif", "f/quote\".bmp", "f/angle<s>.bmp", "f/bar|.bmp"})
+      tree_.WriteFile(QString::fromUtf8(name), "x");
+    tree_.MakeDir("f/colon:dir");
     // Names with a control character are left out as well; a no-break space is not one.
     for (const char* name : {"f/line\nbreak.pcx", "f/tab\tname.gif", "f/del\x7F.bmp",
                              "f/next\xC2\x85line.bmp", "f/cr\r"})
@@ -81,7 +85,8 @@ TEST_F(Listing, EntriesAndAttributes) {
     EXPECT_EQ(it->second.attributes, e.attributes) << e.name;
     EXPECT_EQ(it->second.size, e.size) << e.name;
   }
-  // Not listed: ".", "..", names with "\" or a control character, a named pipe.
+  // Not listed: ".", "..", names with one of "\ : * ? \" < > |" or a control character, a
+  // named pipe.
   EXPECT_EQ(seen.size(), std::size(expected));
   // Names decode as the host spells them.
   for (const FolderEntry& entry : listing) {
