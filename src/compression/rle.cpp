@@ -390,9 +390,15 @@ size_t DecodeXCFPlane(const uint8_t* source, size_t sourceSize, uint8_t* dest, s
     }
     if (length > count - written) return 0;
     if (sourceSize - in < (run ? 1 : length)) return 0;
-    for (size_t i = 0; i < length; ++i, ++written)
-      dest[written * stride] = run ? source[in] : source[in + i];
-    in += run ? 1 : length;
+    uint8_t* out = dest + written * stride;
+    if (run) {
+      for (size_t i = 0; i < length; ++i) out[i * stride] = source[in];
+      in += 1;
+    } else {
+      for (size_t i = 0; i < length; ++i) out[i * stride] = source[in + i];
+      in += length;
+    }
+    written += length;
   }
   return in;
 }

@@ -268,8 +268,7 @@ Layer ReadLayer(std::span<const uint8_t> file, uint64_t offset, const Header& h)
   });
   layer.hierarchy = ReadPointer(in, h.widePointers);
   layer.mask = ReadPointer(in, h.widePointers);
-  if (!layer.group && (layer.width > kLargestSide || layer.height > kLargestSide))
-    throw PictureError(kDamagedLayer);
+  if (layer.width > kLargestSide || layer.height > kLargestSide) throw PictureError(kDamagedLayer);
   return layer;
 }
 

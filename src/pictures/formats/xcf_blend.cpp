@@ -87,8 +87,9 @@ Cylinder ToHSL(const float* c) {
 
 // The colour of chroma `chroma` at `hue` whose smallest channel is `min`.
 void FromHue(float hue, float chroma, float min, float* out) {
+  if (!(hue >= 0 && hue < 6)) hue = 0;  // from colours that are not numbers
   const float x = chroma * (1 - std::fabs(std::fmod(hue, 2.0f) - 1));
-  const int sector = std::clamp(static_cast<int>(hue), 0, 5);
+  const int sector = std::min(static_cast<int>(hue), 5);
   static constexpr int kOrder[6][3] = {{0, 1, 2}, {1, 0, 2}, {2, 0, 1},
                                        {2, 1, 0}, {1, 2, 0}, {0, 2, 1}};
   const float parts[3] = {chroma, x, 0};
