@@ -311,6 +311,22 @@ TEST(XcfBlend, ModesFollowTheirFormulas) {
   }
 }
 
+// The modes not drawn here are drawn as normal: dissolve, the colour erases, the LCh modes,
+// merge and split.
+TEST(XcfBlend, ModesNotDrawnAreNormal) {
+  std::vector<uint32_t> notDrawn;
+  for (uint32_t mode = 0; mode < 64; ++mode)
+    if (!xcf::LayerModeFor(mode).drawn) notDrawn.push_back(mode);
+  EXPECT_EQ(notDrawn, std::vector<uint32_t>({1, 22, 24, 25, 26, 27, 57, 59, 60}));
+  const float in[4] = {0.2f, 0.4f, 0.6f, 1};
+  const float layer[4] = {0.9f, 0.1f, 0.5f, 1};
+  float out[4] = {};
+  for (uint32_t mode : notDrawn) {
+    xcf::LayerModeFor(mode).blend(in, layer, out, 1);
+    EXPECT_EQ(std::vector<float>(out, out + 3), std::vector<float>(layer, layer + 3)) << mode;
+  }
+}
+
 // How the alphas combine: a layer of alpha 0.5 at strength 0.5 (so 0.25 in all) over a
 // backdrop of alpha 0.5, in normal mode.
 TEST(XcfBlend, CompositesWeighTheAlphas) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -516,7 +517,11 @@ float LoadSample(const uint8_t* p) {
   if constexpr (S == Sample::U32) return float(LoadU32BE(p) * (1.0 / 4294967295.0));
   if constexpr (S == Sample::Half) return HalfToFloat(LoadU16BE(p));
   if constexpr (S == Sample::Float) return std::bit_cast<float>(LoadU32BE(p));
-  if constexpr (S == Sample::Double) return float(std::bit_cast<double>(LoadU64BE(p)));
+  if constexpr (S == Sample::Double) {
+    // Held to the range of a float first: a conversion from beyond it is not defined.
+    constexpr double kLargest = std::numeric_limits<float>::max();
+    return float(std::clamp(std::bit_cast<double>(LoadU64BE(p)), -kLargest, kLargest));
+  }
 }
 
 // Turns stored pixels into straight RGBA floats in the light a mode asks for.
