@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/colour_space.h"
 #include "base/pixel_paths.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -26,33 +27,6 @@ inline int32_t Ink16(int32_t ink, int32_t k) {
   return 255 - ((ink - MulDiv(ink, k, 65535) + k) >> 8);
 }
 
-// Linear light in [0, 1] to 8-bit sRGB, through a table fine enough that the steep start
-// of the curve stays within a quarter level.
-class SRGBEncoder {
- public:
-  static constexpr int kSteps = 16384;
-  SRGBEncoder() {
-    for (int i = 0; i <= kSteps; ++i) {
-      const double v = double(i) / kSteps;
-      const double e = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
-      table_[i] = static_cast<uint8_t>(std::lround(255 * e));
-    }
-  }
-  uint8_t operator()(float linear) const {
-    if (!(linear > 0)) return 0;  // also NaN
-    if (linear >= 1) return 255;
-    return table_[static_cast<int>(linear * kSteps + 0.5f)];
-  }
-
- private:
-  uint8_t table_[kSteps + 1];
-};
-
-const SRGBEncoder& Encoder() {
-  static const SRGBEncoder encoder;
-  return encoder;
-}
-
 // The inverse of the CIE lightness function f(t), straight line below t = 6/29.
 inline float InverseLabF(float f) {
   constexpr float kDelta = 6.0f / 29.0f;
@@ -68,10 +42,9 @@ void CIELabValueToBGR(float L, float a, float b, uint8_t* out) {
   const float X = 0.9642f * InverseLabF(fy + a / 500);
   const float Y = InverseLabF(fy);
   const float Z = 0.8249f * InverseLabF(fy - b / 200);
-  const SRGBEncoder& encode = Encoder();
-  out[0] = encode(0.0719453f * X - 0.2289914f * Y + 1.4052427f * Z);
-  out[1] = encode(-0.9787684f * X + 1.9161415f * Y + 0.0334540f * Z);
-  out[2] = encode(3.1338561f * X - 1.6168667f * Y - 0.4906146f * Z);
+  out[0] = LinearToSRGB8(0.0719453f * X - 0.2289914f * Y + 1.4052427f * Z);
+  out[1] = LinearToSRGB8(-0.9787684f * X + 1.9161415f * Y + 0.0334540f * Z);
+  out[2] = LinearToSRGB8(3.1338561f * X - 1.6168667f * Y - 0.4906146f * Z);
 }
 
 namespace {

@@ -374,4 +374,33 @@ uint64_t TargaMaxUnpacked(uint64_t packedBytes, uint32_t pixelBytes) {
   return packedBytes / packet * 128 * pixelBytes + packedBytes % packet;
 }
 
+size_t DecodeXCFPlane(const uint8_t* source, size_t sourceSize, uint8_t* dest, size_t count,
+                      size_t stride) {
+  size_t in = 0;
+  size_t written = 0;
+  while (written < count) {
+    if (in >= sourceSize) return 0;
+    const unsigned op = source[in++];
+    const bool run = op < 128;
+    size_t length = run ? op + 1 : 256 - op;
+    if (op == 127 || op == 128) {
+      if (sourceSize - in < 2) return 0;
+      length = size_t(source[in]) << 8 | source[in + 1];
+      in += 2;
+    }
+    if (length > count - written) return 0;
+    if (sourceSize - in < (run ? 1 : length)) return 0;
+    uint8_t* out = dest + written * stride;
+    if (run) {
+      for (size_t i = 0; i < length; ++i) out[i * stride] = source[in];
+      in += 1;
+    } else {
+      for (size_t i = 0; i < length; ++i) out[i * stride] = source[in + i];
+      in += length;
+    }
+    written += length;
+  }
+  return in;
+}
+
 }  // namespace pictures

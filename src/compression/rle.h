@@ -103,4 +103,13 @@ class TargaPacketReader {
 // expand to: every header and pixel a run of 128.
 uint64_t TargaMaxUnpacked(uint64_t packedBytes, uint32_t pixelBytes);
 
+// GIMP XCF tiles: the bytes of one plane of a tile (byte k of every pixel), `count` of them
+// written `stride` bytes apart. A count byte n below 127 repeats the next byte n + 1 times,
+// 127 repeats the byte after a 16-bit big-endian count that many times, 128 copies as many
+// bytes as a 16-bit count says, and n above 128 copies 256 - n bytes. Returns the packed
+// bytes used, or 0 when the packets end before the plane is full or a packet reaches past
+// its end (the tile is damaged).
+size_t DecodeXCFPlane(const uint8_t* source, size_t sourceSize, uint8_t* dest, size_t count,
+                      size_t stride);
+
 }  // namespace pictures

@@ -18,7 +18,17 @@ constexpr uint8_t kPoison = 0xEE;  // packed bytes past PackedSize: reading them
 constexpr uint8_t kUntouched = 0x5A;  // output bytes past what the decoder may write
 constexpr size_t kMargin = 16;
 
-enum class Kind { Packbits, PCX, SGI8, SGI16, CUT, RLA };
+enum class Kind { Packbits, PCX, SGI8, SGI16, CUT, RLA, XCF };
+
+// One plane of an XCF tile through the decoders' shape: Source moves past the packets used,
+// and stays where it was when they cannot fill the plane exactly.
+class XCFPlaneDecoder : public TDecoder {
+ public:
+  void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
+              int32_t UnpackedSize) override {
+    Source += DecodeXCFPlane(Source, size_t(PackedSize), Dest, size_t(UnpackedSize), 1);
+  }
+};
 
 std::unique_ptr<TDecoder> MakeDecoder(Kind kind) {
   switch (kind) {
@@ -32,6 +42,7 @@ std::unique_ptr<TDecoder> MakeDecoder(Kind kind) {
     }
     case Kind::CUT: return std::make_unique<TCUTRLE>();
     case Kind::RLA: return std::make_unique<TRLADecoder>();
+    case Kind::XCF: return std::make_unique<XCFPlaneDecoder>();
   }
   return nullptr;
 }
@@ -155,6 +166,14 @@ const Case kCases[] = {
      }()},
     {"RlaRunCutByOutput", Kind::RLA, {0x7F, 0x01}, 4, Bytes(4, 0x01)},
     {"RlaLiteralCutByPackedEnd", Kind::RLA, {0xFC, 0x01}, 4, {0x01}},
+
+    // XCF: short runs and literals, then the long forms with a 16-bit count; a packet past
+    // the plane, or packets that end before it is full, fail with Source where it was.
+    {"XcfShortRunAndLiteral", Kind::XCF, {0x02, 0x07, 0xFE, 0x01, 0x02}, 5, {7, 7, 7, 1, 2}, 5},
+    {"XcfLongRun", Kind::XCF, {0x7F, 0x01, 0x00, 0x09}, 256, Bytes(256, 0x09), 4},
+    {"XcfLongLiteral", Kind::XCF, {0x80, 0x00, 0x03, 1, 2, 3, 0x00}, 3, {1, 2, 3}, 6},
+    {"XcfRunPastPlane", Kind::XCF, {0x03, 0x05}, 3, {}, 0},
+    {"XcfPacketsEndEarly", Kind::XCF, {0x01, 0x05}, 4, {0x05, 0x05}, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Decoders, RunLength, ::testing::ValuesIn(kCases),

@@ -148,7 +148,8 @@ constexpr const char* kRegistryRows =
     "heif\tHEIF images\tTHEIFGraphic\n"
     "avif\tAVIF images\tTAVIFGraphic\n"
     "jpe\tJPEG Image File\tTJPEGImage\n"
-    "jfif\tJPEG Image File\tTJPEGImage\n";
+    "jfif\tJPEG Image File\tTJPEGImage\n"
+    "xcf\tGIMP images\tTXCFGraphic\n";
 
 TEST_F(PicconvTest, FormatsListsTheRegistryInOrder) {
   std::string expected = kRegistryRows;
@@ -165,7 +166,7 @@ TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
   UnregisterReaders();
   const size_t before = RegisteredFormats().size();
   RegisterReaders();
-  EXPECT_EQ(RegisteredFormats().size(), before + 38);
+  EXPECT_EQ(RegisteredFormats().size(), before + 39);
   UnregisterReaders();
   ASSERT_EQ(RegisteredFormats().size(), before + 2);
   // Only the library's own rows and the two Windows bitmap rows stay.
@@ -173,7 +174,7 @@ TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
   EXPECT_EQ(rows[rows.size() - 2].extension, "rle");
   EXPECT_EQ(rows[rows.size() - 1].extension, "dib");
   for (const char* gone : {"jpg", "tif", "pcx", "gif", "psd", "psb", "tga", "cut", "bw", "png",
-                           "webp", "heic", "avif", "jfif"})
+                           "webp", "heic", "avif", "jfif", "xcf"})
     EXPECT_EQ(FindReaderClass(gone), nullptr) << gone;
   RegisterReaders();  // and a run can register them again
   EXPECT_NE(FindReaderClass("gif"), nullptr);

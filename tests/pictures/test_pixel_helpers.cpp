@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/colour_space.h"
 #include "base/error.h"
 #include "pictures/palette.h"
 #include "base/pixel_paths.h"
@@ -342,6 +344,29 @@ TEST(Prediction, KeepsToTheRuleOnRowsOfEveryLength) {
       EXPECT_TRUE(MatchesAndGuardIntact(row, expected));
     }
   }
+}
+
+// Half floats of every kind, and the sRGB curve with its straight segment, which also
+// carries values below 0.
+TEST(ColourSpace, HalfFloatsAndTheSRGBCurve) {
+  const struct {
+    uint16_t half;
+    float value;
+  } halves[] = {{0x3C00, 1}, {0xC000, -2}, {0x7BFF, 65504}, {0x0001, 5.9604645e-8f},
+                {0x3555, 0.33325195f}, {0x8000, -0.0f}};
+  for (const auto& c : halves) EXPECT_EQ(HalfToFloat(c.half), c.value) << c.half;
+  EXPECT_TRUE(std::isinf(HalfToFloat(0x7C00)));
+  EXPECT_TRUE(std::isnan(HalfToFloat(0x7E00)));
+
+  EXPECT_NEAR(SRGBToLinear(0.5f), 0.21404f, 1e-5);
+  EXPECT_NEAR(SRGBToLinear(-0.1f), -0.1f / 12.92f, 1e-7);
+  EXPECT_NEAR(LinearToSRGB(SRGBToLinear(0.8f)), 0.8f, 1e-6);
+  for (int v : {0, 1, 10, 128, 254, 255})
+    EXPECT_EQ(LinearToSRGB8(SRGB8ToLinear(uint8_t(v))), v) << v;
+  EXPECT_EQ(LinearToSRGB8(-1), 0);
+  EXPECT_EQ(LinearToSRGB8(2), 255);
+  EXPECT_EQ(UnitToByte(std::nanf("")), 0);
+  EXPECT_EQ(UnitToByte(0.5f), 128);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "pictures/formats/targa.h"
 #include "pictures/formats/tiff.h"
 #include "pictures/formats/webp.h"
+#include "pictures/formats/xcf.h"
 
 namespace pictures {
 
@@ -70,6 +71,8 @@ void RegisterReaders() {
   RegisterFormat("avif", "AVIF images", TAVIFGraphic::StaticClass());
   RegisterFormat("jpe", "JPEG Image File", TJPEGImage::StaticClass());
   RegisterFormat("jfif", "JPEG Image File", TJPEGImage::StaticClass());
+  // Pictures of other paint programs, read by our own readers.
+  RegisterFormat("xcf", "GIMP images", TXCFGraphic::StaticClass());
 }
 
 void UnregisterReaders() {
@@ -89,6 +92,7 @@ void UnregisterReaders() {
   UnregisterReaderClass(TPNGGraphic::StaticClass());
   UnregisterReaderClass(TWebPGraphic::StaticClass());
   UnregisterReaderClass(THEIFGraphic::StaticClass());  // and TAVIFGraphic, derived from it
+  UnregisterReaderClass(TXCFGraphic::StaticClass());
   // The JPEG unit's own end-of-run step, after the readers'.
   UnregisterReaderClass(TJPEGImage::StaticClass());
 }
