@@ -8,6 +8,7 @@
 #include "pictures/formats/gif.h"
 #include "pictures/formats/heif.h"
 #include "pictures/formats/jpeg.h"
+#include "pictures/formats/jxl.h"
 #include "pictures/formats/pcd.h"
 #include "pictures/formats/pcx.h"
 #include "pictures/formats/png.h"
@@ -70,6 +71,7 @@ void RegisterReaders() {
   RegisterFormat("avif", "AVIF images", TAVIFGraphic::StaticClass());
   RegisterFormat("jpe", "JPEG Image File", TJPEGImage::StaticClass());
   RegisterFormat("jfif", "JPEG Image File", TJPEGImage::StaticClass());
+  RegisterFormat("jxl", "JPEG XL images", TJXLGraphic::StaticClass());
 }
 
 void UnregisterReaders() {
@@ -89,6 +91,7 @@ void UnregisterReaders() {
   UnregisterReaderClass(TPNGGraphic::StaticClass());
   UnregisterReaderClass(TWebPGraphic::StaticClass());
   UnregisterReaderClass(THEIFGraphic::StaticClass());  // and TAVIFGraphic, derived from it
+  UnregisterReaderClass(TJXLGraphic::StaticClass());
   // The JPEG unit's own end-of-run step, after the readers'.
   UnregisterReaderClass(TJPEGImage::StaticClass());
 }
