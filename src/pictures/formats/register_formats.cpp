@@ -8,6 +8,7 @@
 #include "pictures/formats/gif.h"
 #include "pictures/formats/heif.h"
 #include "pictures/formats/jpeg.h"
+#include "pictures/formats/jpeg2000.h"
 #include "pictures/formats/jxl.h"
 #include "pictures/formats/pcd.h"
 #include "pictures/formats/pcx.h"
@@ -72,6 +73,11 @@ void RegisterReaders() {
   RegisterFormat("jpe", "JPEG Image File", TJPEGImage::StaticClass());
   RegisterFormat("jfif", "JPEG Image File", TJPEGImage::StaticClass());
   RegisterFormat("jxl", "JPEG XL images", TJXLGraphic::StaticClass());
+  RegisterFormat("jp2", "JPEG 2000 images", TJPEG2000Graphic::StaticClass());
+  RegisterFormat("j2k", "JPEG 2000 images", TJPEG2000Graphic::StaticClass());
+  RegisterFormat("j2c", "JPEG 2000 images", TJPEG2000Graphic::StaticClass());
+  RegisterFormat("jpf", "JPEG 2000 images", TJPEG2000Graphic::StaticClass());
+  RegisterFormat("jpx", "JPEG 2000 images", TJPEG2000Graphic::StaticClass());
 }
 
 void UnregisterReaders() {
@@ -92,6 +98,7 @@ void UnregisterReaders() {
   UnregisterReaderClass(TWebPGraphic::StaticClass());
   UnregisterReaderClass(THEIFGraphic::StaticClass());  // and TAVIFGraphic, derived from it
   UnregisterReaderClass(TJXLGraphic::StaticClass());
+  UnregisterReaderClass(TJPEG2000Graphic::StaticClass());
   // The JPEG unit's own end-of-run step, after the readers'.
   UnregisterReaderClass(TJPEGImage::StaticClass());
 }
