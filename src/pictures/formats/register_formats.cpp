@@ -17,6 +17,7 @@
 #include "pictures/formats/psd.h"
 #include "pictures/formats/rla.h"
 #include "pictures/formats/sgi.h"
+#include "pictures/formats/svg.h"
 #include "pictures/formats/targa.h"
 #include "pictures/formats/tiff.h"
 #include "pictures/formats/webp.h"
@@ -78,6 +79,8 @@ void RegisterReaders() {
   RegisterFormat("j2c", "JPEG 2000 images", TJPEG2000Graphic::StaticClass());
   RegisterFormat("jpf", "JPEG 2000 images", TJPEG2000Graphic::StaticClass());
   RegisterFormat("jpx", "JPEG 2000 images", TJPEG2000Graphic::StaticClass());
+  RegisterFormat("svg", "SVG drawings", TSVGGraphic::StaticClass());
+  RegisterFormat("svgz", "SVG drawings", TSVGGraphic::StaticClass());
 }
 
 void UnregisterReaders() {
@@ -99,6 +102,7 @@ void UnregisterReaders() {
   UnregisterReaderClass(THEIFGraphic::StaticClass());  // and TAVIFGraphic, derived from it
   UnregisterReaderClass(TJXLGraphic::StaticClass());
   UnregisterReaderClass(TJPEG2000Graphic::StaticClass());
+  UnregisterReaderClass(TSVGGraphic::StaticClass());
   // The JPEG unit's own end-of-run step, after the readers'.
   UnregisterReaderClass(TJPEGImage::StaticClass());
 }
