@@ -10,6 +10,7 @@
 #include "pictures/formats/jpeg.h"
 #include "pictures/formats/jpeg2000.h"
 #include "pictures/formats/jxl.h"
+#include "pictures/formats/mpo.h"
 #include "pictures/formats/pcd.h"
 #include "pictures/formats/pcx.h"
 #include "pictures/formats/png.h"
@@ -81,6 +82,7 @@ void RegisterReaders() {
   RegisterFormat("jpx", "JPEG 2000 images", TJPEG2000Graphic::StaticClass());
   RegisterFormat("svg", "SVG drawings", TSVGGraphic::StaticClass());
   RegisterFormat("svgz", "SVG drawings", TSVGGraphic::StaticClass());
+  RegisterFormat("mpo", "MPO images", TMPOGraphic::StaticClass());
 }
 
 void UnregisterReaders() {
@@ -103,6 +105,7 @@ void UnregisterReaders() {
   UnregisterReaderClass(TJXLGraphic::StaticClass());
   UnregisterReaderClass(TJPEG2000Graphic::StaticClass());
   UnregisterReaderClass(TSVGGraphic::StaticClass());
+  UnregisterReaderClass(TMPOGraphic::StaticClass());
   // The JPEG unit's own end-of-run step, after the readers'.
   UnregisterReaderClass(TJPEGImage::StaticClass());
 }
