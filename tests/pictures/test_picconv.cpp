@@ -189,6 +189,33 @@ TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
   UnregisterReaders();
 }
 
+// A library that cannot be loaded fails the pictures that need it, with its reason, and
+// the others are converted: here the loader finds files of the libraries' names that are
+// not libraries at all.
+TEST_F(PicconvTest, MissingLibraryFailsOnlyItsOwnPictures) {
+  const std::string libraries = dir_.File("libs");
+  ASSERT_EQ(RunCommand("mkdir " + ShellQuote(libraries)).status, 0);
+  for (const char* name : {"libjxl.so.0.7", "librsvg-2.so.2"})
+    test_support::WriteFileBytes(libraries + "/" + name, test_support::Bytes{'n', 'o'});
+  test_support::WriteFileBytes(dir_.File("a.jxl"), test_support::Bytes{0xFF, 0x0A, 0, 0});
+  test_support::WriteFileBytes(dir_.File("b.svg"), test_support::Bytes{'<', 's', 'v', 'g'});
+  const auto result = RunCommand("LD_LIBRARY_PATH=" + ShellQuote(libraries) + " " +
+                                 ShellQuote(IMPORTDLG_PICCONV) + " --to " + ShellQuote(dir_.File("out")) +
+                                 " " + ShellQuote(dir_.File("a.jxl")) + " " + ShellQuote(dir_.File("b.svg")) +
+                                 " " + ShellQuote(src_));
+  EXPECT_EQ(result.status, 1);
+  const std::string& errors = result.output;
+  EXPECT_NE(errors.find("a.jxl: JXL: the JPEG XL library cannot be loaded (" + libraries +
+                        "/libjxl.so.0.7: "),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("b.svg: SVG: the SVG (librsvg) library cannot be loaded (" + libraries +
+                        "/librsvg-2.so.2: "),
+            std::string::npos)
+      << errors;
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("out/src.png")));
+}
+
 struct Failure {
   const char* name;
   const char* input;     // file name in the temporary folder
