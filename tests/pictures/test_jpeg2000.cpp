@@ -41,7 +41,8 @@ Bytes Signed12Raw() {
 
 struct ToolCase {
   const char* name;
-  const char* make;  // OPAQUE, ALPHA: the test pattern without and with alpha; YCC, S12: raw planes
+  const char* make;  // OPAQUE, ALPHA: the test pattern without and with alpha, LARGE: of 1100 x
+                     // 1000 pixels; YCC, S12: raw planes
   const char* file;  // the name of the file made
   PixelFormat format;
 };
@@ -69,8 +70,12 @@ class Jpeg2000ToolTest : public ::testing::TestWithParam<ToolCase> {
 TEST_P(Jpeg2000ToolTest, MatchesOpjDecompress) {
   const ToolCase& c = GetParam();
   const std::string out = dir_.File(c.file), reference = dir_.File("reference.pnm");
+  // A picture past the size at which the reader starts a second thread, made when asked for.
+  const std::string large = dir_.File("large.ppm");
+  if (std::string(c.make).find("LARGE") != std::string::npos)
+    test_support::WriteFileBytes(large, test_support::EncodePnm(test_support::TestPattern(1100, 1000)));
   const auto made = test_support::RunCommand(
-      test_support::FillPaths(c.make, {{"OPAQUE", opaque_}, {"ALPHA", alpha_}, {"YCC", ycc_},
+      test_support::FillPaths(c.make, {{"OPAQUE", opaque_}, {"ALPHA", alpha_}, {"LARGE", large}, {"YCC", ycc_},
                                        {"S12", s12_}, {"TEMP", dir_.File("temp.png")}, {"OUT", out}}) +
       " >/dev/null && /usr/bin/opj_decompress -i " + ShellQuote(out) + " -o " + ShellQuote(reference) +
       " >/dev/null");
@@ -102,6 +107,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "bilevel.jp2", PixelFormat::Bits8},
         ToolCase{"Signed12Bits", "/usr/bin/opj_compress -n 3 -F 40,30,1,12,s@1x1 -i S12 -o OUT",
                  "signed.j2k", PixelFormat::Bits8},
+        // Past a megapixel the picture is decoded on two threads.
+        ToolCase{"TwoThreads",
+                 "/usr/bin/opj_compress -r 40 -t 512,512 -i LARGE -o OUT",
+                 "large.jp2", PixelFormat::Bits24},
         // A JP2 file says its colours are sYCC; a codestream's subsampled chroma says so.
         ToolCase{"Sycc420", "/usr/bin/opj_compress -n 3 -F 40,30,3,8,u@1x1:2x2:2x2 -i YCC -o OUT",
                  "ycc.jp2", PixelFormat::Bits24},

@@ -27,8 +27,13 @@ class JxlFiles : public ::testing::Test {
     test_support::WriteFileBytes(alpha_, test_support::EncodePnm(test_support::TestPattern(37, 23, true)));
   }
   Bytes Make(const std::string& command) {
+    // A picture past the size at which the reader starts a second thread, made when asked for.
+    const std::string large = dir_.File("large.ppm");
+    if (command.find("LARGE") != std::string::npos)
+      test_support::WriteFileBytes(large, test_support::EncodePnm(test_support::TestPattern(1100, 1000)));
     const auto made = test_support::RunCommand(test_support::FillPaths(
-        command, {{"OPAQUE", opaque_}, {"ALPHA", alpha_}, {"TEMP", dir_.File("temp")}, {"OUT", out_}}));
+        command, {{"OPAQUE", opaque_}, {"ALPHA", alpha_}, {"LARGE", large}, {"TEMP", dir_.File("temp")},
+                  {"OUT", out_}}));
     EXPECT_EQ(made.status, 0) << made.output;
     return test_support::ReadFileBytes(out_);
   }
@@ -40,7 +45,8 @@ class JxlFiles : public ::testing::Test {
 
 struct ToolCase {
   const char* name;
-  const char* make;  // OPAQUE, ALPHA: the test pattern without and with alpha; TEMP: a spare file
+  const char* make;  // OPAQUE, ALPHA: the test pattern without and with alpha, LARGE: of 1100 x 1000
+                     // pixels; TEMP: a spare file
   PixelFormat format;
   int width, height;
   int tolerance;  // for 16-bit pictures, which djxl writes at 16 bits and Pillow rounds
@@ -89,6 +95,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "/usr/bin/cjxl -d 0 TEMP OUT --quiet",
                  PixelFormat::Bits24, 37, 23, 1},
         ToolCase{"RecompressedJpegTurnedUpright", kOrientedJpeg, PixelFormat::Bits24, 23, 37, 0},
+        // Past a megapixel the picture is decoded on two threads.
+        ToolCase{"TwoThreads",
+                 "/usr/bin/cjxl -d 2 -e 1 LARGE OUT --quiet",
+                 PixelFormat::Bits24, 1100, 1000, 0},
         // Of an animation, the first frame: djxl writes it first.
         ToolCase{"Animation",
                  "/usr/bin/convert -delay 10 OPAQUE ALPHA gif:TEMP && /usr/bin/cjxl -d 0 TEMP OUT --quiet",

@@ -330,10 +330,10 @@ void TJPEG2000Graphic::LoadFromStream(Stream& stream) {
   const OpenJpegLibrary* lib = LoadOpenJpegLibrary(unavailable);
   if (!lib) Fail(unavailable);
 
+  std::string error;  // outlives the codec, whose handler writes it
   const std::unique_ptr<opj_codec_t, CodecDeleter> codec(
       lib->opj_create_decompress(declared.container ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K), {lib});
   if (!codec) Fail("out of memory");
-  std::string error;
   lib->opj_set_error_handler(codec.get(), KeepFirstError, &error);
   lib->opj_set_warning_handler(codec.get(), IgnoreMessage, nullptr);
   lib->opj_set_info_handler(codec.get(), IgnoreMessage, nullptr);

@@ -59,7 +59,7 @@ bool IsSrgb(const JxlColorEncoding& e) {
 struct JxlDeleter {
   const JxlLibrary* lib;
   void operator()(JxlDecoder* decoder) const { lib->JxlDecoderDestroy(decoder); }
-  void operator()(void* runner) const { lib->JxlThreadParallelRunnerDestroy(runner); }
+  void operator()(void* runner) const { lib->JxlResizableParallelRunnerDestroy(runner); }
 };
 
 // A colour transform from the picture's own colour space to sRGB, freed with its library.
@@ -163,6 +163,12 @@ void TJXLGraphic::LoadFromStream(Stream& stream) {
       dec, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE));
   // Alpha is blended over white later, which needs it as it is, not premultiplied.
   Check(lib->JxlDecoderSetUnpremultiplyAlpha(dec, JXL_TRUE));
+  // The runner must be given before the decoding starts; it works on the calling thread
+  // until it is told to start more, once the picture's size is known.
+  const std::unique_ptr<void, JxlDeleter> runner(lib->JxlResizableParallelRunnerCreate(nullptr),
+                                                 release);
+  if (!runner) Fail("out of memory");
+  Check(lib->JxlDecoderSetParallelRunner(dec, lib->JxlResizableParallelRunner, runner.get()));
   // The input is not closed: libjxl then reports a file that ends early by asking for
   // more, where a closed input would make it print a complaint to the terminal.
   Check(lib->JxlDecoderSetInput(dec, file.data(), file.size()));
@@ -170,7 +176,6 @@ void TJXLGraphic::LoadFromStream(Stream& stream) {
   JxlBasicInfo info{};
   JxlPixelFormat format{};
   std::unique_ptr<ColourTransform> transform;
-  std::unique_ptr<void, JxlDeleter> runner(nullptr, release);
   std::unique_ptr<RowFill> fill;
   Output output{this, 0, 0, nullptr};
   try {
@@ -180,12 +185,8 @@ void TJXLGraphic::LoadFromStream(Stream& stream) {
         Check(lib->JxlDecoderGetBasicInfo(dec, &info));
         // The size after orientation: libjxl turns the picture upright as it decodes.
         CheckedBufferSize({info.xsize, info.ysize, 4});
-        if (uint64_t(info.xsize) * info.ysize >= kThreadedPixels) {
-          runner.reset(lib->JxlThreadParallelRunnerCreate(nullptr, kThreads));
-          if (runner)
-            Check(lib->JxlDecoderSetParallelRunner(dec, lib->JxlThreadParallelRunner,
-                                                   runner.get()));
-        }
+        if (uint64_t(info.xsize) * info.ysize >= kThreadedPixels)
+          lib->JxlResizableParallelRunnerSetThreads(runner.get(), kThreads);
       } else if (status == JXL_DEC_COLOR_ENCODING) {
         const bool grey = info.num_color_channels == 1;
         const bool alpha = info.alpha_bits != 0;

@@ -5,7 +5,7 @@
 #pragma once
 
 #include <jxl/decode.h>
-#include <jxl/thread_parallel_runner.h>
+#include <jxl/resizable_parallel_runner.h>
 #include <lcms2.h>
 
 #include <string>
@@ -32,10 +32,11 @@ namespace pictures {
   X(JxlDecoderGetColorAsICCProfile)      \
   X(JxlDecoderSetImageOutCallback)
 
-#define PICTURES_JXL_THREADS_FUNCTIONS(X) \
-  X(JxlThreadParallelRunnerCreate)        \
-  X(JxlThreadParallelRunnerDestroy)       \
-  X(JxlThreadParallelRunner)
+#define PICTURES_JXL_THREADS_FUNCTIONS(X)  \
+  X(JxlResizableParallelRunnerCreate)      \
+  X(JxlResizableParallelRunnerSetThreads)  \
+  X(JxlResizableParallelRunnerDestroy)     \
+  X(JxlResizableParallelRunner)
 
 #define PICTURES_LCMS_FUNCTIONS(X) \
   X(cmsCreateContext)              \
