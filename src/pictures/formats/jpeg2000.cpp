@@ -168,52 +168,73 @@ struct ImageDeleter {
   void operator()(opj_image_t* image) const { lib->opj_image_destroy(image); }
 };
 
-// One decoded component as the picture uses it: its samples looked up at every pixel of a
-// row (a subsampled component repeats its samples), made unsigned, within 0..maximum.
+// One decoded component as the picture uses it: its samples at every pixel of a row (a
+// subsampled component repeats its samples), made unsigned and kept within 0..Maximum().
 class Plane {
  public:
   Plane(const opj_image_t& image, const opj_image_comp_t& component)
       : component_(component),
-        offset_(component.sgnd ? int64_t(1) << (std::clamp(component.prec, 1u, 62u) - 1) : 0),
-        maximum_((int64_t(1) << std::clamp(component.prec, 1u, 62u)) - 1),
+        precision_(std::clamp(component.prec, 1u, 31u)),
+        offset_(component.sgnd ? int64_t(1) << (precision_ - 1) : 0),
+        maximum_(int32_t((int64_t(1) << precision_) - 1)),
+        rowOrigin_(image.y0),
         row_(image.x1 - image.x0) {
     if (!component.data || component.w == 0 || component.h == 0 || component.dx == 0 ||
         component.dy == 0)
       Fail("a component was not decoded");
-    columns_.resize(row_.size());
-    for (size_t x = 0; x < columns_.size(); ++x)
-      columns_[x] = Index((image.x0 + x) / component.dx, component.x0, component.w);
-    rowOrigin_ = image.y0;
+    for (size_t x = 0; x < row_.size(); ++x)
+      columns_.push_back(Index((image.x0 + x) / component.dx, component.x0, component.w));
+    // Most components are sampled at every pixel: their rows are read as they are.
+    aligned_ = component.dx == 1 && component.x0 == image.x0 && component.w >= row_.size();
+    if (precision_ <= kLookedUpBits)
+      for (int64_t sample = 0; sample <= maximum_; ++sample) eight_.push_back(Scale(sample));
   }
 
-  int64_t Maximum() const { return maximum_; }
-  int64_t Middle() const { return (maximum_ + 1) / 2; }
+  int32_t Maximum() const { return maximum_; }
+  int32_t Middle() const { return int32_t((int64_t(maximum_) + 1) / 2); }
 
-  const std::vector<int64_t>& Row(uint32_t y) {
-    const uint32_t line = Index((rowOrigin_ + y) / component_.dy, component_.y0, component_.h);
-    const std::span<const OPJ_INT32> samples(component_.data + size_t(line) * component_.w,
-                                             component_.w);
-    for (size_t x = 0; x < row_.size(); ++x)
-      row_[x] = std::clamp<int64_t>(int64_t(samples[columns_[x]]) + offset_, 0, maximum_);
+  // The samples of row y of the picture.
+  std::span<const int32_t> Row(uint32_t y) {
+    const uint32_t line = Index((rowOrigin_ + uint64_t(y)) / component_.dy, component_.y0, component_.h);
+    const std::span<const OPJ_INT32> samples =
+        std::span<const OPJ_INT32>(component_.data, size_t(component_.w) * component_.h)
+            .subspan(size_t(line) * component_.w, component_.w);
+    const auto unsigned_ = [&](OPJ_INT32 sample) {
+      return int32_t(std::clamp<int64_t>(int64_t(sample) + offset_, 0, maximum_));
+    };
+    if (aligned_)
+      for (size_t x = 0; x < row_.size(); ++x) row_[x] = unsigned_(samples[x]);
+    else
+      for (size_t x = 0; x < row_.size(); ++x) row_[x] = unsigned_(samples[columns_[x]]);
     return row_;
   }
 
+  // A sample scaled from 0..Maximum() to 0..255, rounded.
+  uint8_t Eight(int32_t sample) const {
+    return eight_.empty() ? Scale(sample) : eight_[size_t(sample)];
+  }
+  // A value in this component's units (such as a colour computed from it) scaled likewise.
+  uint8_t Scale(int64_t value) const { return uint8_t((value * 255 + maximum_ / 2) / maximum_); }
+
  private:
+  // Components of up to this many bits scale through a table.
+  static constexpr uint32_t kLookedUpBits = 16;
+
   // The component's own index of a position on its grid, kept within the component.
   static uint32_t Index(uint64_t position, uint32_t origin, uint32_t size) {
     return uint32_t(std::min<uint64_t>(position > origin ? position - origin : 0, size - 1));
   }
 
   const opj_image_comp_t& component_;
-  int64_t offset_, maximum_;
-  uint32_t rowOrigin_ = 0;
+  uint32_t precision_;
+  int64_t offset_;
+  int32_t maximum_;
+  uint32_t rowOrigin_;
+  bool aligned_ = false;
   std::vector<uint32_t> columns_;
-  std::vector<int64_t> row_;
+  std::vector<int32_t> row_;
+  std::vector<uint8_t> eight_;
 };
-
-uint8_t To8Bits(int64_t sample, int64_t maximum) {
-  return uint8_t((sample * 255 + maximum / 2) / maximum);
-}
 
 enum class Colours { Grey, RGB, YCC, CMYK };
 
@@ -260,12 +281,50 @@ Layout ChooseLayout(const opj_image_t& image) {
 }
 
 // Luma and chroma (sYCC, full range) to red, green and blue in the luma's units, as the
-// ITU-R BT.601 matrix gives them.
+// ITU-R BT.601 matrix gives them (truncated, as OpenJPEG's own tools do).
 void YccToRgb(int64_t y, int64_t cb, int64_t cr, int64_t maximum, int64_t rgb[3]) {
   const double b = double(cb), r = double(cr);
   rgb[0] = std::clamp<int64_t>(y + int64_t(1.402 * r), 0, maximum);
   rgb[1] = std::clamp<int64_t>(y - int64_t(0.344 * b + 0.714 * r), 0, maximum);
   rgb[2] = std::clamp<int64_t>(y + int64_t(1.772 * b), 0, maximum);
+}
+
+// One row of the picture from the rows of its colour planes, as blue, green, red (and
+// alpha, set afterwards) or, for grey without alpha, one byte a pixel.
+void ColourRow(Colours colours, std::span<Plane> planes, std::span<const std::span<const int32_t>> rows,
+               std::span<uint8_t> out, size_t bytes) {
+  const size_t width = rows[0].size();
+  switch (colours) {
+    case Colours::Grey:
+      for (size_t x = 0; x < width; ++x) {
+        const uint8_t grey = planes[0].Eight(rows[0][x]);
+        for (size_t i = 0; i < std::min<size_t>(bytes, 3); ++i) out[x * bytes + i] = grey;
+      }
+      break;
+    case Colours::RGB:
+      for (size_t x = 0; x < width; ++x) {
+        out[x * bytes] = planes[2].Eight(rows[2][x]);
+        out[x * bytes + 1] = planes[1].Eight(rows[1][x]);
+        out[x * bytes + 2] = planes[0].Eight(rows[0][x]);
+      }
+      break;
+    case Colours::YCC:
+      for (size_t x = 0; x < width; ++x) {
+        int64_t rgb[3];
+        YccToRgb(rows[0][x], rows[1][x] - planes[1].Middle(), rows[2][x] - planes[2].Middle(),
+                 planes[0].Maximum(), rgb);
+        for (size_t i = 0; i < 3; ++i) out[x * bytes + i] = planes[0].Scale(rgb[2 - i]);
+      }
+      break;
+    case Colours::CMYK:
+      // No ink is 0; the result is what the inks leave of white.
+      for (size_t x = 0; x < width; ++x) {
+        const auto left = [&](size_t p) { return 1.0 - double(rows[p][x]) / planes[p].Maximum(); };
+        const double k = left(3);
+        for (size_t i = 0; i < 3; ++i) out[x * bytes + i] = uint8_t(255.0 * left(2 - i) * k);
+      }
+      break;
+  }
 }
 
 // The planes of the colour components in order, then alpha's, if any.
@@ -281,41 +340,13 @@ void ConvertComponents(std::vector<Plane>& planes, const Layout& layout, Bitmap&
   const bool alpha = layout.alpha != nullptr;
   const size_t bytes = layout.colours == Colours::Grey && !alpha ? 1 : alpha ? 4 : 3;
   const size_t width = size_t(bitmap.Width());
+  std::vector<std::span<const int32_t>> rows(planes.size());
   for (int y = 0; y < bitmap.Height(); ++y) {
-    std::vector<const std::vector<int64_t>*> rows;
-    for (Plane& plane : planes) rows.push_back(&plane.Row(uint32_t(y)));
-    uint8_t* out = bitmap.ScanLine(y);
-    for (size_t x = 0; x < width; ++x, out += bytes) {
-      const auto sample = [&](size_t p) { return (*rows[p])[x]; };
-      const auto eight = [&](size_t p) { return To8Bits(sample(p), planes[p].Maximum()); };
-      switch (layout.colours) {
-        case Colours::Grey:
-          out[0] = eight(0);
-          if (bytes > 1) out[1] = out[2] = out[0];
-          break;
-        case Colours::RGB:
-          out[0] = eight(2), out[1] = eight(1), out[2] = eight(0);
-          break;
-        case Colours::YCC: {
-          int64_t rgb[3];
-          const int64_t maximum = planes[0].Maximum();
-          YccToRgb(sample(0), sample(1) - planes[1].Middle(), sample(2) - planes[2].Middle(),
-                   maximum, rgb);
-          out[0] = To8Bits(rgb[2], maximum), out[1] = To8Bits(rgb[1], maximum),
-          out[2] = To8Bits(rgb[0], maximum);
-          break;
-        }
-        case Colours::CMYK: {
-          // No ink is 0; the result is what the inks leave of white.
-          const auto left = [&](size_t p) { return 1.0 - double(sample(p)) / planes[p].Maximum(); };
-          const double k = left(3);
-          out[0] = uint8_t(255.0 * left(2) * k), out[1] = uint8_t(255.0 * left(1) * k),
-          out[2] = uint8_t(255.0 * left(0) * k);
-          break;
-        }
-      }
-      if (alpha) out[3] = eight(planes.size() - 1);
-    }
+    for (size_t p = 0; p < planes.size(); ++p) rows[p] = planes[p].Row(uint32_t(y));
+    const std::span<uint8_t> out(bitmap.ScanLine(y), width * bytes);
+    ColourRow(layout.colours, planes, rows, out, bytes);
+    if (alpha)
+      for (size_t x = 0; x < width; ++x) out[x * 4 + 3] = planes.back().Eight(rows.back()[x]);
   }
 }
 
