@@ -141,6 +141,27 @@ std::vector<uint8_t> DataProfile(const JxlLibrary& lib, const JxlDecoder* decode
   return icc;
 }
 
+// How the decoder delivers the pixels: 8-bit sRGB where it can, else 32-bit floats in the
+// picture's own colour space with `transform` set to turn them into sRGB. A lossy picture
+// is stored in the codec's own colour space and can be delivered in any other: it is
+// asked for sRGB. A lossless one comes in the colour space it was stored in.
+JxlPixelFormat ChooseDelivery(const JxlLibrary& lib, JxlDecoder* dec, const JxlBasicInfo& info,
+                              std::unique_ptr<ColourTransform>& transform) {
+  const bool grey = info.num_color_channels == 1;
+  const bool alpha = info.alpha_bits != 0;
+  if (!info.uses_original_profile) {
+    const JxlColorEncoding srgb = SrgbEncoding(grey);
+    lib.JxlDecoderSetPreferredColorProfile(dec, &srgb);
+  }
+  JxlColorEncoding delivered{};
+  const bool srgb = lib.JxlDecoderGetColorAsEncodedProfile(
+                        dec, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &delivered) == JXL_DEC_SUCCESS &&
+                    IsSrgb(delivered);
+  if (!srgb) transform = std::make_unique<ColourTransform>(lib, DataProfile(lib, dec), grey, alpha);
+  return {uint32_t((grey ? 1 : 3) + (alpha ? 1 : 0)), srgb ? JXL_TYPE_UINT8 : JXL_TYPE_FLOAT,
+          JXL_NATIVE_ENDIAN, 0};
+}
+
 }  // namespace
 
 void TJXLGraphic::LoadFromStream(Stream& stream) {
@@ -156,18 +177,18 @@ void TJXLGraphic::LoadFromStream(Stream& stream) {
     Fail("not a JPEG XL file");
 
   const JxlDeleter release{lib};
+  // The runner must be given before the decoding starts; it works on the calling thread
+  // until it is told to start more, once the picture's size is known. It outlives the
+  // decoder that uses it.
+  const std::unique_ptr<void, JxlDeleter> runner(lib->JxlResizableParallelRunnerCreate(nullptr),
+                                                 release);
   const std::unique_ptr<JxlDecoder, JxlDeleter> decoder(lib->JxlDecoderCreate(nullptr), release);
-  if (!decoder) Fail("out of memory");
+  if (!decoder || !runner) Fail("out of memory");
   JxlDecoder* dec = decoder.get();
   Check(lib->JxlDecoderSubscribeEvents(
       dec, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE));
   // Alpha is blended over white later, which needs it as it is, not premultiplied.
   Check(lib->JxlDecoderSetUnpremultiplyAlpha(dec, JXL_TRUE));
-  // The runner must be given before the decoding starts; it works on the calling thread
-  // until it is told to start more, once the picture's size is known.
-  const std::unique_ptr<void, JxlDeleter> runner(lib->JxlResizableParallelRunnerCreate(nullptr),
-                                                 release);
-  if (!runner) Fail("out of memory");
   Check(lib->JxlDecoderSetParallelRunner(dec, lib->JxlResizableParallelRunner, runner.get()));
   // The input is not closed: libjxl then reports a file that ends early by asking for
   // more, where a closed input would make it print a complaint to the terminal.
@@ -188,24 +209,8 @@ void TJXLGraphic::LoadFromStream(Stream& stream) {
         if (uint64_t(info.xsize) * info.ysize >= kThreadedPixels)
           lib->JxlResizableParallelRunnerSetThreads(runner.get(), kThreads);
       } else if (status == JXL_DEC_COLOR_ENCODING) {
-        const bool grey = info.num_color_channels == 1;
         const bool alpha = info.alpha_bits != 0;
-        // A lossy picture is stored in the codec's own colour space and can be delivered
-        // in any other: it is asked for sRGB. A lossless one comes in the colour space it
-        // was stored in, which Little CMS turns into sRGB unless it is sRGB already.
-        if (!info.uses_original_profile) {
-          const JxlColorEncoding srgb = SrgbEncoding(grey);
-          lib->JxlDecoderSetPreferredColorProfile(dec, &srgb);
-        }
-        JxlColorEncoding delivered{};
-        const bool srgb = lib->JxlDecoderGetColorAsEncodedProfile(
-                              dec, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &delivered) ==
-                              JXL_DEC_SUCCESS &&
-                          IsSrgb(delivered);
-        if (!srgb)
-          transform = std::make_unique<ColourTransform>(*lib, DataProfile(*lib, dec), grey, alpha);
-        format = {uint32_t((grey ? 1 : 3) + (alpha ? 1 : 0)),
-                  srgb ? JXL_TYPE_UINT8 : JXL_TYPE_FLOAT, JXL_NATIVE_ENDIAN, 0};
+        format = ChooseDelivery(*lib, dec, info, transform);
         SetPixelFormat(alpha ? PixelFormat::Bits32 : PixelFormat::Bits24);
         fill = std::make_unique<RowFill>(*this, int(info.xsize), int(info.ysize));
         output = {this, format.num_channels, alpha ? 4u : 3u, transform.get()};
@@ -213,6 +218,7 @@ void TJXLGraphic::LoadFromStream(Stream& stream) {
         if (!fill) Fail(StatusText(JXL_DEC_ERROR));
         Check(lib->JxlDecoderSetImageOutCallback(dec, &format, WritePixels, &output));
       } else if (status == JXL_DEC_FULL_IMAGE) {
+        if (!fill) Fail(StatusText(JXL_DEC_ERROR));
         break;  // the first frame; an animation's later frames are not read
       } else {
         Fail(StatusText(status));
