@@ -209,7 +209,7 @@ TEST_F(PicconvTest, MissingLibraryFailsOnlyItsOwnPictures) {
                         "/libjxl.so.0.7: "),
             std::string::npos)
       << errors;
-  EXPECT_NE(errors.find("b.svg: SVG: the SVG (librsvg) library cannot be loaded (" + libraries +
+  EXPECT_NE(errors.find("b.svg: SVG: the librsvg library cannot be loaded (" + libraries +
                         "/librsvg-2.so.2: "),
             std::string::npos)
       << errors;

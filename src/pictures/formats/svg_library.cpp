@@ -22,7 +22,7 @@ LoadedSvg Load() {
   }
 #define PICTURES_SVG_RESOLVE(name) \
   if (!ResolveFunction(handle, #name, library, f.name, loaded.error)) return loaded;
-  PICTURES_SVG_LIBRARY("librsvg-2.so.2", "SVG (librsvg)", PICTURES_RSVG_FUNCTIONS)
+  PICTURES_SVG_LIBRARY("librsvg-2.so.2", "librsvg", PICTURES_RSVG_FUNCTIONS)
   PICTURES_SVG_LIBRARY("libgio-2.0.so.0", "GIO", PICTURES_GIO_FUNCTIONS)
   PICTURES_SVG_LIBRARY("libgobject-2.0.so.0", "GObject", PICTURES_GOBJECT_FUNCTIONS)
   PICTURES_SVG_LIBRARY("libglib-2.0.so.0", "GLib", PICTURES_GLIB_FUNCTIONS)
