@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config git
   qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
   libjpeg62-turbo-dev libpng-dev libwebp-dev libheif-dev libdeflate-dev
-  libjxl-dev libopenjp2-7-dev librsvg2-dev
+  libjxl-dev liblcms2-dev libopenjp2-7-dev librsvg2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   imagemagick graphicsmagick libjpeg-turbo-progs netpbm python3-pil libtiff-tools giflib-tools libgif-dev libtiff-dev libnetpbm-dev
