@@ -51,6 +51,15 @@ endif()
 # that every library the sources open is listed here under its real package.
 set(IMPORTDLG_DLOPENED_LIBRARIES
   "libheif.so.1 libheif1 Recommends"
+  "libjxl.so.0.7 libjxl0.7 Recommends"
+  "libjxl_threads.so.0.7 libjxl0.7 Recommends"
+  "liblcms2.so.2 liblcms2-2 Recommends"
+  "libopenjp2.so.7 libopenjp2-7 Recommends"
+  "librsvg-2.so.2 librsvg2-2 Recommends"
+  "libcairo.so.2 libcairo2 Recommends"
+  "libglib-2.0.so.0 libglib2.0-0 Recommends"
+  "libgobject-2.0.so.0 libglib2.0-0 Recommends"
+  "libgio-2.0.so.0 libglib2.0-0 Recommends"
 )
 set(dlopen_depends)
 set(dlopen_recommends)
@@ -66,6 +75,8 @@ foreach(row ${IMPORTDLG_DLOPENED_LIBRARIES})
     message(FATAL_ERROR "IMPORTDLG_DLOPENED_LIBRARIES: '${row}' is neither Depends nor Recommends")
   endif()
 endforeach()
+list(REMOVE_DUPLICATES dlopen_depends)
+list(REMOVE_DUPLICATES dlopen_recommends)
 list(JOIN dlopen_depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 list(JOIN dlopen_recommends ", " CPACK_DEBIAN_PACKAGE_RECOMMENDS)
 

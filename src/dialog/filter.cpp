@@ -1,4 +1,4 @@
-// The "Files of Type" list: its 42 entries with their icons, the filter state that a
+// The "Files of Type" list: its 46 entries with their icons, the filter state that a
 // choice sets, and the file-type test that the listing applies to every file.
 #include <QPainter>
 
@@ -7,7 +7,7 @@
 
 using dialog::art::TypeIcon;
 
-const std::array<QString, 42> TForm1::filetypes = {
+const std::array<QString, 46> TForm1::filetypes = {
     QStringLiteral("[ All Files... ]"),
     QStringLiteral("Adobe Illustrator (*.ai)"),
     QStringLiteral("EPS (encapsulated postscript)"),
@@ -49,6 +49,10 @@ const std::array<QString, 42> TForm1::filetypes = {
     QStringLiteral("WebP images (*.webp)"),
     QStringLiteral("HEIF images (*.heic)"),
     QStringLiteral("AVIF images (*.avif)"),
+    QStringLiteral("JPEG XL images (*.jxl)"),
+    QStringLiteral("JPEG 2000 images (*.jp2)"),
+    QStringLiteral("SVG drawings (*.svg)"),
+    QStringLiteral("MPO images (*.mpo)"),
     QStringLiteral("GIMP images (*.xcf)"),
 };
 
@@ -63,18 +67,25 @@ const std::array<QString, 28> TForm1::pictureextensions = {
     QStringLiteral(".ICO"), QStringLiteral(".EMF"), QStringLiteral(".WMF"), QStringLiteral(".DXF"),
 };
 
-const std::array<QStringList, 5> TForm1::modernextensions = {
+const std::array<QStringList, 9> TForm1::modernextensions = {
     QStringList{QStringLiteral(".PNG")},
     QStringList{QStringLiteral(".WEBP")},
     QStringList{QStringLiteral(".HEIC"), QStringLiteral(".HEIF")},
     QStringList{QStringLiteral(".AVIF")},
+    QStringList{QStringLiteral(".JXL")},
+    QStringList{QStringLiteral(".JP2"), QStringLiteral(".J2K"), QStringLiteral(".J2C"), QStringLiteral(".JPF"),
+                QStringLiteral(".JPX")},
+    QStringList{QStringLiteral(".SVG"), QStringLiteral(".SVGZ")},
+    QStringList{QStringLiteral(".MPO")},
     QStringList{QStringLiteral(".XCF")},
 };
 
 const QStringList TForm1::morepictureextensions = {
     QStringLiteral(".PNG"),  QStringLiteral(".WEBP"), QStringLiteral(".HEIC"), QStringLiteral(".HEIF"),
     QStringLiteral(".AVIF"), QStringLiteral(".JPEG"), QStringLiteral(".JPE"),  QStringLiteral(".JFIF"),
-    QStringLiteral(".TIFF"), QStringLiteral(".PSB"),  QStringLiteral(".XCF"),
+    QStringLiteral(".TIFF"), QStringLiteral(".PSB"),  QStringLiteral(".JXL"),  QStringLiteral(".JP2"),
+    QStringLiteral(".J2K"),  QStringLiteral(".J2C"), QStringLiteral(".JPF"),  QStringLiteral(".JPX"),
+    QStringLiteral(".SVG"),  QStringLiteral(".SVGZ"), QStringLiteral(".MPO"),  QStringLiteral(".XCF"),
 };
 
 void TForm1::ComboBox2Click() {

@@ -29,6 +29,14 @@ void* OpenSharedLibrary(std::initializer_list<const char*> names, const char* wh
 // reads "the <what> library lacks <symbol>".
 void* FindLibrarySymbol(void* handle, const char* symbol, const char* what, std::string& error);
 
+// Stops the library in `handle` from writing to the terminal: its calls of the C library's
+// printing functions on standard output or standard error (through its procedure linkage
+// table, the way a shared library calls them) go to functions that write nothing, while
+// its writes to other files go on as before. For libraries that print their complaints
+// about damaged data and have no handler to take them. True when every such call was
+// redirected.
+bool SilenceTerminalOutput(void* handle);
+
 template <typename Function>
 bool ResolveFunction(void* handle, const char* symbol, const char* what, Function*& function,
                      std::string& error) {

@@ -34,10 +34,10 @@ QStringList FlagsOn(const TForm1& form) {
   return on;
 }
 
-TEST(Filter, FortyTwoEntries) {
+TEST(Filter, FortySixEntries) {
   DialogWorld world;
   TForm1* form = world.Open();
-  ASSERT_EQ(form->ComboBox2->count(), 42);
+  ASSERT_EQ(form->ComboBox2->count(), 46);
   EXPECT_EQ(form->ComboBox2->itemText(0), QStringLiteral("[ All Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(8), QStringLiteral("[ All Picture Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(19), QStringLiteral("Portable b&w images (*.pbm)"));
@@ -52,7 +52,8 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
                                   ".PBM", ".PGM", ".PPM", ".PSD", ".RGB", ".RLA", ".RLE", ".RPF", ".SCR", ".SGI",
                                   ".TGA", ".VDA", ".VST", ".WIN", ".ICO", ".EMF", ".WMF", ".DXF",
                                   ".PNG", ".WEBP", ".HEIC", ".HEIF", ".AVIF", ".JPEG", ".JPE", ".JFIF", ".TIFF",
-                                  ".PSB", ".XCF"});
+                                  ".PSB", ".JXL", ".JP2", ".J2K", ".J2C", ".JPF", ".JPX", ".SVG", ".SVGZ", ".MPO",
+                                  ".XCF"});
   const struct {
     int index;
     QStringList flags;
@@ -78,6 +79,17 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
       {40, List({"custom"}), List({".AVIF"})},
       {-1, List({"custom"}), {}},
   };
+  // Entries added after the first 41 are found by their text.
+  const struct {
+    const char* caption;
+    QStringList list;
+  } appended[] = {
+      {"JPEG XL images (*.jxl)", List({".JXL"})},
+      {"JPEG 2000 images (*.jp2)", List({".JP2", ".J2K", ".J2C", ".JPF", ".JPX"})},
+      {"SVG drawings (*.svg)", List({".SVG", ".SVGZ"})},
+      {"MPO images (*.mpo)", List({".MPO"})},
+      {"GIMP images (*.xcf)", List({".XCF"})},
+  };
   DialogWorld world;
   TForm1* form = world.Open();
   for (const auto& c : cases) {
@@ -86,11 +98,14 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
     EXPECT_EQ(FlagsOn(*form), c.flags) << c.index;
     EXPECT_EQ(form->ListBox1, c.list) << c.index;
   }
-  // The entries of further formats are found by their captions.
-  form->ComboBox2->setCurrentIndex(form->ComboBox2->findText(QStringLiteral("GIMP images (*.xcf)")));
-  form->ComboBox2Click();
-  EXPECT_EQ(FlagsOn(*form), List({"custom"}));
-  EXPECT_EQ(form->ListBox1, List({".XCF"}));
+  for (const auto& c : appended) {
+    const int index = form->ComboBox2->findText(QString::fromUtf8(c.caption));
+    ASSERT_GE(index, 41) << c.caption;
+    form->ComboBox2->setCurrentIndex(index);
+    form->ComboBox2Click();
+    EXPECT_EQ(FlagsOn(*form), List({"custom"})) << c.caption;
+    EXPECT_EQ(form->ListBox1, c.list) << c.caption;
+  }
 }
 
 TEST(Filter, WhatEachChoiceLists) {
@@ -99,7 +114,9 @@ TEST(Filter, WhatEachChoiceLists) {
   for (const char* name : {"readme.txt", "drawing.dxf", "photo.jpg", "scan.pcx", "clip.wmf", "logo.ai", "page.eps",
                            "trace.crv", "plan.dxf", "PLAN.DXF", "old.photo.bmp", "photo.jpeg", "scan.tiff", "noext",
                            "art.psd", "icon.ico", "Clip2.WMF", "shot.png", "phone.HEIC", "phone2.heif",
-                           "web.webp", "film.avif", "big.psb", "old.jfif", "old2.jpe", "paint.xcf"}) {
+                           "web.webp", "film.avif", "big.psb", "old.jfif", "old2.jpe", "still.jxl", "scan.jp2",
+                           "cine.j2k", "logo.svg", "logo2.SVGZ", "pair.mpo",
+                           "paint.xcf"}) {
     world.tree.WriteFile(QStringLiteral("c/mix/") + QLatin1String(name));
   }
   TForm1* form = world.Open();
@@ -108,13 +125,16 @@ TEST(Filter, WhatEachChoiceLists) {
     int index;
     QStringList listed;
   } cases[] = {
-      {0, List({"folder", "art.psd", "big.psb", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif", "icon.ico",
-                "logo.ai", "old.jfif", "old.photo.bmp", "old2.jpe", "page.eps", "paint.xcf", "phone.HEIC", "phone2.heif",
-                "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF", "scan.pcx", "scan.tiff", "shot.png", "trace.crv",
-                "web.webp"})},
-      {8, List({"folder", "art.psd", "big.psb", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif", "icon.ico",
-                "old.jfif", "old.photo.bmp", "old2.jpe", "paint.xcf", "phone.HEIC", "phone2.heif", "photo.jpeg", "photo.jpg",
-                "plan.dxf", "PLAN.DXF", "scan.pcx", "scan.tiff", "shot.png", "web.webp"})},
+      {0, List({"folder", "art.psd", "big.psb", "cine.j2k", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif",
+                "icon.ico", "logo.ai", "logo.svg", "logo2.SVGZ", "old.jfif", "old.photo.bmp", "old2.jpe", "page.eps",
+                "paint.xcf", "pair.mpo", "phone.HEIC", "phone2.heif", "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF",
+                "scan.jp2", "scan.pcx", "scan.tiff", "shot.png", "still.jxl", "trace.crv", "web.webp"})},
+      {8, List({"folder", "art.psd", "big.psb", "cine.j2k", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif",
+                "icon.ico", "logo.svg", "logo2.SVGZ", "old.jfif", "old.photo.bmp", "old2.jpe", "paint.xcf", "pair.mpo",
+                "phone.HEIC", "phone2.heif", "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF", "scan.jp2",
+                "scan.pcx", "scan.tiff", "shot.png", "still.jxl", "web.webp"})},
+      {form->ComboBox2->findText(QStringLiteral("JPEG 2000 images (*.jp2)")), List({"folder", "cine.j2k", "scan.jp2"})},
+      {form->ComboBox2->findText(QStringLiteral("SVG drawings (*.svg)")), List({"folder", "logo.svg", "logo2.SVGZ"})},
       {39, List({"folder", "phone.HEIC", "phone2.heif"})},
       {38, List({"folder", "web.webp"})},
       {36, List({"folder", "drawing.dxf", "plan.dxf", "PLAN.DXF"})},

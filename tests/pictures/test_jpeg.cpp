@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "pictures/formats/mpo.h"
 #include "pictures/stream.h"
 #include "support/case_names.h"
 #include "support/tool_files.h"
@@ -196,6 +197,72 @@ TEST_F(JpegFiles, SizesTheFileCannotHoldFailBeforeDecoding) {
       ADD_FAILURE() << c.size << ": decoded";
     } catch (const PictureError& error) {
       EXPECT_STREQ(error.what(), c.message) << c.size;
+    }
+  }
+}
+
+// An MPO file as stereo cameras write it: the first picture with a multi-picture index in
+// an APP2 segment right after its start (when `indexed`), then the second picture.
+Bytes MakeMpo(const Bytes& first, const Bytes& second, bool indexed) {
+  Bytes index;
+  const auto u16 = [&](uint32_t v) { index.insert(index.end(), {uint8_t(v >> 8), uint8_t(v)}); };
+  const auto u32 = [&](uint32_t v) { u16(v >> 16), u16(v & 0xFFFF); };
+  constexpr uint32_t kSegment = 2 + 2 + 4 + 8 + 2 + 12 + 4 + 32;  // marker to the last entry
+  const uint32_t firstLength = uint32_t(first.size()) + kSegment;
+  index.insert(index.end(), {0xFF, 0xE2});
+  u16(kSegment - 2);
+  index.insert(index.end(), {'M', 'P', 'F', 0, 'M', 'M', 0, 42});  // big-endian TIFF header
+  u32(8);                                       // the index's one IFD
+  u16(1), u16(0xB002), u16(7), u32(32), u32(26);  // MP entries: 2 x 16 bytes at 26
+  u32(0);                                       // no next IFD
+  u32(0x20030000), u32(firstLength), u32(0), u32(0);  // the first picture, at the start
+  u32(0), u32(uint32_t(second.size())), u32(firstLength - 8), u32(0);
+  Bytes mpo;
+  mpo.reserve(first.size() + index.size() + second.size());
+  mpo.insert(mpo.end(), first.begin(), first.begin() + 2);
+  if (indexed) mpo.insert(mpo.end(), index.begin(), index.end());
+  mpo.insert(mpo.end(), first.begin() + 2, first.end());
+  mpo.insert(mpo.end(), second.begin(), second.end());
+  return mpo;
+}
+
+// Of an MPO, the first picture is shown, upright by its own EXIF orientation; its index
+// holds the decoder to that picture's bytes, so that data of the second cannot fill a
+// frame the first declares.
+TEST_F(JpegFiles, MpoShowsItsFirstPictureUpright) {
+  REQUIRE_TOOL(test_support::kPython);
+  const Bytes first = Make(std::string(test_support::kPython) +
+                           " -c \"import sys; from PIL import Image; exif = Image.Exif(); "
+                           "exif[0x0112] = 6; Image.open(sys.argv[1]).convert('RGB')"
+                           ".save(sys.argv[2], quality=90, exif=exif.tobytes())\" SRC OUT");
+  const Bytes second = Make("/usr/bin/convert SRC -negate OUT");
+  const TJPEGImage upright = Decode(first);
+  ASSERT_EQ(upright.Width(), 37);
+  Bytes oversized = first;
+  const size_t sof = FindMarker(oversized, 0xC0);
+  ASSERT_NE(sof, std::string::npos);
+  oversized[sof + 5] = oversized[sof + 7] = 2000 >> 8;  // 2000 x 2000 pixels
+  oversized[sof + 6] = oversized[sof + 8] = 2000 & 0xFF;
+  Bytes padded = second;
+  padded.resize(padded.size() + 40000);
+  struct Case {
+    const char* name;
+    Bytes file;
+    const char* message;  // or nullptr when the first picture is shown
+  } cases[] = {
+      {"Indexed", MakeMpo(first, second, true), nullptr},
+      {"WithoutIndex", MakeMpo(first, second, false), nullptr},
+      {"FrameOnlyTheSecondCouldFill", MakeMpo(oversized, padded, true), "Premature end of JPEG file"},
+  };
+  for (const Case& c : cases) {
+    MemoryStream stream(c.file);
+    TMPOGraphic mpo;
+    try {
+      mpo.LoadFromStream(stream);
+      EXPECT_EQ(c.message, nullptr) << c.name;
+      EXPECT_TRUE(test_support::BitmapMatches(mpo, test_support::FromBitmap(upright))) << c.name;
+    } catch (const PictureError& error) {
+      EXPECT_STREQ(error.what(), c.message) << c.name;
     }
   }
 }

@@ -149,6 +149,15 @@ constexpr const char* kRegistryRows =
     "avif\tAVIF images\tTAVIFGraphic\n"
     "jpe\tJPEG Image File\tTJPEGImage\n"
     "jfif\tJPEG Image File\tTJPEGImage\n"
+    "jxl\tJPEG XL images\tTJXLGraphic\n"
+    "jp2\tJPEG 2000 images\tTJPEG2000Graphic\n"
+    "j2k\tJPEG 2000 images\tTJPEG2000Graphic\n"
+    "j2c\tJPEG 2000 images\tTJPEG2000Graphic\n"
+    "jpf\tJPEG 2000 images\tTJPEG2000Graphic\n"
+    "jpx\tJPEG 2000 images\tTJPEG2000Graphic\n"
+    "svg\tSVG drawings\tTSVGGraphic\n"
+    "svgz\tSVG drawings\tTSVGGraphic\n"
+    "mpo\tMPO images\tTMPOGraphic\n"
     "xcf\tGIMP images\tTXCFGraphic\n";
 
 TEST_F(PicconvTest, FormatsListsTheRegistryInOrder) {
@@ -166,7 +175,7 @@ TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
   UnregisterReaders();
   const size_t before = RegisteredFormats().size();
   RegisterReaders();
-  EXPECT_EQ(RegisteredFormats().size(), before + 39);
+  EXPECT_EQ(RegisteredFormats().size(), before + 48);
   UnregisterReaders();
   ASSERT_EQ(RegisteredFormats().size(), before + 2);
   // Only the library's own rows and the two Windows bitmap rows stay.
@@ -174,11 +183,39 @@ TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
   EXPECT_EQ(rows[rows.size() - 2].extension, "rle");
   EXPECT_EQ(rows[rows.size() - 1].extension, "dib");
   for (const char* gone : {"jpg", "tif", "pcx", "gif", "psd", "psb", "tga", "cut", "bw", "png",
-                           "webp", "heic", "avif", "jfif", "xcf"})
+                           "webp", "heic", "avif", "jfif", "jxl", "jp2", "jpx", "svgz", "mpo",
+                           "xcf"})
     EXPECT_EQ(FindReaderClass(gone), nullptr) << gone;
   RegisterReaders();  // and a run can register them again
   EXPECT_NE(FindReaderClass("gif"), nullptr);
   UnregisterReaders();
+}
+
+// A library that cannot be loaded fails the pictures that need it, with its reason, and
+// the others are converted: here the loader finds files of the libraries' names that are
+// not libraries at all.
+TEST_F(PicconvTest, MissingLibraryFailsOnlyItsOwnPictures) {
+  const std::string libraries = dir_.File("libs");
+  ASSERT_EQ(RunCommand("mkdir " + ShellQuote(libraries)).status, 0);
+  for (const char* name : {"libjxl.so.0.7", "librsvg-2.so.2"})
+    test_support::WriteFileBytes(libraries + "/" + name, test_support::Bytes{'n', 'o'});
+  test_support::WriteFileBytes(dir_.File("a.jxl"), test_support::Bytes{0xFF, 0x0A, 0, 0});
+  test_support::WriteFileBytes(dir_.File("b.svg"), test_support::Bytes{'<', 's', 'v', 'g'});
+  const auto result = RunCommand("LD_LIBRARY_PATH=" + ShellQuote(libraries) + " " +
+                                 ShellQuote(IMPORTDLG_PICCONV) + " --to " + ShellQuote(dir_.File("out")) +
+                                 " " + ShellQuote(dir_.File("a.jxl")) + " " + ShellQuote(dir_.File("b.svg")) +
+                                 " " + ShellQuote(src_));
+  EXPECT_EQ(result.status, 1);
+  const std::string& errors = result.output;
+  EXPECT_NE(errors.find("a.jxl: JXL: the JPEG XL library cannot be loaded (" + libraries +
+                        "/libjxl.so.0.7: "),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("b.svg: SVG: the librsvg library cannot be loaded (" + libraries +
+                        "/librsvg-2.so.2: "),
+            std::string::npos)
+      << errors;
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("out/src.png")));
 }
 
 struct Failure {

@@ -8,6 +8,9 @@
 #include "pictures/formats/gif.h"
 #include "pictures/formats/heif.h"
 #include "pictures/formats/jpeg.h"
+#include "pictures/formats/jpeg2000.h"
+#include "pictures/formats/jxl.h"
+#include "pictures/formats/mpo.h"
 #include "pictures/formats/pcd.h"
 #include "pictures/formats/pcx.h"
 #include "pictures/formats/png.h"
@@ -15,6 +18,7 @@
 #include "pictures/formats/psd.h"
 #include "pictures/formats/rla.h"
 #include "pictures/formats/sgi.h"
+#include "pictures/formats/svg.h"
 #include "pictures/formats/targa.h"
 #include "pictures/formats/tiff.h"
 #include "pictures/formats/webp.h"
@@ -71,6 +75,15 @@ void RegisterReaders() {
   RegisterFormat("avif", "AVIF images", TAVIFGraphic::StaticClass());
   RegisterFormat("jpe", "JPEG Image File", TJPEGImage::StaticClass());
   RegisterFormat("jfif", "JPEG Image File", TJPEGImage::StaticClass());
+  RegisterFormat("jxl", "JPEG XL images", TJXLGraphic::StaticClass());
+  RegisterFormat("jp2", "JPEG 2000 images", TJPEG2000Graphic::StaticClass());
+  RegisterFormat("j2k", "JPEG 2000 images", TJPEG2000Graphic::StaticClass());
+  RegisterFormat("j2c", "JPEG 2000 images", TJPEG2000Graphic::StaticClass());
+  RegisterFormat("jpf", "JPEG 2000 images", TJPEG2000Graphic::StaticClass());
+  RegisterFormat("jpx", "JPEG 2000 images", TJPEG2000Graphic::StaticClass());
+  RegisterFormat("svg", "SVG drawings", TSVGGraphic::StaticClass());
+  RegisterFormat("svgz", "SVG drawings", TSVGGraphic::StaticClass());
+  RegisterFormat("mpo", "MPO images", TMPOGraphic::StaticClass());
   // Pictures of other paint programs, read by our own readers.
   RegisterFormat("xcf", "GIMP images", TXCFGraphic::StaticClass());
 }
@@ -92,6 +105,10 @@ void UnregisterReaders() {
   UnregisterReaderClass(TPNGGraphic::StaticClass());
   UnregisterReaderClass(TWebPGraphic::StaticClass());
   UnregisterReaderClass(THEIFGraphic::StaticClass());  // and TAVIFGraphic, derived from it
+  UnregisterReaderClass(TJXLGraphic::StaticClass());
+  UnregisterReaderClass(TJPEG2000Graphic::StaticClass());
+  UnregisterReaderClass(TSVGGraphic::StaticClass());
+  UnregisterReaderClass(TMPOGraphic::StaticClass());
   UnregisterReaderClass(TXCFGraphic::StaticClass());
   // The JPEG unit's own end-of-run step, after the readers'.
   UnregisterReaderClass(TJPEGImage::StaticClass());
