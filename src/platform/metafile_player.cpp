@@ -207,6 +207,19 @@ double WidestUsefulPen(const QPainterPath& path, const QRectF& canvas) {
   return std::hypot(canvas.width(), canvas.height()) + 2 * farthest + 2;
 }
 
+// A path that is one rectangle with sides along the axes, as the painter's path
+// arithmetic recognises it.
+bool IsUprightRectangle(const QPainterPath& path) {
+  if (path.elementCount() != 5) return false;
+  const QRectF box = path.boundingRect();
+  for (int i = 0; i < 5; ++i) {
+    const QPainterPath::Element e = path.elementAt(i);
+    if ((e.x != box.left() && e.x != box.right()) || (e.y != box.top() && e.y != box.bottom()))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void WorkBudget::Spend(double cost) {
@@ -561,10 +574,15 @@ void DeviceContext::ChargeStroke(const QPainterPath& path, const QPen& pen) {
   budget_.Spend(work);
 }
 
-void DeviceContext::ChargeClipOperation(const QPainterPath& area) {
-  // Path arithmetic meets every edge of one path with every edge of the other.
+void DeviceContext::ChargeClipOperation(const QPainterPath& area, int mode) {
   const double points = (state_.clip ? state_.clip->elementCount() : 5) + area.elementCount();
-  budget_.Spend(points * points * cost::kClipPair + points * cost::kPathElement);
+  // Path arithmetic meets every edge of one path with every edge of the other, and every
+  // crossing it finds is a new point; the intersection with an upright rectangle is cut
+  // along the rectangle's sides instead.
+  const bool cut = mode == 1 && (IsUprightRectangle(area) || !state_.clip ||
+                                 IsUprightRectangle(*state_.clip));
+  budget_.Spend(cut ? points * cost::kPathElement
+                    : points * points * cost::kClipPair + points * cost::kPathElement);
 }
 
 // ---- Shapes ----
@@ -1150,13 +1168,13 @@ void DeviceContext::ApplyClip(const QPainterPath& area, int mode) {
   QPainterPath everything;
   everything.addRect(OutputBounds());
   const QPainterPath current = state_.clip ? *state_.clip : everything;
-  if (mode >= 1 && mode <= 4) ChargeClipOperation(area);
+  if (mode >= 1 && mode <= 4) ChargeClipOperation(area, mode);
   switch (mode) {
     case 1: SetClip(current.intersected(area)); break;              // RGN_AND
     case 2: if (state_.clip) SetClip(current.united(area)); break;  // RGN_OR
     case 3:                                                         // RGN_XOR
-      ChargeClipOperation(area);
-      ChargeClipOperation(area);
+      ChargeClipOperation(area, mode);
+      ChargeClipOperation(area, mode);
       SetClip(current.united(area).subtracted(current.intersected(area)));
       break;
     case 4: SetClip(current.subtracted(area)); break;               // RGN_DIFF

@@ -53,9 +53,10 @@ inline constexpr double kEdgeRow = 2;
 inline constexpr double kEdgePair = 1;
 // A pixel of a one-pixel line (a steep line misses the cache at every pixel).
 inline constexpr double kLinePixel = 50;
-// A point of a path; a pair of points that path arithmetic (clips, regions) meets.
+// A point of a path; a pair of points that path arithmetic (clips, regions) meets, where
+// crossings of overlapping pieces add points of their own.
 inline constexpr double kPathElement = 20;
-inline constexpr double kClipPair = 0.5;
+inline constexpr double kClipPair = 24;
 // A clip path that the painter turns into spans: per point and per row of the canvas.
 inline constexpr double kClipPoint = 32;
 inline constexpr double kClipRow = 16;
@@ -271,7 +272,7 @@ class DeviceContext {
   void ChargeFill(const QPainterPath& path, const QBrush& brush);
   void ChargeStroke(const QPainterPath& path, const QPen& pen);
   // Charges for combining the clip with another area.
-  void ChargeClipOperation(const QPainterPath& area);
+  void ChargeClipOperation(const QPainterPath& area, int mode);
   void SetClip(std::optional<QPainterPath> clip);
   QPolygonF ClosedPolygon(const QPolygonF& points) const;
   void PathMoveTo(QPointF logical);
