@@ -551,8 +551,8 @@ void DeviceContext::ChargeStroke(const QPainterPath& path, const QPen& pen) {
     });
   } else {
     // Each edge becomes a band as wide as the pen, with a join or an end at each corner
-    // (three edges to scan on its rows), and a dashed pen a band for each dash (two more
-    // edges for each); the band's area is filled once.
+    // (three edges to scan on its rows); a dashed pen makes a band of four edges for each
+    // dash, as many on a row as the dashes that cross it. The bands' area is filled once.
     const double width = pen.widthF();
     double period = 0;
     if (pen.style() != Qt::SolidLine)
@@ -561,9 +561,12 @@ void DeviceContext::ChargeStroke(const QPainterPath& path, const QPen& pen) {
     ScanWork scan(bounds.top() - width / 2, bounds.bottom() + width / 2, canvas_.height());
     ForEachEdge(path, false, [&](QPointF a, QPointF b) {
       const double length = std::hypot(b.x() - a.x(), b.y() - a.y());
-      const double dashes = period > 0 ? std::min(length, 2 * diagonal) / std::max(period, 0.1) : 0;
+      const double dashes =
+          period > 0 ? std::min(length, 2 * diagonal) / std::max(period, 0.1) : 0;
+      const double rows = std::abs(b.y() - a.y());
+      const double crossing = period > 0 ? 4 * (rows + dashes * width) / (rows + width) : 3;
       scan.Add(std::min(a.y(), b.y()) - width / 2, std::max(a.y(), b.y()) + width / 2,
-               3 + 2 * dashes);
+               crossing);
       work += dashes * 4 * cost::kPathElement;
     });
     work += scan.Cost();

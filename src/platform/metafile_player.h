@@ -42,8 +42,8 @@ inline constexpr size_t kMaxRegionRectangles = 4096;
 // 4096 x 4096 pixels (larger than the processor's caches, as large pictures are).
 namespace cost {
 // A pixel filled with a colour or by a raster operation; of a hatch, pattern or gradient.
-inline constexpr double kFillPixel = 0.5;
-inline constexpr double kTexturePixel = 1.5;
+inline constexpr double kFillPixel = 1;
+inline constexpr double kTexturePixel = 3;
 // A pixel of a picture stretched onto the canvas; of a picture decoded from a record.
 inline constexpr double kImagePixel = 12;
 inline constexpr double kDecodePixel = 4;
