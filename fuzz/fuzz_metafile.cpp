@@ -4,7 +4,8 @@
 //
 // A metafile is drawn at the size its header declares whatever its length (one rectangle
 // may fill a large picture), so its budget is the pixel memory limit the harness sets plus
-// room for the painter's own work.
+// room for the painter's own work. Its work is held to the player's budget, about a second
+// of drawing: an input that takes more than a second of processor time is a finding.
 #include <QGuiApplication>
 
 #include <cstddef>
@@ -33,6 +34,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const fuzz_support::CpuTimeLimit limit(1.0);
   return fuzz_support::LoadFromMemory<platform::TMetafile>(data, size, fuzz_support::DrawIfSmall,
                                                           kMetafileBudget);
 }

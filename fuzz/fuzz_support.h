@@ -21,7 +21,10 @@
 
 #include <sanitizer/allocator_interface.h>
 #include <sanitizer/common_interface_defs.h>
+#include <sys/time.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -108,6 +111,35 @@ class AllocationWatch {
   ~AllocationWatch() { detail::watch.armed = false; }
   AllocationWatch(const AllocationWatch&) = delete;
   AllocationWatch& operator=(const AllocationWatch&) = delete;
+};
+
+// Stops an input that keeps the reader busy for more than `seconds` of processor time:
+// the harness says so and aborts, and libFuzzer keeps the input as a finding. Processor
+// time, not the wall clock, so that a busy machine makes no findings of its own.
+class CpuTimeLimit {
+ public:
+  explicit CpuTimeLimit(double seconds) {
+    static const bool installed = [] {
+      std::signal(SIGPROF, [](int) {
+        static const char kMessage[] =
+            "==fuzz_support: the input took more processor time than its budget\n";
+        (void)!write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+        std::abort();
+      });
+      return true;
+    }();
+    (void)installed;
+    itimerval timer{};
+    timer.it_value.tv_sec = time_t(seconds);
+    timer.it_value.tv_usec = suseconds_t((seconds - double(time_t(seconds))) * 1e6);
+    setitimer(ITIMER_PROF, &timer, nullptr);
+  }
+  ~CpuTimeLimit() {
+    const itimerval off{};
+    setitimer(ITIMER_PROF, &off, nullptr);
+  }
+  CpuTimeLimit(const CpuTimeLimit&) = delete;
+  CpuTimeLimit& operator=(const CpuTimeLimit&) = delete;
 };
 
 // Lowers the pixel memory limit once, so that lying sizes fail fast instead of taking

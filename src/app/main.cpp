@@ -50,7 +50,14 @@ int main(int argc, char** argv) {
   // "importdlg --native-path WINPATH" prints the host path that a Windows path (such as
   // a hand-off text) leads to, so that a host on this machine can open the file.
   if (argc == 3 && std::string_view(argv[1]) == "--native-path") {
-    const std::string host = platform::HostPathBytes(QString::fromLocal8Bit(argv[2]));
+    const QString windowsPath = QString::fromLocal8Bit(argv[2]);
+    const QString device = platform::DosDeviceName(windowsPath);
+    if (!device.isEmpty()) {
+      std::fprintf(stderr, "importdlg: %s names the device %s, not a file\n", argv[2],
+                   device.toLocal8Bit().constData());
+      return 1;
+    }
+    const std::string host = platform::HostPathBytes(windowsPath);
     if (host.empty()) {
       std::fprintf(stderr, "importdlg: %s is not on a mapped drive\n", argv[2]);
       return 1;

@@ -147,11 +147,34 @@ Layout Examine(std::span<const uint8_t> bytes) {
   return layout;
 }
 
+// Plays the records into a device context: onto `painter`, or without one only to count
+// their work.
+void Play(std::span<const uint8_t> bytes, const Layout& layout, QPainter* painter) {
+  const QSizeF canvas(layout.width, layout.height);
+  const std::span<const uint8_t> records = bytes.subspan(layout.recordsStart);
+  if (layout.kind == Kind::Enhanced) {
+    DeviceContext dc(painter, canvas, DeviceContext::Flavour::Emf, layout.output,
+                     layout.devicePixels, layout.deviceMillimetres);
+    PlayEmf(records, dc);
+  } else {
+    DeviceContext dc(painter, canvas, DeviceContext::Flavour::Wmf, QTransform());
+    // The viewport is the picture; the window starts as the header's rectangle.
+    dc.SetWindowOrg(layout.window.topLeft());
+    dc.SetWindowExt(layout.window.size());
+    dc.SetPlaybackViewport(canvas);
+    PlayWmf(records, dc);
+  }
+}
+
 }  // namespace
 
 void TMetafile::LoadFromStream(pictures::Stream& stream) {
   const std::vector<uint8_t> bytes = stream.ReadRest();
   const Layout layout = Examine(bytes);
+  pictures::CheckedBufferSize({uint64_t(layout.width), uint64_t(layout.height), 4});
+  // The records are played once without painting, to count the work they ask for: a file
+  // that asks for too much fails before its canvas takes any memory.
+  Play(bytes, layout, nullptr);
 
   // The picture: white paper, as a drawing program shows it, fully opaque. The painter
   // draws straight into the Bitmap's rows.
@@ -164,20 +187,7 @@ void TMetafile::LoadFromStream(pictures::Stream& stream) {
   canvas.fill(Qt::white);
   {
     QPainter painter(&canvas);
-    const std::span<const uint8_t> records(bytes.data() + layout.recordsStart,
-                                           bytes.size() - layout.recordsStart);
-    if (layout.kind == Kind::Enhanced) {
-      DeviceContext dc(painter, DeviceContext::Flavour::Emf, layout.output, layout.devicePixels,
-                       layout.deviceMillimetres);
-      PlayEmf(records, dc);
-    } else {
-      DeviceContext dc(painter, DeviceContext::Flavour::Wmf, QTransform());
-      // The viewport is the picture; the window starts as the header's rectangle.
-      dc.SetWindowOrg(layout.window.topLeft());
-      dc.SetWindowExt(layout.window.size());
-      dc.SetPlaybackViewport(QSizeF(layout.width, layout.height));
-      PlayWmf(records, dc);
-    }
+    Play(bytes, layout, &painter);
   }
   // Raster operations may have touched the unused fourth byte; the picture is opaque.
   for (int y = 0; y < layout.height; ++y) {

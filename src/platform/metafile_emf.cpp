@@ -12,8 +12,6 @@ namespace {
 
 using pictures::ByteReader;
 
-constexpr size_t kMaxRegionRectangles = 4096;
-
 float F32(ByteReader& r) {
   const uint32_t bits = r.U32LE();
   float value;
@@ -70,7 +68,7 @@ std::vector<QPolygonF> PolyPoints(ByteReader& r, bool sixteen) {
 }
 
 // A region's rectangles (RGNDATA), in device coordinates.
-QPainterPath RegionData(ByteReader& r, size_t bytes) {
+QPainterPath RegionData(ByteReader& r, size_t bytes, WorkBudget& budget) {
   if (bytes < 32) return QPainterPath();
   const size_t start = r.Position();
   const uint32_t headerSize = r.U32LE();
@@ -81,23 +79,22 @@ QPainterPath RegionData(ByteReader& r, size_t bytes) {
   if (headerSize > 32) r.Seek(start + headerSize);
   if (count > r.Remaining() / 16) throw pictures::StreamReadError();
   QPainterPath path;
-  // Region arithmetic grows with the square of the rectangles; beyond this many the
-  // rest are left out rather than making the picture take minutes.
-  for (size_t i = 0; i < std::min(count, kMaxRegionRectangles); ++i)
-    path.addRect(RectL(r).normalized());
+  const size_t kept = std::min(count, kMaxRegionRectangles);
+  budget.Spend(double(kept) * cost::kRegionRectangle);
+  for (size_t i = 0; i < kept; ++i) path.addRect(RectL(r).normalized());
   path.setFillRule(Qt::WindingFill);
   return path;
 }
 
 // A picture that a record carries: its header at one offset, its pixels at another.
 QImage RecordPicture(std::span<const uint8_t> record, uint32_t offBmi, uint32_t cbBmi,
-                     uint32_t offBits, uint32_t cbBits) {
+                     uint32_t offBits, uint32_t cbBits, WorkBudget& budget) {
   if (cbBmi == 0 || offBmi >= record.size() || cbBmi > record.size() - offBmi) return QImage();
   if (offBits > record.size() || cbBits > record.size() - offBits) return QImage();
   const auto info = record.subspan(offBmi, cbBmi);
   const auto bits = record.subspan(offBits, cbBits);
   if (bits.empty()) return QImage();
-  return DecodeDib(info, bits);
+  return DecodeDib(info, bits, budget);
 }
 
 GdiObject LogFontW(ByteReader& r) {
@@ -183,7 +180,7 @@ void Blit(ByteReader& r, std::span<const uint8_t> record, DeviceContext& dc, uin
     cySrc = r.S32LE();
   }
   const QRectF target(xDest, yDest, cxDest, cyDest);
-  QImage image = RecordPicture(record, offBmi, cbBmi, offBits, cbBits);
+  QImage image = RecordPicture(record, offBmi, cbBmi, offBits, cbBits, dc.Budget());
   if (type == 114) {
     // AlphaBlend: the fourth byte says whether the picture has alpha; the third is a
     // constant opacity.
@@ -241,7 +238,7 @@ void DibBits(ByteReader& r, std::span<const uint8_t> record, DeviceContext& dc, 
     cyDest = r.S32LE();
   }
   const QRectF target(xDest, yDest, cxDest, cyDest);
-  const QImage image = RecordPicture(record, offBmi, cbBmi, offBits, cbBits);
+  const QImage image = RecordPicture(record, offBmi, cbBmi, offBits, cbBits, dc.Budget());
   if (image.isNull()) {
     if (stretch && cbBmi == 0) dc.PatBlt(target, rop);
     return;
@@ -424,7 +421,7 @@ void PlayEmf(std::span<const uint8_t> records, DeviceContext& dc) {
           GdiObject brush;
           brush.kind = GdiObject::Kind::Brush;
           brush.brushStyle = 3;
-          brush.pattern = RecordPicture(record, offBmi, cbBmi, offBits, cbBits);
+          brush.pattern = RecordPicture(record, offBmi, cbBmi, offBits, cbBits, dc.Budget());
           if (brush.pattern.isNull()) {
             brush.brushStyle = 0;
             brush.color = QColor(0x80, 0x80, 0x80);
@@ -494,7 +491,7 @@ void PlayEmf(std::span<const uint8_t> records, DeviceContext& dc) {
           r.Skip(16);
           const size_t bytes = r.U32LE();
           const uint32_t brush = r.U32LE();
-          dc.FillRegion(RegionData(r, bytes), brush);
+          dc.FillRegion(RegionData(r, bytes, dc.Budget()), brush);
           break;
         }
         case 72: {  // EMR_FRAMERGN
@@ -502,14 +499,14 @@ void PlayEmf(std::span<const uint8_t> records, DeviceContext& dc) {
           const size_t bytes = r.U32LE();
           const uint32_t brush = r.U32LE();
           const double w = r.S32LE(), h = r.S32LE();
-          dc.FrameRegion(RegionData(r, bytes), brush, QSizeF(w, h));
+          dc.FrameRegion(RegionData(r, bytes, dc.Budget()), brush, QSizeF(w, h));
           break;
         }
         case 73:
         case 74: {  // EMR_INVERTRGN, EMR_PAINTRGN
           r.Skip(16);
           const size_t bytes = r.U32LE();
-          const QPainterPath region = RegionData(r, bytes);
+          const QPainterPath region = RegionData(r, bytes, dc.Budget());
           if (type == 73)
             dc.InvertRegion(region);
           else
@@ -522,7 +519,7 @@ void PlayEmf(std::span<const uint8_t> records, DeviceContext& dc) {
           if (bytes == 0)
             dc.SelectClipRegion(std::nullopt, mode);
           else
-            dc.SelectClipRegion(RegionData(r, bytes), mode);
+            dc.SelectClipRegion(RegionData(r, bytes, dc.Budget()), mode);
           break;
         }
         case 76: case 77: case 114: case 116: Blit(r, record, dc, type); break;

@@ -142,23 +142,110 @@ GdiObject StockObject(int index) {
   return o;
 }
 
+// The edges of a path, one call of `edge` for each with its two ends; curves are taken
+// by their control points, which lie around the curve. With `closed`, the edge that
+// closes each figure as a fill does.
+template <typename Edge>
+void ForEachEdge(const QPainterPath& path, bool closed, Edge edge) {
+  QPointF figureStart;
+  for (int i = 0; i < path.elementCount(); ++i) {
+    const QPainterPath::Element e = path.elementAt(i);
+    if (e.isMoveTo()) {
+      if (closed && i > 0) edge(QPointF(path.elementAt(i - 1)), figureStart);
+      figureStart = e;
+      continue;
+    }
+    edge(QPointF(path.elementAt(i - 1)), QPointF(e));
+  }
+  if (closed && path.elementCount() > 1)
+    edge(QPointF(path.elementAt(path.elementCount() - 1)), figureStart);
+}
+
+// What the rasterizer does for the edges of a shape: on each row it keeps the edges that
+// cross the row in order, which grows with the square of their number (a region of a few
+// hundred stripes takes seconds). Edges are added with their top, bottom and weight (how
+// many edges of the drawn shape each stands for) and counted on the rows from `top` to
+// `bottom` of the canvas that the shape covers.
+class ScanWork {
+ public:
+  ScanWork(double top, double bottom, double canvasRows)
+      : first_(std::clamp(std::floor(top), 0.0, canvasRows)),
+        last_(std::clamp(std::ceil(bottom), first_, canvasRows)),
+        changes_(size_t(last_ - first_) + 1, 0.0) {}
+  void Add(double top, double bottom, double weight) {
+    if (top > bottom) std::swap(top, bottom);
+    top = std::max(std::floor(top), first_);
+    bottom = std::min(std::ceil(bottom), last_);
+    if (top >= bottom) return;
+    changes_[size_t(top - first_)] += weight;
+    changes_[size_t(bottom - first_)] -= weight;
+  }
+  double Cost() const {
+    double cost = 0, crossing = 0;
+    for (double change : changes_) {
+      crossing += change;
+      cost += crossing * cost::kEdgeRow + crossing * crossing * cost::kEdgePair;
+    }
+    return cost;
+  }
+
+ private:
+  double first_, last_;
+  std::vector<double> changes_;
+};
+
+// A pen wider than this paints the same as this: every point of the canvas lies within
+// half of it from each edge's line, and a round end or join covers every point within
+// half of it from the corner.
+double WidestUsefulPen(const QPainterPath& path, const QRectF& canvas) {
+  double farthest = 0;
+  const QPointF centre = canvas.center();
+  for (int i = 0; i < path.elementCount(); ++i) {
+    const QPainterPath::Element e = path.elementAt(i);
+    farthest = std::max(farthest, std::hypot(e.x - centre.x(), e.y - centre.y()));
+  }
+  return std::hypot(canvas.width(), canvas.height()) + 2 * farthest + 2;
+}
+
+// A path that is one rectangle with sides along the axes, as the painter's path
+// arithmetic recognises it.
+bool IsUprightRectangle(const QPainterPath& path) {
+  if (path.elementCount() != 5) return false;
+  const QRectF box = path.boundingRect();
+  for (int i = 0; i < 5; ++i) {
+    const QPainterPath::Element e = path.elementAt(i);
+    if ((e.x != box.left() && e.x != box.right()) || (e.y != box.top() && e.y != box.bottom()))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-DeviceContext::DeviceContext(QPainter& painter, Flavour flavour, const QTransform& output,
-                             QSizeF devicePixels, QSizeF deviceMillimetres)
+void WorkBudget::Spend(double cost) {
+  used_ += cost;
+  if (!(used_ <= limit_)) throw pictures::PictureError(kTooComplex);
+}
+
+DeviceContext::DeviceContext(QPainter* painter, QSizeF canvas, Flavour flavour,
+                             const QTransform& output, QSizeF devicePixels,
+                             QSizeF deviceMillimetres)
     : painter_(painter),
+      canvas_(canvas),
       flavour_(flavour),
       output_(output),
       devicePixels_(devicePixels),
       deviceMillimetres_(deviceMillimetres) {
-  for (int i = 0; i < 20; ++i) stock_.push_back(StockObject(i));
+  for (int i = 0; i < 20; ++i) stock_.push_back(std::make_shared<const GdiObject>(StockObject(i)));
   state_.pen = stock_[7];
   state_.brush = stock_[0];
   state_.font = stock_[13];
   if (flavour_ == Flavour::Wmf) state_.mapMode = 8;  // played into a rectangle
-  painter_.setRenderHint(QPainter::Antialiasing, false);
-  painter_.setRenderHint(QPainter::SmoothPixmapTransform, true);
-  painter_.setRenderHint(QPainter::TextAntialiasing, true);
+  if (painter_) {
+    painter_->setRenderHint(QPainter::Antialiasing, false);
+    painter_->setRenderHint(QPainter::SmoothPixmapTransform, true);
+    painter_->setRenderHint(QPainter::TextAntialiasing, true);
+  }
 }
 
 // ---- Mapping ----
@@ -258,17 +345,16 @@ QTransform DeviceContext::LogicalToDevice() const {
 
 QTransform DeviceContext::Total() const { return LogicalToDevice() * output_; }
 
-QRectF DeviceContext::OutputBounds() const {
-  const QPaintDevice* device = painter_.device();
-  return device ? QRectF(0, 0, device->width(), device->height()) : QRectF();
-}
+QRectF DeviceContext::OutputBounds() const { return QRectF(QPointF(0, 0), canvas_); }
 
 void DeviceContext::SaveDC() {
   // A file that saves without end cannot grow the stack without end.
+  budget_.Spend(cost::kSavedState);
   if (saved_.size() < 4096) saved_.push_back(state_);
 }
 
 void DeviceContext::RestoreDC(int relative) {
+  budget_.Spend(cost::kSavedState);
   const int64_t count = int64_t(saved_.size());
   const int64_t target = relative < 0 ? count + relative : int64_t(relative) - 1;
   if (target < 0 || target >= count) return;
@@ -279,38 +365,40 @@ void DeviceContext::RestoreDC(int relative) {
 // ---- Objects ----
 
 void DeviceContext::CreateObject(GdiObject object) {
-  for (GdiObject& slot : objects_) {
-    if (slot.kind == GdiObject::Kind::None) {
-      slot = std::move(object);
-      return;
-    }
+  // The lowest free slot, as the system's player takes.
+  auto shared = std::make_shared<const GdiObject>(std::move(object));
+  if (!freeSlots_.empty()) {
+    objects_[*freeSlots_.begin()] = std::move(shared);
+    freeSlots_.erase(freeSlots_.begin());
+  } else if (objects_.size() < 65535) {
+    objects_.push_back(std::move(shared));
   }
-  if (objects_.size() < 65535) objects_.push_back(std::move(object));
 }
 
 void DeviceContext::CreateObjectAt(uint32_t index, GdiObject object) {
   if (index == 0 || index >= 65536) return;  // index 0 is the metafile itself
   if (objects_.size() <= index) objects_.resize(size_t(index) + 1);
-  objects_[index] = std::move(object);
+  objects_[index] = std::make_shared<const GdiObject>(std::move(object));
 }
 
 const GdiObject* DeviceContext::Object(uint32_t index) const {
   if (index & kStock) {
     const uint32_t stock = index & ~kStock;
-    return stock < stock_.size() ? &stock_[stock] : nullptr;
+    return stock < stock_.size() ? stock_[stock].get() : nullptr;
   }
-  if (index >= objects_.size() || objects_[index].kind == GdiObject::Kind::None) return nullptr;
-  return &objects_[index];
+  if (index >= objects_.size() || !objects_[index]) return nullptr;
+  return objects_[index].get();
 }
 
 void DeviceContext::SelectObject(uint32_t index) {
   const GdiObject* object = Object(index);
   if (!object) return;
+  const ObjectRef& shared = index & kStock ? stock_[index & ~kStock] : objects_[index];
   switch (object->kind) {
-    case GdiObject::Kind::Pen: state_.pen = *object; break;
-    case GdiObject::Kind::Brush: state_.brush = *object; break;
-    case GdiObject::Kind::Font: state_.font = *object; break;
-    case GdiObject::Kind::Palette: state_.palette = object->palette; break;
+    case GdiObject::Kind::Pen: state_.pen = shared; break;
+    case GdiObject::Kind::Brush: state_.brush = shared; break;
+    case GdiObject::Kind::Font: state_.font = shared; break;
+    case GdiObject::Kind::Palette: state_.palette = shared; break;
     case GdiObject::Kind::Region:
       SelectClipRegion(object->region, 5);
       break;
@@ -319,19 +407,21 @@ void DeviceContext::SelectObject(uint32_t index) {
 }
 
 void DeviceContext::DeleteObject(uint32_t index) {
-  if (index & kStock) return;
-  if (index < objects_.size()) objects_[index] = GdiObject();
+  if (index & kStock || index >= objects_.size() || !objects_[index]) return;
+  objects_[index].reset();
+  if (flavour_ == Flavour::Wmf) freeSlots_.insert(index);
 }
 
 QColor DeviceContext::PaletteColor(uint32_t index) const {
-  if (index < state_.palette.size()) return state_.palette[index];
+  if (state_.palette && index < state_.palette->palette.size())
+    return state_.palette->palette[index];
   return Qt::black;
 }
 
 // ---- Pens and brushes ----
 
 QPen DeviceContext::CurrentPen() const {
-  const GdiObject& p = state_.pen;
+  const GdiObject& p = *state_.pen;
   const int style = p.penStyle & kPsStyleMask;
   if (style == kPsNull) return Qt::NoPen;
   QPen pen(ropColor_ ? *ropColor_ : p.color);
@@ -397,10 +487,12 @@ QBrush DeviceContext::BrushOf(const GdiObject& b) const {
   return QBrush(b.color);
 }
 
-QBrush DeviceContext::CurrentBrush() const { return BrushOf(state_.brush); }
+QBrush DeviceContext::CurrentBrush() const { return BrushOf(*state_.brush); }
 
-bool DeviceContext::PenVisible() const { return (state_.pen.penStyle & kPsStyleMask) != kPsNull; }
-bool DeviceContext::BrushVisible() const { return state_.brush.brushStyle != kBsNull; }
+bool DeviceContext::PenVisible() const {
+  return (state_.pen->penStyle & kPsStyleMask) != kPsNull;
+}
+bool DeviceContext::BrushVisible() const { return state_.brush->brushStyle != kBsNull; }
 
 bool DeviceContext::Begin(bool forText) {
   ropColor_.reset();
@@ -409,15 +501,91 @@ bool DeviceContext::Begin(bool forText) {
     if (state_.rop2 == 1) ropColor_ = QColor(Qt::black);
     if (state_.rop2 == 16) ropColor_ = QColor(Qt::white);
   }
-  painter_.setCompositionMode(forText ? QPainter::CompositionMode_SourceOver
-                                      : Rop2Mode(state_.rop2));
-  painter_.resetTransform();
-  if (state_.clip)
-    painter_.setClipPath(*state_.clip);
-  else
-    painter_.setClipping(false);
-  painter_.setTransform(Total());
+  ApplyPainterClip();
+  if (!painter_) return true;
+  painter_->setCompositionMode(forText ? QPainter::CompositionMode_SourceOver
+                                       : Rop2Mode(state_.rop2));
+  painter_->setTransform(Total());
   return true;
+}
+
+void DeviceContext::ApplyPainterClip() {
+  if (painterClipId_ == state_.clipId) return;
+  painterClipId_ = state_.clipId;
+  if (!state_.clip) {
+    if (painter_) painter_->setClipping(false);
+    return;
+  }
+  // The painter turns a clip path into spans of every row it covers.
+  budget_.Spend(cost::kClipPoint * state_.clip->elementCount() + cost::kClipRow * canvas_.height());
+  if (!painter_) return;
+  painter_->resetTransform();
+  painter_->setClipPath(*state_.clip);
+}
+
+void DeviceContext::SetClip(std::optional<QPainterPath> clip) {
+  state_.clip = std::move(clip);
+  state_.clipId = ++lastClipId_;
+}
+
+void DeviceContext::ChargeFill(const QPainterPath& path, const QBrush& brush) {
+  if (brush.style() == Qt::NoBrush) return;
+  const QRectF painted = path.controlPointRect() & OutputBounds();
+  const double area = painted.isValid() ? painted.width() * painted.height() : 0;
+  const QRectF bounds = path.controlPointRect();
+  ScanWork scan(bounds.top(), bounds.bottom(), canvas_.height());
+  ForEachEdge(path, true, [&](QPointF a, QPointF b) { scan.Add(a.y(), b.y(), 1); });
+  const bool plain = brush.style() == Qt::SolidPattern;
+  budget_.Spend(area * (plain ? cost::kFillPixel : cost::kTexturePixel) + scan.Cost() +
+                path.elementCount() * cost::kPathElement);
+}
+
+void DeviceContext::ChargeStroke(const QPainterPath& path, const QPen& pen) {
+  if (pen.style() == Qt::NoPen) return;
+  const double diagonal = std::hypot(canvas_.width(), canvas_.height());
+  double work = path.elementCount() * cost::kPathElement;
+  if (pen.isCosmetic() || pen.widthF() <= 1) {
+    // One-pixel lines are drawn pixel by pixel, and only within the canvas.
+    ForEachEdge(path, false, [&](QPointF a, QPointF b) {
+      work += std::min(std::hypot(b.x() - a.x(), b.y() - a.y()), 2 * diagonal) * cost::kLinePixel;
+    });
+  } else {
+    // Each edge becomes a band as wide as the pen, with a join or an end at each corner
+    // (three edges to scan on its rows); a dashed pen makes a band of four edges for each
+    // dash, as many on a row as the dashes that cross it. The bands' area is filled once.
+    const double width = pen.widthF();
+    double period = 0;
+    if (pen.style() != Qt::SolidLine)
+      for (qreal dash : pen.dashPattern()) period += dash * width;
+    const QRectF bounds = path.controlPointRect();
+    ScanWork scan(bounds.top() - width / 2, bounds.bottom() + width / 2, canvas_.height());
+    ForEachEdge(path, false, [&](QPointF a, QPointF b) {
+      const double length = std::hypot(b.x() - a.x(), b.y() - a.y());
+      const double dashes =
+          period > 0 ? std::min(length, 2 * diagonal) / std::max(period, 0.1) : 0;
+      const double rows = std::abs(b.y() - a.y());
+      const double crossing = period > 0 ? 4 * (rows + dashes * width) / (rows + width) : 3;
+      scan.Add(std::min(a.y(), b.y()) - width / 2, std::max(a.y(), b.y()) + width / 2,
+               crossing);
+      work += dashes * 4 * cost::kPathElement;
+    });
+    work += scan.Cost();
+    const QRectF painted =
+        path.controlPointRect().adjusted(-width, -width, width, width) & OutputBounds();
+    if (painted.isValid()) work += painted.width() * painted.height() * cost::kFillPixel;
+  }
+  budget_.Spend(work);
+}
+
+void DeviceContext::ChargeClipOperation(const QPainterPath& area, int mode) {
+  const double points = (state_.clip ? state_.clip->elementCount() : 5) + area.elementCount();
+  // Path arithmetic meets every edge of one path with every edge of the other, and every
+  // crossing it finds is a new point; the intersection with an upright rectangle is cut
+  // along the rectangle's sides instead.
+  const bool cut = mode == 1 && (IsUprightRectangle(area) || !state_.clip ||
+                                 IsUprightRectangle(*state_.clip));
+  budget_.Spend(cut ? points * cost::kPathElement
+                    : points * points * cost::kClipPair + points * cost::kPathElement);
 }
 
 // ---- Shapes ----
@@ -428,23 +596,43 @@ QPainterPath DeviceContext::OutputPath(const QPainterPath& logical) const {
 
 void DeviceContext::FillOutputPath(const QPainterPath& path, const QBrush& brush) {
   if (brush.style() == Qt::NoBrush) return;
-  painter_.save();
-  painter_.resetTransform();
   // Hatches leave gaps that an opaque background fills.
-  if (brush.style() >= Qt::HorPattern && brush.style() <= Qt::DiagCrossPattern &&
-      state_.bkMode == 2)
-    painter_.fillPath(path, state_.bkColor);
-  painter_.fillPath(path, brush);
-  painter_.restore();
+  const bool background = brush.style() >= Qt::HorPattern &&
+                          brush.style() <= Qt::DiagCrossPattern && state_.bkMode == 2;
+  if (background) ChargeFill(path, QBrush(state_.bkColor));
+  ChargeFill(path, brush);
+  if (!painter_) return;
+  painter_->save();
+  painter_->resetTransform();
+  if (background) painter_->fillPath(path, state_.bkColor);
+  painter_->fillPath(path, brush);
+  painter_->restore();
 }
 
 void DeviceContext::StrokeOutputPath(const QPainterPath& path) {
   QPen pen = CurrentPen();
   if (pen.style() == Qt::NoPen) return;
-  painter_.save();
-  painter_.resetTransform();
-  painter_.strokePath(path, pen);
-  painter_.restore();
+  if (!pen.isCosmetic()) {
+    const double widest = WidestUsefulPen(path, OutputBounds());
+    if (pen.widthF() > widest) {
+      // Dashes are given in pen widths: they keep their length on the narrower pen.
+      if (pen.style() != Qt::SolidLine) {
+        const double stretch = pen.widthF() / widest;
+        QList<qreal> pattern = pen.dashPattern();
+        for (qreal& dash : pattern) dash *= stretch;
+        const double offset = pen.dashOffset() * stretch;
+        pen.setDashPattern(pattern);
+        pen.setDashOffset(offset);
+      }
+      pen.setWidthF(widest);
+    }
+  }
+  ChargeStroke(path, pen);
+  if (!painter_) return;
+  painter_->save();
+  painter_->resetTransform();
+  painter_->strokePath(path, pen);
+  painter_->restore();
 }
 
 void DeviceContext::DrawShape(const QPainterPath& shape, bool fill, bool stroke) {
@@ -671,9 +859,11 @@ void DeviceContext::AngleArc(QPointF center, double radius, double startDegrees,
 
 void DeviceContext::SetPixel(QPointF point, QColor color) {
   if (!Finite(point) || !Begin()) return;
+  budget_.Spend(cost::kPathElement);
+  if (!painter_) return;
   const QPointF p = Total().map(point);
-  painter_.resetTransform();
-  painter_.fillRect(QRectF(std::floor(p.x()), std::floor(p.y()), 1, 1), color);
+  painter_->resetTransform();
+  painter_->fillRect(QRectF(std::floor(p.x()), std::floor(p.y()), 1, 1), color);
 }
 
 void DeviceContext::PatBlt(const QRectF& box, uint32_t rop) {
@@ -681,22 +871,31 @@ void DeviceContext::PatBlt(const QRectF& box, uint32_t rop) {
   logical.addRect(NormalizedBox(box));
   const QPainterPath out = OutputPath(logical);
   if (!Reasonable(out) || !Begin()) return;
-  painter_.resetTransform();
-  switch (rop) {
-    case 0x00000042: painter_.fillPath(out, Qt::black); break;  // BLACKNESS
-    case 0x00FF0062: painter_.fillPath(out, Qt::white); break;  // WHITENESS
-    case 0x00550009:                                            // DSTINVERT
-      painter_.setCompositionMode(QPainter::RasterOp_NotDestination);
-      painter_.fillPath(out, Qt::white);
-      break;
-    case 0x005A0049:                                            // PATINVERT
-      painter_.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-      painter_.fillPath(out, CurrentBrush());
-      break;
-    case 0x00AA0029: break;                                     // the destination as is
-    default: FillOutputPath(out, CurrentBrush()); break;        // PATCOPY and the rest
+  if (rop == 0x00AA0029) return;  // the destination as is
+  // BLACKNESS, WHITENESS, DSTINVERT and PATINVERT fill by themselves; PATCOPY and the
+  // rest fill with the brush.
+  const bool own = rop == 0x00000042 || rop == 0x00FF0062 || rop == 0x00550009 ||
+                   rop == 0x005A0049;
+  if (!own) {
+    FillOutputPath(out, CurrentBrush());
+    return;
   }
-  painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  ChargeFill(out, rop == 0x005A0049 ? CurrentBrush() : QBrush(Qt::white));
+  if (!painter_) return;
+  painter_->resetTransform();
+  switch (rop) {
+    case 0x00000042: painter_->fillPath(out, Qt::black); break;  // BLACKNESS
+    case 0x00FF0062: painter_->fillPath(out, Qt::white); break;  // WHITENESS
+    case 0x00550009:                                             // DSTINVERT
+      painter_->setCompositionMode(QPainter::RasterOp_NotDestination);
+      painter_->fillPath(out, Qt::white);
+      break;
+    default:                                                     // PATINVERT
+      painter_->setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+      painter_->fillPath(out, CurrentBrush());
+      break;
+  }
+  painter_->setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 
 void DeviceContext::DrawImage(const QRectF& box, const QImage& image, const QRectF& source,
@@ -713,7 +912,9 @@ void DeviceContext::DrawImage(const QRectF& box, const QImage& image, const QRec
   const bool mirrorY = (target.height() < 0) != (from.height() < 0);
   target = target.normalized();
   from = from.normalized();
+  const double pictureArea = double(picture.width()) * picture.height();
   if (mirrorX || mirrorY) {
+    budget_.Spend(pictureArea * cost::kDecodePixel);
     picture = picture.mirrored(mirrorX, mirrorY);
     if (mirrorX) from.moveLeft(picture.width() - from.right());
     if (mirrorY) from.moveTop(picture.height() - from.bottom());
@@ -725,11 +926,15 @@ void DeviceContext::DrawImage(const QRectF& box, const QImage& image, const QRec
   // Shrunk pictures are smoothed; enlarged ones keep their pixels sharp, as the system
   // stretches them.
   const QRectF shown = Total().mapRect(target);
-  painter_.setRenderHint(QPainter::SmoothPixmapTransform,
-                         shown.width() < from.width() || shown.height() < from.height());
-  painter_.setCompositionMode(Rop3Mode(rop));
-  painter_.drawImage(target, picture, from);
-  painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  const QRectF painted = shown & OutputBounds();
+  budget_.Spend(pictureArea * cost::kFillPixel +
+                (painted.isValid() ? painted.width() * painted.height() * cost::kImagePixel : 0));
+  if (!painter_) return;
+  painter_->setRenderHint(QPainter::SmoothPixmapTransform,
+                          shown.width() < from.width() || shown.height() < from.height());
+  painter_->setCompositionMode(Rop3Mode(rop));
+  painter_->drawImage(target, picture, from);
+  painter_->setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 
 // ---- Text ----
@@ -750,16 +955,23 @@ void DeviceContext::TextOut(QPointF reference, const QString& text, uint32_t opt
     box.addRect(NormalizedBox(*rect));
     const QPainterPath out = OutputPath(box);
     if (Reasonable(out)) {
-      painter_.resetTransform();
-      painter_.fillPath(out, state_.bkColor);
+      ChargeFill(out, QBrush(state_.bkColor));
+      if (painter_) {
+        painter_->resetTransform();
+        painter_->fillPath(out, state_.bkColor);
+      }
     }
   }
   if (text.isEmpty() || !Begin(true)) return;
 
-  const LogFont& lf = state_.font.font;
+  const LogFont& lf = state_.font->font;
   double pixels = lf.height == 0 ? 12.0 : std::abs(lf.height) * yScale;
   if (!std::isfinite(pixels) || pixels < 0.5) return;
   pixels = std::min(pixels, kMaxFontPixels);
+  // Large characters are filled as paths, each over its em square.
+  const double canvasArea = canvas_.width() * canvas_.height();
+  budget_.Spend(cost::kTextRecord +
+                double(text.size()) * (cost::kGlyph + std::min(pixels * pixels, canvasArea) * cost::kGlyphPixel));
   QFont font(lf.faceName.isEmpty() ? QStringLiteral("Arial") : lf.faceName);
   font.setPixelSize(std::max(1, int(std::lround(pixels))));
   font.setWeight(QFont::Weight(std::clamp(lf.weight == 0 ? 400 : lf.weight, 100, 900)));
@@ -813,22 +1025,31 @@ void DeviceContext::TextOut(QPointF reference, const QString& text, uint32_t opt
   else if (state_.textAlign & kTaBottom)
     offsetY = -metrics.descent();
   const QPointF baseline = origin + along * offsetX + down * offsetY;
+  if (updateCp) {
+    bool invertible = false;
+    const QTransform inverse = t.inverted(&invertible);
+    if (invertible) state_.current = inverse.map(origin + along * width);
+  }
+  const bool background = state_.bkMode == 2 && !(rect && (options & kEtoOpaque));
+  if (background) budget_.Spend(std::min(width * (metrics.ascent() + metrics.descent()), canvasArea) * cost::kFillPixel);
+  if (!painter_) return;
 
-  painter_.resetTransform();
+  painter_->resetTransform();
   if (rect && (options & kEtoClipped)) {
     QPainterPath box;
     box.addRect(NormalizedBox(*rect));
-    painter_.setClipPath(OutputPath(box), state_.clip ? Qt::IntersectClip : Qt::ReplaceClip);
+    painter_->setClipPath(OutputPath(box), state_.clip ? Qt::IntersectClip : Qt::ReplaceClip);
+    painterClipId_ = -1;  // the painter's clip is no longer the state's
   }
-  painter_.translate(baseline);
-  painter_.rotate(-angle);
-  if (state_.bkMode == 2 && !(rect && (options & kEtoOpaque)))
-    painter_.fillRect(QRectF(0, -metrics.ascent(), width, metrics.ascent() + metrics.descent()),
+  painter_->translate(baseline);
+  painter_->rotate(-angle);
+  if (background)
+    painter_->fillRect(QRectF(0, -metrics.ascent(), width, metrics.ascent() + metrics.descent()),
                       state_.bkColor);
-  painter_.setFont(font);
-  painter_.setPen(state_.textColor);
+  painter_->setFont(font);
+  painter_->setPen(state_.textColor);
   if (!ownSpacing && state_.charExtra == 0) {
-    painter_.drawText(QPointF(0, 0), text);
+    painter_->drawText(QPointF(0, 0), text);
   } else {
     // Characters placed one by one; those that fall outside the picture are not drawn.
     const QRectF visible = OutputBounds().adjusted(-2 * pixels, -2 * pixels, 2 * pixels,
@@ -840,14 +1061,9 @@ void DeviceContext::TextOut(QPointF reference, const QString& text, uint32_t opt
         continue;
       }
       const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-      if (visible.contains(baseline + along * x)) painter_.drawText(QPointF(x, 0), text.mid(i, n));
+      if (visible.contains(baseline + along * x)) painter_->drawText(QPointF(x, 0), text.mid(i, n));
       x += advances[size_t(i)];
     }
-  }
-  if (updateCp) {
-    bool invertible = false;
-    const QTransform inverse = t.inverted(&invertible);
-    if (invertible) state_.current = inverse.map(origin + along * width);
   }
 }
 
@@ -872,11 +1088,14 @@ void DeviceContext::FrameRegion(const QPainterPath& region, std::optional<uint32
   if (!Reasonable(out)) return;
   const double w = std::abs(size.width() * ScaleX(output_));
   const double h = std::abs(size.height() * ScaleY(output_));
+  budget_.Spend(out.elementCount() * cost::kPathElement);
   QPainterPath inner;
   for (const QPolygonF& polygon : out.toFillPolygons()) {
     const QRectF r = polygon.boundingRect().adjusted(w, h, -w, -h);
     if (r.isValid()) inner.addRect(r);
   }
+  const double points = out.elementCount() + inner.elementCount();
+  budget_.Spend(points * points * cost::kClipPair);
   QPainterPath frame = out.subtracted(inner);
   FillRegion(output_.inverted().map(frame), brush);
 }
@@ -884,15 +1103,19 @@ void DeviceContext::FrameRegion(const QPainterPath& region, std::optional<uint32
 void DeviceContext::InvertRegion(const QPainterPath& region) {
   const QPainterPath out = output_.map(region);
   if (!Reasonable(out) || !Begin()) return;
-  painter_.resetTransform();
-  painter_.setCompositionMode(QPainter::RasterOp_NotDestination);
-  painter_.fillPath(out, Qt::white);
-  painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  ChargeFill(out, QBrush(Qt::white));
+  if (!painter_) return;
+  painter_->resetTransform();
+  painter_->setCompositionMode(QPainter::RasterOp_NotDestination);
+  painter_->fillPath(out, Qt::white);
+  painter_->setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 
 void DeviceContext::FillGradient(const QPainterPath& shape, const QBrush& brush) {
-  if (!Reasonable(OutputPath(shape)) || state_.pathOpen || !Begin()) return;
-  painter_.fillPath(shape, brush);
+  const QPainterPath out = OutputPath(shape);
+  if (!Reasonable(out) || state_.pathOpen || !Begin()) return;
+  ChargeFill(out, brush);
+  if (painter_) painter_->fillPath(shape, brush);
 }
 
 void DeviceContext::BeginPath() {
@@ -948,14 +1171,20 @@ void DeviceContext::ApplyClip(const QPainterPath& area, int mode) {
   QPainterPath everything;
   everything.addRect(OutputBounds());
   const QPainterPath current = state_.clip ? *state_.clip : everything;
+  if (mode >= 1 && mode <= 4) ChargeClipOperation(area, mode);
   switch (mode) {
-    case 1: state_.clip = current.intersected(area); break;              // RGN_AND
-    case 2: if (state_.clip) state_.clip = current.united(area); break;  // RGN_OR
-    case 3:                                                              // RGN_XOR
-      state_.clip = current.united(area).subtracted(current.intersected(area));
+    case 1: SetClip(current.intersected(area)); break;              // RGN_AND
+    case 2: if (state_.clip) SetClip(current.united(area)); break;  // RGN_OR
+    case 3:                                                         // RGN_XOR
+      ChargeClipOperation(area, mode);
+      ChargeClipOperation(area, mode);
+      SetClip(current.united(area).subtracted(current.intersected(area)));
       break;
-    case 4: state_.clip = current.subtracted(area); break;               // RGN_DIFF
-    case 5: state_.clip = area; break;                                   // RGN_COPY
+    case 4: SetClip(current.subtracted(area)); break;               // RGN_DIFF
+    case 5:                                                         // RGN_COPY
+      budget_.Spend(area.elementCount() * cost::kPathElement);
+      SetClip(area);
+      break;
     default: break;
   }
 }
@@ -977,7 +1206,7 @@ void DeviceContext::ExcludeClipRect(const QRectF& box) {
 void DeviceContext::SelectClipRegion(std::optional<QPainterPath> region, int mode) {
   if (!region) {
     // No region with RGN_COPY: the clipping is removed.
-    if (mode == 5) state_.clip.reset();
+    if (mode == 5) SetClip(std::nullopt);
     return;
   }
   const QPainterPath out = output_.map(*region);
@@ -989,7 +1218,8 @@ void DeviceContext::OffsetClipRegion(QPointF offset) {
   const QTransform t = LogicalToDevice() * output_;
   // The offset is in logical units; move by its length on the device.
   const QPointF moved = t.map(offset) - t.map(QPointF(0, 0));
-  state_.clip->translate(moved);
+  budget_.Spend(state_.clip->elementCount() * cost::kPathElement);
+  SetClip(state_.clip->translated(moved));
 }
 
 // ---- Helpers for the decoders ----
@@ -1000,7 +1230,8 @@ QColor ColorRef(uint32_t value, const DeviceContext& dc) {
   return QColor(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
 }
 
-QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits) {
+QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits,
+                 WorkBudget& budget) {
   try {
     pictures::MemoryStream headerStream(info);
     const pictures::DibHeader header = pictures::ReadDibHeader(headerStream);
@@ -1018,6 +1249,9 @@ QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits) {
     }
     const int w = bitmap.Width(), h = bitmap.Height();
     if (w <= 0 || h <= 0) return QImage();
+    // A record's pixels cannot expand beyond what its data allows, so one picture is
+    // decoded whatever the budget; its conversion and the next pictures are charged.
+    budget.Spend(double(w) * h * cost::kDecodePixel);
     if (bitmap.GetPixelFormat() == pictures::PixelFormat::Bits32 && bitmap.Transparent()) {
       QImage image(w, h, QImage::Format_ARGB32);
       if (image.isNull()) return QImage();

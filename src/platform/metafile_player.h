@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <vector>
 
@@ -28,6 +30,64 @@ namespace platform::metafile {
 
 // Raised for a metafile that cannot be drawn at all.
 inline constexpr const char* kInvalidMetafile = "Metafile is not valid";
+// Raised for a metafile that asks for more drawing work than the budget allows.
+inline constexpr const char* kTooComplex = "Metafile is too complex to draw";
+
+// Region records keep this many rectangles at most: region arithmetic grows with the
+// square of the pieces, and the rest are left out rather than making the picture take
+// minutes.
+inline constexpr size_t kMaxRegionRectangles = 4096;
+
+// What the painter's work costs, in nanoseconds at the worst, measured on a canvas of
+// 4096 x 4096 pixels (larger than the processor's caches, as large pictures are).
+namespace cost {
+// A pixel filled with a colour or by a raster operation; of a hatch, pattern or gradient.
+inline constexpr double kFillPixel = 1;
+inline constexpr double kTexturePixel = 3;
+// A pixel of a picture stretched onto the canvas; of a picture decoded from a record.
+inline constexpr double kImagePixel = 12;
+inline constexpr double kDecodePixel = 4;
+// The rasterizer keeps the edges that cross a row in order: per edge and row, and per
+// pair of such edges and row.
+inline constexpr double kEdgeRow = 2;
+inline constexpr double kEdgePair = 1;
+// A pixel of a one-pixel line (a steep line misses the cache at every pixel).
+inline constexpr double kLinePixel = 50;
+// A point of a path; a pair of points that path arithmetic (clips, regions) meets, where
+// crossings of overlapping pieces add points of their own.
+inline constexpr double kPathElement = 20;
+inline constexpr double kClipPair = 24;
+// A clip path that the painter turns into spans: per point and per row of the canvas.
+inline constexpr double kClipPoint = 32;
+inline constexpr double kClipRow = 16;
+// Text: a font looked up and measured, a character shaped and placed, a pixel of its em
+// square filled.
+inline constexpr double kTextRecord = 20000;
+inline constexpr double kGlyph = 500;
+inline constexpr double kGlyphPixel = 0.5;
+// A state saved or restored; a rectangle of a region read from a record.
+inline constexpr double kSavedState = 100;
+inline constexpr double kRegionRectangle = 100;
+}  // namespace cost
+
+// The work a metafile may ask of the player, counted as it plays. A record costs what the
+// painter will do for it, estimated in nanoseconds of this machine's time at the worst
+// (pixels filled, edges scanned, pictures decoded and stretched, region and clip
+// arithmetic); a file whose records add up to more than the limit fails with kTooComplex.
+// The limit is about a second of drawing at the worst, many times what the drawings of
+// office and drawing programs ask for.
+class WorkBudget {
+ public:
+  static constexpr double kLimit = 1e9;
+
+  explicit WorkBudget(double limit = kLimit) : limit_(limit) {}
+  void Spend(double cost);
+  double Used() const { return used_; }
+
+ private:
+  double used_ = 0;
+  double limit_;
+};
 
 // A logical font as the records describe it.
 struct LogFont {
@@ -63,15 +123,21 @@ struct GdiObject {
   QPainterPath region;
 };
 
+// Objects are shared by the table, the selected state and every saved state: a saved
+// state costs a few pointers whatever the objects it holds.
+using ObjectRef = std::shared_ptr<const GdiObject>;
+
 enum class ArcKind { Arc, Chord, Pie, ArcTo };
 
 class DeviceContext {
  public:
   enum class Flavour { Wmf, Emf };
 
-  // `output` maps device coordinates to the pixels painted; for enhanced metafiles the
-  // reference device's size in pixels and millimetres give the fixed map modes.
-  DeviceContext(QPainter& painter, Flavour flavour, const QTransform& output,
+  // `output` maps device coordinates to the pixels of a canvas of `canvas` pixels; for
+  // enhanced metafiles the reference device's size in pixels and millimetres give the
+  // fixed map modes. Without a painter the records are played only to count their work
+  // (every decision is taken as when painting, nothing is drawn).
+  DeviceContext(QPainter* painter, QSizeF canvas, Flavour flavour, const QTransform& output,
                 QSizeF devicePixels = QSizeF(), QSizeF deviceMillimetres = QSizeF());
 
   // Mapping.
@@ -111,6 +177,9 @@ class DeviceContext {
   // The colour of a palette index in the selected palette (black when there is none).
   QColor PaletteColor(uint32_t index) const;
   const GdiObject* Object(uint32_t index) const;
+
+  // The work done so far; decoders charge the pictures and regions they build.
+  WorkBudget& Budget() { return budget_; }
 
   // Drawing, in logical coordinates.
   void MoveTo(QPointF point);
@@ -172,9 +241,8 @@ class DeviceContext {
     QSizeF windowExt{1, 1}, viewportExt{1, 1};
     QTransform world;
     QPointF current;
-    // The selected objects, held by value: deleting an object leaves the copy in use.
-    GdiObject pen, brush, font;
-    std::vector<QColor> palette;
+    // The selected objects; deleting an object from the table leaves these in use.
+    ObjectRef pen, brush, font, palette;
     QColor textColor = Qt::black, bkColor = Qt::white;
     int bkMode = 2;  // OPAQUE
     uint32_t textAlign = 0;
@@ -184,6 +252,7 @@ class DeviceContext {
     double charExtra = 0;
     double miterLimit = 10;
     std::optional<QPainterPath> clip;  // output pixels
+    int64_t clipId = 0;  // a number for each clip the state has had
     bool pathOpen = false;
   };
 
@@ -197,6 +266,14 @@ class DeviceContext {
   // Prepares the painter for drawing with the raster operation; false when nothing is to
   // be drawn (R2_NOP).
   bool Begin(bool forText = false);
+  // The painter's clip set to the state's, when it is not already.
+  void ApplyPainterClip();
+  // Charges for filling or stroking a path in output pixels.
+  void ChargeFill(const QPainterPath& path, const QBrush& brush);
+  void ChargeStroke(const QPainterPath& path, const QPen& pen);
+  // Charges for combining the clip with another area.
+  void ChargeClipOperation(const QPainterPath& area, int mode);
+  void SetClip(std::optional<QPainterPath> clip);
   QPolygonF ClosedPolygon(const QPolygonF& points) const;
   void PathMoveTo(QPointF logical);
   void PathLineTo(QPointF logical);
@@ -210,14 +287,21 @@ class DeviceContext {
   QPainterPath ArcPath(const QRectF& box, QPointF start, QPointF end, ArcKind kind,
                        QPointF* endPoint) const;
 
-  QPainter& painter_;
+  QPainter* painter_;
+  QSizeF canvas_;
   Flavour flavour_;
   QTransform output_;
   QSizeF devicePixels_, deviceMillimetres_;
   State state_;
   std::vector<State> saved_;
-  std::vector<GdiObject> objects_;
-  std::vector<GdiObject> stock_;
+  std::vector<ObjectRef> objects_;
+  std::set<uint32_t> freeSlots_;  // WMF: empty slots below objects_.size()
+  std::vector<ObjectRef> stock_;
+  WorkBudget budget_;
+  // The painter's clip is set again only when the state's clip is another one than the
+  // painter holds (-1: the painter's clip is none of the state's).
+  int64_t lastClipId_ = 0;
+  int64_t painterClipId_ = -1;
   QPainterPath path_;  // output pixels
   bool pathHasFigure_ = false;
   // A colour that the raster operation forces on pens and brushes (R2_BLACK, R2_WHITE).
@@ -229,8 +313,10 @@ QColor ColorRef(uint32_t value, const DeviceContext& dc);
 
 // A packed device-independent bitmap (header, colour table and pixels) as a picture;
 // a null image when it cannot be decoded. `bits` may lie apart from the header (enhanced
-// metafiles); an empty span means the pixels follow the colour table.
-QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits);
+// metafiles); an empty span means the pixels follow the colour table. The decoding is
+// charged to `budget` before it is done.
+QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits,
+                 WorkBudget& budget);
 
 // Text of an 8-bit string in a font's character set.
 QString DecodeText(std::span<const uint8_t> bytes, uint8_t charSet);

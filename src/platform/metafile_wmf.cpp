@@ -105,8 +105,9 @@ GdiObject PaletteRecord(Params& p) {
 }
 
 // A region record: a header, then scans of left and right edges between a top and a
-// bottom. Coordinates are logical; the result is in device coordinates.
-GdiObject RegionRecord(Params& p, const DeviceContext& dc) {
+// bottom. Coordinates are logical; the result is in device coordinates, made one outline
+// of the pieces.
+GdiObject RegionRecord(Params& p, DeviceContext& dc) {
   GdiObject region;
   region.kind = GdiObject::Kind::Region;
   p.Skip(2 + 2 + 4 + 2);  // next in chain, object type, object count, region size
@@ -114,8 +115,8 @@ GdiObject RegionRecord(Params& p, const DeviceContext& dc) {
   p.U16();  // the largest scan
   p.Skip(8);  // bounding rectangle
   QPainterPath path;
-  // Region arithmetic grows with the square of the pieces: a few thousand scans at most.
-  for (size_t s = 0; s < std::min<size_t>(scans, 4096) && p.Remaining() >= 6; ++s) {
+  size_t rectangles = 0;
+  for (size_t s = 0; s < scans && p.Remaining() >= 6; ++s) {
     const size_t count = p.U16();
     const double top = p.D();
     const double bottom = p.D();
@@ -123,10 +124,15 @@ GdiObject RegionRecord(Params& p, const DeviceContext& dc) {
     for (size_t i = 0; i < count / 2 && p.Remaining() >= 4; ++i) {
       const double left = p.D();
       const double right = p.D();
-      path.addRect(QRectF(QPointF(left, top), QPointF(right, bottom)).normalized());
+      if (rectangles++ < kMaxRegionRectangles)
+        path.addRect(QRectF(QPointF(left, top), QPointF(right, bottom)).normalized());
     }
     if (p.Remaining() >= 2) p.U16();  // the count again
   }
+  // Simplifying meets every edge with every other, as region arithmetic does.
+  const double points = path.elementCount();
+  dc.Budget().Spend(double(std::min(rectangles, kMaxRegionRectangles)) * cost::kRegionRectangle +
+                    points * points * cost::kClipPair);
   path.setFillRule(Qt::WindingFill);
   region.region = dc.LogicalToDevice().map(path.simplified());
   return region;
@@ -162,7 +168,7 @@ void BlitRecord(Params& p, DeviceContext& dc, uint16_t function, size_t paramete
     dc.PatBlt(target, rop);
     return;
   }
-  const QImage image = DecodeDib(p.Rest(), {});
+  const QImage image = DecodeDib(p.Rest(), {}, dc.Budget());
   if (image.isNull()) return;
   // Source rows count from the bottom of the stored picture for bottom-up pictures; the
   // decoded picture is top-down, so a source rectangle is taken as given from the top
@@ -182,7 +188,7 @@ void SetDibToDevice(Params& p, DeviceContext& dc) {
   const double yDib = p.D(), xDib = p.D();
   const double height = p.D(), width = p.D();
   const double yDest = p.D(), xDest = p.D();
-  const QImage image = DecodeDib(p.Rest(), {});
+  const QImage image = DecodeDib(p.Rest(), {}, dc.Budget());
   if (image.isNull()) return;
   dc.DrawImage(QRectF(xDest, yDest, width, height), image,
                QRectF(xDib, image.height() - yDib - height, width, height), 0x00CC0020);
@@ -333,7 +339,7 @@ void PlayWmf(std::span<const uint8_t> records, DeviceContext& dc) {
           brush.kind = GdiObject::Kind::Brush;
           brush.brushStyle = p.U16();
           p.U16();  // colour usage
-          brush.pattern = DecodeDib(p.Rest(), {});
+          brush.pattern = DecodeDib(p.Rest(), {}, dc.Budget());
           if (brush.pattern.isNull()) brush.brushStyle = 0;
           dc.CreateObject(brush);
           break;

@@ -21,6 +21,21 @@ namespace {
 
 bool IsSeparator(QChar c) { return c == QLatin1Char('\\') || c == QLatin1Char('/'); }
 
+// A component as Windows normalises it: one trailing period is dropped from a folder's
+// name ("dir.\x" is "dir\x"), and every trailing period and space from the last name of a
+// path that does not end in a separator ("file.txt. ." is "file.txt"). A name of periods
+// only, three or more, is a name of its own and kept in the middle of a path.
+QString NormalisedComponent(QString name, bool last) {
+  if (last) {
+    while (!name.isEmpty() && (name.back() == QLatin1Char('.') || name.back() == QLatin1Char(' ')))
+      name.chop(1);
+  } else if (name.endsWith(QLatin1Char('.')) &&
+             name.count(QLatin1Char('.')) != name.size()) {
+    name.chop(1);
+  }
+  return name;
+}
+
 bool IsAscii(const QByteArray& bytes) {
   for (char c : bytes)
     if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -69,7 +84,32 @@ bool IsUnder(const QString& path, const QString& root) {
 
 }  // namespace
 
+QString DosDeviceName(const QString& windowsPath) {
+  // The last component, less any colons at its end, up to its first period or colon, less
+  // the spaces before that.
+  qsizetype end = windowsPath.size();
+  while (end > 0 && windowsPath.at(end - 1) == QLatin1Char(':')) --end;
+  qsizetype start = end;
+  while (start > 0 && !IsSeparator(windowsPath.at(start - 1)) &&
+         !(start == 2 && windowsPath.at(1) == QLatin1Char(':')))
+    --start;
+  qsizetype stop = start;
+  while (stop < end && windowsPath.at(stop) != QLatin1Char('.') &&
+         windowsPath.at(stop) != QLatin1Char(':'))
+    ++stop;
+  while (stop > start && windowsPath.at(stop - 1) == QLatin1Char(' ')) --stop;
+  const QString name = windowsPath.mid(start, stop - start).toUpper();
+  static const QStringList kDevices = {QStringLiteral("AUX"), QStringLiteral("CON"),
+                                       QStringLiteral("NUL"), QStringLiteral("PRN")};
+  if (kDevices.contains(name)) return name;
+  const bool port = name.size() == 4 && (name.startsWith(QLatin1String("COM")) ||
+                                         name.startsWith(QLatin1String("LPT")));
+  if (port && name.at(3) >= QLatin1Char('1') && name.at(3) <= QLatin1Char('9')) return name;
+  return QString();
+}
+
 QString HostPath(const QString& windowsPath) {
+  if (!DosDeviceName(windowsPath).isEmpty()) return QString();
   QString base;
   qsizetype pos = 0;
   if (windowsPath.size() >= 2 && windowsPath.at(1) == QLatin1Char(':')) {
@@ -96,7 +136,8 @@ QString HostPath(const QString& windowsPath) {
       if (!components.isEmpty()) components.removeLast();
       continue;
     }
-    components << part;
+    const QString name = NormalisedComponent(part, i == windowsPath.size());
+    if (!name.isEmpty()) components << name;
   }
 
   QByteArray host = QFile::encodeName(base);

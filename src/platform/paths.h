@@ -5,7 +5,9 @@
 // letter case, so each component of a Windows path is resolved to the host name spelled
 // exactly so when it exists, otherwise to the first case-insensitive match in name order.
 // Both "\" and "/" separate components in a Windows path; "." and ".." are resolved in
-// the text.
+// the text, and names are normalised as Windows does: a folder's name loses one trailing
+// period ("dir.\x" is "dir\x"), the last name all its trailing periods and spaces
+// ("file.txt. " is "file.txt").
 //
 // A host path outside every drive root maps to a rooted path without a drive letter
 // ("\opt\tool\bin"), and such a rooted path maps back to the host's "/" tree, so every
@@ -20,9 +22,15 @@ namespace platform {
 
 // The host path that a Windows path leads to, without a trailing "/" (except "/").
 // Components that do not exist are kept as written, so the result also names files that
-// are yet to be created. Empty when the drive letter is not mapped or the path is not
-// absolute (no drive letter and no leading "\").
+// are yet to be created. Empty when the drive letter is not mapped, the path is not
+// absolute (no drive letter and no leading "\") or it names a DOS device (see below).
 QString HostPath(const QString& windowsPath);
+
+// The DOS device that a Windows path names, upper-cased ("COM1"), or empty. Windows and
+// Wine open a device, not a file, for a last name that is AUX, CON, NUL, PRN, COM1 to
+// COM9 or LPT1 to LPT9 in any case, also with an extension or trailing spaces
+// ("D:\pics\com1.txt", "nul .bmp"); such a path never maps to a host file.
+QString DosDeviceName(const QString& windowsPath);
 // The same as bytes for the file system (std::string for the picture library).
 std::string HostPathBytes(const QString& windowsPath);
 

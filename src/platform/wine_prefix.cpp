@@ -86,16 +86,29 @@ std::vector<WineDrive> WineDrives(const QString& prefix) {
   const QString dosdevices = prefix + QStringLiteral("/dosdevices");
   DIR* dir = opendir(QFile::encodeName(dosdevices).constData());
   if (!dir) return drives;
+  // Where a prefix has both "e:" and "E:", Wine follows the lower-case link, the name it
+  // looks up; the order of the folder listing does not matter.
+  std::array<std::optional<size_t>, 26> found;
+  std::array<bool, 26> lowerCase{};
   while (dirent* entry = readdir(dir)) {
     const int index = DriveIndexOfLinkName(entry->d_name);
     if (index < 0) continue;
+    const bool lower = entry->d_name[0] >= 'a' && entry->d_name[0] <= 'z';
+    if (found[size_t(index)] && (lowerCase[size_t(index)] || !lower)) continue;
     const auto target =
         LinkTarget(QFile::encodeName(dosdevices + QLatin1Char('/')) + entry->d_name);
     if (!target) continue;
     const QString root = target->startsWith(QLatin1Char('/'))
                              ? *target
                              : dosdevices + QLatin1Char('/') + *target;
-    drives.push_back({index, QDir::cleanPath(root), std::nullopt});
+    const WineDrive drive{index, QDir::cleanPath(root), std::nullopt};
+    if (found[size_t(index)]) {
+      drives[*found[size_t(index)]] = drive;
+    } else {
+      found[size_t(index)] = drives.size();
+      drives.push_back(drive);
+    }
+    lowerCase[size_t(index)] = lower;
   }
   closedir(dir);
 

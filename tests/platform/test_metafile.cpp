@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -177,7 +179,8 @@ uint32_t Pixel(const TMetafile& picture, int x, int y) {
 
 constexpr uint32_t kWhite = 0xFFFFFF, kBlack = 0x000000;
 // Colours as the records store them: blue in the high byte.
-constexpr uint32_t kRedRef = 0x0000FF, kBlueRef = 0xFF0000, kGreenRef = 0x00FF00;
+constexpr uint32_t kRedRef = 0x0000FF, kBlueRef = 0xFF0000, kGreenRef = 0x00FF00,
+                   kBlackRef = 0x000000;
 
 TEST(MetafileSize, PlaceableHeaderAtItsUnitsPerInch) {
   const struct {
@@ -545,6 +548,96 @@ TEST(MetafileErrors, DamagedRecordsFailCleanly) {
   pictures::Bitmap::SetPixelMemoryLimit(limit);
   EXPECT_GT(loaded, 0);
   EXPECT_GT(refused, 0);
+}
+
+// Files that ask for work beyond any drawing's fail with a clear message before their
+// canvas is allocated; saved states share their objects, so many saves of a large palette
+// draw at once. Drawings written by office and drawing programs stay within the budget.
+TEST(MetafileBudget, FilesThatAskForTooMuchFailAndRealDrawingsDraw) {
+  std::vector<uint8_t> palette;  // META_CREATEPALETTE: version, 65,535 entries
+  Wmf::Put16(palette, 0x300);
+  Wmf::Put16(palette, 65535);
+  std::vector<uint8_t> emfPalette;  // EMR_CREATEPALETTE: slot 1, the same entries
+  Wmf::Put32(emfPalette, 1);
+  Wmf::Put16(emfPalette, 0x300);
+  Wmf::Put16(emfPalette, 65535);
+  for (int i = 0; i < 65535; ++i) {
+    Wmf::Put32(palette, 0x00302010);
+    Wmf::Put32(emfPalette, 0x00302010);
+  }
+  Wmf savesWmf;
+  savesWmf.RecordBytes(0x00F7, palette).Record(0x0234, {0});  // META_SELECTPALETTE
+  Emf savesEmf;
+  savesEmf.RecordBytes(49, emfPalette).Record(48, {1});  // EMR_SELECTPALETTE
+  for (int i = 0; i < 4096; ++i) {
+    savesWmf.Record(0x001E, {});  // META_SAVEDC
+    savesEmf.Record(33, {});      // EMR_SAVEDC
+  }
+  // A region of one scan of 16,383 rectangles, painted three times.
+  std::vector<uint8_t> region;
+  for (int v : {0, 6, 0, 0, 0xFFFF, 1, 2 * 16383, 0, 0, 32767, 4096, 2 * 16383, 0, 4096})
+    Wmf::Put16(region, uint16_t(v));
+  for (int i = 0; i < 16383; ++i) {
+    Wmf::Put16(region, uint16_t(2 * i % 32000));
+    Wmf::Put16(region, uint16_t(2 * i % 32000 + 1));
+  }
+  Wmf::Put16(region, 2 * 16383);
+  Wmf regionWmf;
+  regionWmf.RecordBytes(0x06FF, region);
+  for (int i = 0; i < 3; ++i) regionWmf.Record(0x012B, {0});  // META_PAINTREGION
+  // 70,000 rectangles that each fill a canvas of 8192 x 8192.
+  Wmf rectangles;
+  for (int i = 0; i < 70000; ++i) rectangles.Rectangle(0, 0, 8192, 8192);
+  // A polyline of 16,000 points drawn with a pen 3,000 pixels wide.
+  std::vector<int> polyline = {16000};
+  std::mt19937 random(1);
+  for (int i = 0; i < 2 * 16000; ++i) polyline.push_back(int(random() % 8192));
+  Wmf widePen;
+  widePen.Pen(0, 3000, kBlackRef).Select(0).Record(0x0325, polyline);
+
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    bool draws;
+  } cases[] = {
+      {"4,096 saves of a palette (wmf)", savesWmf.Build(0, 0, 100, 100), true},
+      {"4,096 saves of a palette (emf)", savesEmf.Build(2646, 2646), true},
+      {"a region of 16,383 pieces painted", regionWmf.Build(0, 0, 4096, 4096), false},
+      {"70,000 rectangles over 8192 x 8192", rectangles.Build(0, 0, 8192, 8192), false},
+      {"16,000 points with a wide pen", widePen.Build(0, 0, 8192, 8192), false},
+  };
+  for (const auto& c : cases) {
+    try {
+      const TMetafile picture = Load(c.bytes);
+      EXPECT_TRUE(c.draws) << c.name;
+      EXPECT_EQ(Pixel(picture, 50, 50), kWhite) << c.name;
+    } catch (const pictures::PictureError& e) {
+      EXPECT_FALSE(c.draws) << c.name;
+      EXPECT_STREQ(e.what(), "Metafile is too complex to draw") << c.name;
+    }
+  }
+
+  // Drawings by Inkscape and LibreOffice, the most complex of those tried among them.
+  const struct {
+    const char* file;
+    int width, height;
+  } drawings[] = {
+      {"gradient-inkscape.wmf", 1811, 1269},
+      {"tiles-inkscape.wmf", 794, 1122},
+      {"stars-inkscape.emf", 794, 1122},
+      {"diagram-libreoffice.emf", 718, 1047},
+  };
+  for (const auto& d : drawings) {
+    const std::string path = std::string(IMPORTDLG_TESTDATA) + "/metafile/" + d.file;
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_FALSE(bytes.empty()) << path;
+    const TMetafile picture = Load(bytes);
+    EXPECT_EQ(picture.Width(), d.width) << d.file;
+    EXPECT_EQ(picture.Height(), d.height) << d.file;
+    EXPECT_LT(DarkPixels(picture, 0, 0, d.width, d.height), d.width * d.height) << d.file;
+    EXPECT_GT(DarkPixels(picture, 0, 0, d.width, d.height), 0) << d.file;
+  }
 }
 
 TEST(MetafileRegistry, RowsOneAndTwo) {

@@ -66,6 +66,22 @@ TEST_F(MappedDrives, WindowsPathsLeadToHostPaths) {
       {"C:\\..\\..", ""},                           // never above the drive root
       {"C:", ""},
       {"C:\\", ""},
+      // Windows' normalisation: one trailing period off each folder, every trailing
+      // period and space off the last name; names of three periods or more are names.
+      {"C:\\A\\B\\Sunset.PCX.", "A/B/Sunset.PCX"},
+      {"C:\\A.\\B.\\Sunset.PCX . .", "A/B/Sunset.PCX"},
+      {"C:\\A\\B.\\", "A/B"},
+      {"C:\\A..\\x", "A./x"},
+      {"C:\\A\\NEW \\x  ", "A/NEW /x"},
+      {"C:\\A\\...\\x", "A/.../x"},
+      {"C:\\A\\...", "A"},
+      {"C:\\...\\..\\..", ""},
+      // Device names only as the last name.
+      {"C:\\NUL\\x", "NUL/x"},
+      {"C:\\A\\COM10", "A/COM10"},
+      {"C:\\A\\com0.txt", "A/com0.txt"},
+      {"C:\\A\\console.txt", "A/console.txt"},
+      {"C:\\A\\nul\\", "A/nul"},
   };
   for (const auto& c : cases) {
     const QString expected = c.host.isEmpty() ? c_.root() : c_.Path(c.host);
@@ -78,6 +94,26 @@ TEST_F(MappedDrives, WindowsPathsLeadToHostPaths) {
   EXPECT_EQ(HostPath("\\\\server\\share"), QString());
   EXPECT_EQ(HostPath("\\etc\\"), "/etc");           // rooted: the host tree
   EXPECT_EQ(HostPathBytes("C:\\A"), QFile::encodeName(c_.Path("A")).toStdString());
+}
+
+TEST_F(MappedDrives, DosDeviceNamesAreNeverFiles) {
+  c_.WriteFile("A/con.bmp", "x");  // a host file that Windows would not reach
+  const struct {
+    QString windows;
+    QString device;
+  } cases[] = {
+      {"C:\\A\\con.bmp", "CON"},  {"D:\\com1.txt", "COM1"}, {"C:\\A\\NUL", "NUL"},
+      {"c:\\a\\Aux .txt", "AUX"}, {"C:\\prn.", "PRN"},      {"C:\\lpt9:", "LPT9"},
+      {"C:nul", "NUL"},             {"\\x\\Com3.a.b", "COM3"},   {"C:\\A\\lpt1\\", ""},
+      {"C:\\A\\con.bmp\\x", ""},  {"C:\\A\\conx.bmp", ""},   {"C:\\A\\lpt0", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DosDeviceName(c.windows), c.device) << c.windows.toStdString();
+    if (!c.device.isEmpty()) {
+      EXPECT_EQ(HostPath(c.windows), QString()) << c.windows.toStdString();
+    }
+  }
+  EXPECT_FALSE(FileExists("C:\\A\\CON.BMP"));
 }
 
 TEST_F(MappedDrives, CaseIsResolvedExactNameFirstThenFirstInNameOrder) {
@@ -270,6 +306,7 @@ TEST(WinePrefix, DrivesAndSystemFolderComeFromThePrefix) {
   for (const auto& [link, target] : {std::pair<QString, QString>{"c:", "../drive_c"},
                                      {"D:", tree.Path("disc")},
                                      {"e:", tree.Path("unplugged")},
+                                     {"E:", tree.Path("disc")},  // "e:" is the one Wine uses
                                      {"z:", "/"},
                                      {"d::", "/dev/sr0"},
                                      {"com1", "/dev/ttyS0"}})
@@ -281,6 +318,7 @@ TEST(WinePrefix, DrivesAndSystemFolderComeFromThePrefix) {
   EXPECT_EQ(GetLogicalDrives(), (1u << 2) | (1u << 3) | (1u << 4) | (1u << 25));
   EXPECT_EQ(DriveHostRoot('c'), driveC);
   EXPECT_EQ(DriveHostRoot('Z'), "/");
+  EXPECT_EQ(DriveHostRoot('E'), tree.Path("unplugged"));
   EXPECT_EQ(GetDriveType("C:\\"), DriveFixed);
   EXPECT_EQ(GetDriveType("D:\\"), DriveCdrom);      // as the registry says, not tmp's type
   EXPECT_EQ(GetDriveType("E:\\"), DriveNoRootDir);  // the folder is not there
