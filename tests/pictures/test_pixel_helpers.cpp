@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -12,6 +13,7 @@
 #include "base/error.h"
 #include "pictures/palette.h"
 #include "base/pixel_paths.h"
+#include "base/srgb.h"
 #include "pictures/stream.h"
 
 namespace pictures {
@@ -187,6 +189,25 @@ TEST(RowHelpers, GreyRampsAndBlackWhitePalettes) {
   EXPECT_EQ(GreyRampRecord(3, 200).entries[2], (PaletteEntry{255, 255, 255, 0}));  // cut at 255
   EXPECT_EQ(BlackWhitePaletteRecord(ZeroBit::White).entries[0], (PaletteEntry{255, 255, 255, 0}));
   EXPECT_EQ(BlackWhitePaletteRecord(ZeroBit::Black).entries[1], (PaletteEntry{255, 255, 255, 0}));
+}
+
+// The table lookup gives the byte the curve itself rounds to, at the ends of the range, at
+// the points where one byte turns into the next and for a spread of values between.
+TEST(Srgb, TableLookupRoundsAsTheCurveDoes) {
+  EXPECT_NEAR(LinearToSrgb(0.0031308), 0.04045, 1e-5);  // the two pieces meet
+  EXPECT_NEAR(LinearToSrgb(0.5), 0.735357, 1e-6);
+  for (const float clamped : {-1.0f, 0.0f, NAN, -INFINITY}) EXPECT_EQ(LinearToSrgbByte(clamped), 0);
+  for (const float clamped : {1.0f, 1.5f, INFINITY}) EXPECT_EQ(LinearToSrgbByte(clamped), 255);
+  std::vector<float> values;
+  for (int b = 0; b < 255; ++b) {
+    const double encoded = (b + 0.5) / 255;
+    const double edge = encoded <= 0.04045 ? encoded / 12.92 : std::pow((encoded + 0.055) / 1.055, 2.4);
+    for (const float v : {std::nextafter(float(edge), 0.0f), std::nextafter(float(edge), 1.0f)})
+      values.push_back(v);
+  }
+  for (int i = 1; i < 100000; ++i) values.push_back(float(i) / 100000);
+  for (const float v : values)
+    ASSERT_EQ(LinearToSrgbByte(v), std::lround(255 * LinearToSrgb(v))) << v;
 }
 
 TEST(StreamNumbers, ReadInTheirByteOrderAndSkipSaturates) {
