@@ -12,6 +12,7 @@ packages=(
   imagemagick graphicsmagick libjpeg-turbo-progs netpbm python3-pil libtiff-tools giflib-tools libgif-dev libtiff-dev libnetpbm-dev
   libstb-dev libfreeimage-dev
   webp libheif-examples libavif-bin
+  libraw-dev libraw-bin libopenexr-dev openexr
   libwayland-dev
   xvfb xauth xclip xdotool adwaita-icon-theme hyperfine
   sway wl-clipboard
