@@ -1,4 +1,4 @@
-// The "Files of Type" list: its 41 entries with their icons, the filter state that a
+// The "Files of Type" list: its 43 entries with their icons, the filter state that a
 // choice sets, and the file-type test that the listing applies to every file.
 #include <QPainter>
 
@@ -7,7 +7,7 @@
 
 using dialog::art::TypeIcon;
 
-const std::array<QString, 41> TForm1::filetypes = {
+const std::array<QString, 43> TForm1::filetypes = {
     QStringLiteral("[ All Files... ]"),
     QStringLiteral("Adobe Illustrator (*.ai)"),
     QStringLiteral("EPS (encapsulated postscript)"),
@@ -49,6 +49,9 @@ const std::array<QString, 41> TForm1::filetypes = {
     QStringLiteral("WebP images (*.webp)"),
     QStringLiteral("HEIF images (*.heic)"),
     QStringLiteral("AVIF images (*.avif)"),
+    QStringLiteral("Camera raw images (*.dng, *.cr2, *.cr3, *.crw, *.nef, *.nrw, *.arw, *.srf, *.sr2, *.raf, "
+                   "*.orf, *.rw2, *.pef, *.srw, *.x3f, *.3fr, *.erf, *.kdc, *.mrw, *.mos)"),
+    QStringLiteral("OpenEXR images (*.exr)"),
 };
 
 // Entry 9 + k of the list belongs to extension k.
@@ -62,18 +65,33 @@ const std::array<QString, 28> TForm1::pictureextensions = {
     QStringLiteral(".ICO"), QStringLiteral(".EMF"), QStringLiteral(".WMF"), QStringLiteral(".DXF"),
 };
 
-const std::array<QStringList, 4> TForm1::modernextensions = {
+namespace {
+
+// The raw files of the cameras that the picture library reads.
+const QStringList kCameraRawExtensions = {
+    QStringLiteral(".DNG"), QStringLiteral(".CR2"), QStringLiteral(".CR3"), QStringLiteral(".CRW"),
+    QStringLiteral(".NEF"), QStringLiteral(".NRW"), QStringLiteral(".ARW"), QStringLiteral(".SRF"),
+    QStringLiteral(".SR2"), QStringLiteral(".RAF"), QStringLiteral(".ORF"), QStringLiteral(".RW2"),
+    QStringLiteral(".PEF"), QStringLiteral(".SRW"), QStringLiteral(".X3F"), QStringLiteral(".3FR"),
+    QStringLiteral(".ERF"), QStringLiteral(".KDC"), QStringLiteral(".MRW"), QStringLiteral(".MOS"),
+};
+
+}  // namespace
+
+const std::array<QStringList, 6> TForm1::modernextensions = {
     QStringList{QStringLiteral(".PNG")},
     QStringList{QStringLiteral(".WEBP")},
     QStringList{QStringLiteral(".HEIC"), QStringLiteral(".HEIF")},
     QStringList{QStringLiteral(".AVIF")},
+    kCameraRawExtensions,
+    QStringList{QStringLiteral(".EXR")},
 };
 
-const QStringList TForm1::morepictureextensions = {
+const QStringList TForm1::morepictureextensions = QStringList{
     QStringLiteral(".PNG"),  QStringLiteral(".WEBP"), QStringLiteral(".HEIC"), QStringLiteral(".HEIF"),
     QStringLiteral(".AVIF"), QStringLiteral(".JPEG"), QStringLiteral(".JPE"),  QStringLiteral(".JFIF"),
     QStringLiteral(".TIFF"), QStringLiteral(".PSB"),
-};
+} + kCameraRawExtensions + QStringList{QStringLiteral(".EXR")};
 
 void TForm1::ComboBox2Click() {
   const int i = ComboBox2->currentIndex();

@@ -2,6 +2,8 @@
 // what the listing then shows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QPainter>
 #include <QTest>
 
@@ -34,10 +36,24 @@ QStringList FlagsOn(const TForm1& form) {
   return on;
 }
 
-TEST(Filter, FortyOneEntries) {
+// The entries of today's formats, which come after the fixed ones, are found by caption.
+const QString kCameraRawCaption = QStringLiteral(
+    "Camera raw images (*.dng, *.cr2, *.cr3, *.crw, *.nef, *.nrw, *.arw, *.srf, *.sr2, *.raf, *.orf, *.rw2, "
+    "*.pef, *.srw, *.x3f, *.3fr, *.erf, *.kdc, *.mrw, *.mos)");
+
+const QStringList kCameraRawExtensions =
+    List({".DNG", ".CR2", ".CR3", ".CRW", ".NEF", ".NRW", ".ARW", ".SRF", ".SR2", ".RAF",
+          ".ORF", ".RW2", ".PEF", ".SRW", ".X3F", ".3FR", ".ERF", ".KDC", ".MRW", ".MOS"});
+
+int EntryOf(const QString& caption) {
+  const auto at = std::find(TForm1::filetypes.begin(), TForm1::filetypes.end(), caption);
+  return at == TForm1::filetypes.end() ? -2 : int(at - TForm1::filetypes.begin());
+}
+
+TEST(Filter, FortyThreeEntries) {
   DialogWorld world;
   TForm1* form = world.Open();
-  ASSERT_EQ(form->ComboBox2->count(), 41);
+  ASSERT_EQ(form->ComboBox2->count(), 43);
   EXPECT_EQ(form->ComboBox2->itemText(0), QStringLiteral("[ All Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(8), QStringLiteral("[ All Picture Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(19), QStringLiteral("Portable b&w images (*.pbm)"));
@@ -52,7 +68,8 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
                                   ".PBM", ".PGM", ".PPM", ".PSD", ".RGB", ".RLA", ".RLE", ".RPF", ".SCR", ".SGI",
                                   ".TGA", ".VDA", ".VST", ".WIN", ".ICO", ".EMF", ".WMF", ".DXF",
                                   ".PNG", ".WEBP", ".HEIC", ".HEIF", ".AVIF", ".JPEG", ".JPE", ".JFIF", ".TIFF",
-                                  ".PSB"});
+                                  ".PSB"}) +
+                             kCameraRawExtensions + List({".EXR"});
   const struct {
     int index;
     QStringList flags;
@@ -77,6 +94,8 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
       {39, List({"custom"}), List({".HEIC", ".HEIF"})},
       {40, List({"custom"}), List({".AVIF"})},
       {-1, List({"custom"}), {}},
+      {EntryOf(QStringLiteral("OpenEXR images (*.exr)")), List({"custom"}), List({".EXR"})},
+      {EntryOf(kCameraRawCaption), List({"custom"}), kCameraRawExtensions},
   };
   DialogWorld world;
   TForm1* form = world.Open();
@@ -94,7 +113,8 @@ TEST(Filter, WhatEachChoiceLists) {
   for (const char* name : {"readme.txt", "drawing.dxf", "photo.jpg", "scan.pcx", "clip.wmf", "logo.ai", "page.eps",
                            "trace.crv", "plan.dxf", "PLAN.DXF", "old.photo.bmp", "photo.jpeg", "scan.tiff", "noext",
                            "art.psd", "icon.ico", "Clip2.WMF", "shot.png", "phone.HEIC", "phone2.heif",
-                           "web.webp", "film.avif", "big.psb", "old.jfif", "old2.jpe"}) {
+                           "web.webp", "film.avif", "big.psb", "old.jfif", "old2.jpe", "shot.NEF", "shot2.cr3",
+                           "render.exr"}) {
     world.tree.WriteFile(QStringLiteral("c/mix/") + QLatin1String(name));
   }
   TForm1* form = world.Open();
@@ -105,11 +125,13 @@ TEST(Filter, WhatEachChoiceLists) {
   } cases[] = {
       {0, List({"folder", "art.psd", "big.psb", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif", "icon.ico",
                 "logo.ai", "old.jfif", "old.photo.bmp", "old2.jpe", "page.eps", "phone.HEIC", "phone2.heif",
-                "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF", "scan.pcx", "scan.tiff", "shot.png", "trace.crv",
-                "web.webp"})},
+                "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF", "render.exr", "scan.pcx", "scan.tiff", "shot.NEF",
+                "shot.png", "shot2.cr3", "trace.crv", "web.webp"})},
       {8, List({"folder", "art.psd", "big.psb", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif", "icon.ico",
                 "old.jfif", "old.photo.bmp", "old2.jpe", "phone.HEIC", "phone2.heif", "photo.jpeg", "photo.jpg",
-                "plan.dxf", "PLAN.DXF", "scan.pcx", "scan.tiff", "shot.png", "web.webp"})},
+                "plan.dxf", "PLAN.DXF", "render.exr", "scan.pcx", "scan.tiff", "shot.NEF", "shot.png", "shot2.cr3",
+                "web.webp"})},
+      {EntryOf(kCameraRawCaption), List({"folder", "shot.NEF", "shot2.cr3"})},
       {39, List({"folder", "phone.HEIC", "phone2.heif"})},
       {38, List({"folder", "web.webp"})},
       {36, List({"folder", "drawing.dxf", "plan.dxf", "PLAN.DXF"})},

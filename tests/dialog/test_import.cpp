@@ -10,6 +10,8 @@
 #include <QScreen>
 #include <QTest>
 
+#include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "dialog/form.h"
@@ -64,6 +66,52 @@ QByteArray PcxFile(int width, int height) {
         // Values with the two top bits set must be written as runs of one.
         if ((value & 0xC0) == 0xC0) file.append(char(0xC1));
         file.append(char(value));
+      }
+    }
+  }
+  return file;
+}
+
+// The test picture as OpenEXR stores it, uncompressed: linear light in float samples that
+// the sRGB curve turns back into the test picture's bytes.
+QByteArray ExrFile(int width, int height) {
+  QByteArray file("\x76\x2f\x31\x01\x02\0\0\0", 8);  // magic number, version 2, scan lines
+  const auto append = [&](const auto& value) { file.append(reinterpret_cast<const char*>(&value), sizeof value); };
+  const auto attribute = [&](const char* name, const char* type, int32_t size) {
+    file.append(name, qsizetype(std::strlen(name) + 1));
+    file.append(type, qsizetype(std::strlen(type) + 1));
+    append(size);
+  };
+  attribute("channels", "chlist", 3 * 18 + 1);
+  for (const char* channel : {"B", "G", "R"}) {
+    file.append(channel, 2);
+    append(int32_t(2));                                       // float samples
+    file.append(4, '\0');                                     // linear flag, reserved
+    append(int32_t(1)), append(int32_t(1));                   // no subsampling
+  }
+  file.append('\0');
+  attribute("compression", "compression", 1), file.append('\0');
+  for (const char* window : {"dataWindow", "displayWindow"}) {
+    attribute(window, "box2i", 16);
+    append(int32_t(0)), append(int32_t(0)), append(int32_t(width - 1)), append(int32_t(height - 1));
+  }
+  attribute("lineOrder", "lineOrder", 1), file.append('\0');
+  attribute("pixelAspectRatio", "float", 4), append(1.0f);
+  attribute("screenWindowCenter", "v2f", 8), append(0.0f), append(0.0f);
+  attribute("screenWindowWidth", "float", 4), append(1.0f);
+  file.append('\0');
+  const int64_t lineBytes = 8 + 3 * 4 * int64_t(width);
+  for (int y = 0; y < height; ++y) append(int64_t(file.size() + 8 * (height - y) + y * lineBytes));
+  const auto linear = [](uint8_t byte) {
+    const double v = byte / 255.0;
+    return float(v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+  };
+  for (int y = 0; y < height; ++y) {
+    append(int32_t(y)), append(int32_t(lineBytes - 8));
+    for (int channel = 0; channel < 3; ++channel) {
+      for (int x = 0; x < width; ++x) {
+        const Rgb p = PixelAt(x, y);
+        append(linear(channel == 0 ? p.b : channel == 1 ? p.g : p.r));
       }
     }
   }
@@ -281,18 +329,32 @@ TEST_F(Import, JpegPictureIsHeldAsAPlainBitmapAfterLoading) {
   EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\PHOTO.BMP"));
 }
 
-TEST_F(Import, PngPictureListedUnderItsTypeIsConvertedAndHandedOver) {
+TEST_F(Import, PicturesOfTodaysFormatsListedUnderTheirTypeAreConvertedAndHandedOver) {
   QImage png(37, 23, QImage::Format_RGB888);
   for (int y = 0; y < png.height(); ++y) {
     for (int x = 0; x < png.width(); ++x) png.setPixel(x, y, qRgb(PixelAt(x, y).r, PixelAt(x, y).g, PixelAt(x, y).b));
   }
   ASSERT_TRUE(png.save(world.tree.Path(QStringLiteral("c/pics/Shot.png"))));
-  TForm1* form = world.Open();
-  dialog_test::Choose(form->ComboBox2, 37);
-  ClickEntry(*form, QStringLiteral("Shot.png"));
-  ClickImport(form);
-  ExpectTestPicture(world.tree.Path(QStringLiteral("c/pics/Shot.bmp")), 37, 23);
-  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\SHOT.BMP"));
+  world.tree.WriteFile(QStringLiteral("c/pics/Render.exr"), ExrFile(37, 23));
+  const struct {
+    const char* entry;
+    const char* file;
+    const char* handedOver;
+  } cases[] = {
+      {"PNG images (*.png)", "Shot.png", "SHOT.BMP"},
+      {"OpenEXR images (*.exr)", "Render.exr", "RENDER.BMP"},
+  };
+  for (const auto& c : cases) {
+    TForm1* form = world.Open();
+    const int entry = form->ComboBox2->findText(QString::fromUtf8(c.entry));
+    ASSERT_GE(entry, 0) << c.entry;
+    dialog_test::Choose(form->ComboBox2, entry);
+    ClickEntry(*form, QString::fromUtf8(c.file));
+    ClickImport(form);
+    const QString bitmap = QString::fromUtf8(c.file).section(QLatin1Char('.'), 0, 0) + QStringLiteral(".bmp");
+    ExpectTestPicture(world.tree.Path(QStringLiteral("c/pics/") + bitmap), 37, 23);
+    EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\") + QString::fromUtf8(c.handedOver));
+  }
 }
 
 TEST_F(Import, CancelledSaveDialogChangesNothing) {

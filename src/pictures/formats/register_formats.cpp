@@ -5,6 +5,7 @@
 // One header per reader.
 #include "pictures/formats/autodesk.h"
 #include "pictures/formats/cut.h"
+#include "pictures/formats/exr.h"
 #include "pictures/formats/gif.h"
 #include "pictures/formats/heif.h"
 #include "pictures/formats/jpeg.h"
@@ -13,6 +14,7 @@
 #include "pictures/formats/png.h"
 #include "pictures/formats/ppm.h"
 #include "pictures/formats/psd.h"
+#include "pictures/formats/raw.h"
 #include "pictures/formats/rla.h"
 #include "pictures/formats/sgi.h"
 #include "pictures/formats/targa.h"
@@ -23,7 +25,12 @@ namespace pictures {
 
 namespace {
 bool registered = false;
-}
+
+// The raw files of the cameras LibRaw reads, by the extensions their makers give them.
+constexpr const char* kCameraRawExtensions[] = {
+    "dng", "cr2", "cr3", "crw", "nef", "nrw", "arw", "srf", "sr2", "raf",
+    "orf", "rw2", "pef", "srw", "x3f", "3fr", "erf", "kdc", "mrw", "mos"};
+}  // namespace
 
 void RegisterReaders() {
   if (registered) return;
@@ -70,6 +77,10 @@ void RegisterReaders() {
   RegisterFormat("avif", "AVIF images", TAVIFGraphic::StaticClass());
   RegisterFormat("jpe", "JPEG Image File", TJPEGImage::StaticClass());
   RegisterFormat("jfif", "JPEG Image File", TJPEGImage::StaticClass());
+  // Photographers' and renderers' formats, through their own libraries.
+  for (const char* extension : kCameraRawExtensions)
+    RegisterFormat(extension, "Camera raw images", TRAWGraphic::StaticClass());
+  RegisterFormat("exr", "OpenEXR images", TEXRGraphic::StaticClass());
 }
 
 void UnregisterReaders() {
@@ -89,6 +100,8 @@ void UnregisterReaders() {
   UnregisterReaderClass(TPNGGraphic::StaticClass());
   UnregisterReaderClass(TWebPGraphic::StaticClass());
   UnregisterReaderClass(THEIFGraphic::StaticClass());  // and TAVIFGraphic, derived from it
+  UnregisterReaderClass(TRAWGraphic::StaticClass());
+  UnregisterReaderClass(TEXRGraphic::StaticClass());
   // The JPEG unit's own end-of-run step, after the readers'.
   UnregisterReaderClass(TJPEGImage::StaticClass());
 }
