@@ -37,7 +37,7 @@ std::string ResultText(const RawLibrary& lib, int result) {
 
 // The most sensor pixels one byte of a raw file can describe. The most compact coding that
 // LibRaw reads is the lossy JPEG of some DNG files, where an 8 x 8 block of a flat picture
-// takes a bit or two; lossless codings take a bit a pixel or more.
+// takes a bit or two; the lossless codings of sensor data come nowhere near that.
 constexpr uint64_t kMaximumPixelsPerByte = 512;
 
 // LibRaw develops into a working picture of four 16-bit samples a pixel.
