@@ -60,6 +60,9 @@ set(IMPORTDLG_DLOPENED_LIBRARIES
   "libglib-2.0.so.0 libglib2.0-0 Recommends"
   "libgobject-2.0.so.0 libglib2.0-0 Recommends"
   "libgio-2.0.so.0 libglib2.0-0 Recommends"
+  "libraw_r.so.20 libraw20 Recommends"
+  "libraw.so.20 libraw20 Recommends"
+  "libOpenEXRCore-3_1.so.30 libopenexr-3-1-30 Recommends"
 )
 set(dlopen_depends)
 set(dlopen_recommends)

@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   imagemagick graphicsmagick libjpeg-turbo-progs netpbm python3-pil libtiff-tools giflib-tools libgif-dev libtiff-dev libnetpbm-dev
   libstb-dev libfreeimage-dev
+  libraw-dev libraw-bin libopenexr-dev openexr
   webp libheif-examples libavif-bin libjxl-tools libopenjp2-tools librsvg2-bin
   libwayland-dev
   xvfb xauth xclip xdotool adwaita-icon-theme hyperfine

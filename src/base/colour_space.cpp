@@ -8,15 +8,21 @@ namespace pictures {
 
 namespace {
 
-struct EncodeTable {
+struct EncodeTable : colour_tables::SRGBEncoder {
   EncodeTable() {
-    for (int i = 0; i <= colour_tables::kEncodeSteps; ++i) {
-      const double v = double(i) / colour_tables::kEncodeSteps;
-      const double e = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
-      table[size_t(i)] = static_cast<uint8_t>(std::lround(255 * e));
+    for (int b = 0; b < 255; ++b) {
+      const double encoded = (b + 0.5) / 255;
+      steps[size_t(b)] =
+          float(encoded <= 0.04045 ? encoded / 12.92 : std::pow((encoded + 0.055) / 1.055, 2.4));
+    }
+    steps[255] = 2.0f;  // never reached: values from 1 on are 255 before the lookup
+    uint8_t byte = 0;
+    for (int i = 0; i < colour_tables::kEncodeBuckets; ++i) {
+      const float start = float(i) / colour_tables::kEncodeBuckets;
+      while (start >= steps[byte]) ++byte;
+      bucketStart[size_t(i)] = byte;
     }
   }
-  std::array<uint8_t, colour_tables::kEncodeSteps + 1> table;
 };
 
 struct DecodeTable {
@@ -28,9 +34,9 @@ struct DecodeTable {
 
 }  // namespace
 
-const uint8_t* colour_tables::SRGBEncode() {
+const colour_tables::SRGBEncoder& colour_tables::SRGBEncode() {
   static const EncodeTable encode;
-  return encode.table.data();
+  return encode;
 }
 
 const float* colour_tables::SRGBDecode() {

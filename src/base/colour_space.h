@@ -3,6 +3,8 @@
 // half-precision floats, and the rounding of unit values to bytes.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace pictures {
@@ -14,20 +16,30 @@ float SRGBToLinear(float encoded);
 float LinearToSRGB(float linear);
 
 namespace colour_tables {
-inline constexpr int kEncodeSteps = 16384;
-// LinearToSRGB8's table: the 8-bit sRGB value of i / kEncodeSteps, for i = 0..kEncodeSteps.
-const uint8_t* SRGBEncode();
+// LinearToSRGB8's tables. Byte b + 1 begins where the encoded value reaches (b + 0.5) / 255:
+// `steps` holds the linear light of those 255 points, and `bucketStart`, for each of
+// kEncodeBuckets equal slices of 0..1, the byte at the slice's start. A slice spans less
+// than one step (the curve is steepest at 0, 12.92 * 255 steps a unit), so a lookup moves
+// on at most a step or two from its slice's byte.
+inline constexpr int kEncodeBuckets = 4096;
+struct SRGBEncoder {
+  std::array<float, 256> steps{};
+  std::array<uint8_t, kEncodeBuckets> bucketStart{};
+};
+const SRGBEncoder& SRGBEncode();
 // The linear light of each 8-bit sRGB value.
 const float* SRGBDecode();
 }  // namespace colour_tables
 
-// Linear light as an 8-bit sRGB value: clamped to 0..1 (NaN gives 0), through a table fine
-// enough that the steep start of the curve stays within a quarter level.
+// Linear light as an 8-bit sRGB value: clamped to 0..1 (NaN gives 0), the byte that
+// rounding 255 times the curve gives, through tables rather than a power.
 inline uint8_t LinearToSRGB8(float linear) {
   if (!(linear > 0)) return 0;
   if (linear >= 1) return 255;
-  static const uint8_t* const table = colour_tables::SRGBEncode();
-  return table[static_cast<int>(linear * colour_tables::kEncodeSteps + 0.5f)];
+  static const colour_tables::SRGBEncoder& table = colour_tables::SRGBEncode();
+  uint8_t byte = table.bucketStart[static_cast<size_t>(linear * colour_tables::kEncodeBuckets)];
+  while (linear >= table.steps[byte]) ++byte;
+  return byte;
 }
 // The linear light of an 8-bit sRGB value.
 inline float SRGB8ToLinear(uint8_t encoded) {

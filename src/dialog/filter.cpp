@@ -1,4 +1,4 @@
-// The "Files of Type" list: its 46 entries with their icons, the filter state that a
+// The "Files of Type" list: its 48 entries with their icons, the filter state that a
 // choice sets, and the file-type test that the listing applies to every file.
 #include <QPainter>
 
@@ -7,7 +7,7 @@
 
 using dialog::art::TypeIcon;
 
-const std::array<QString, 46> TForm1::filetypes = {
+const std::array<QString, 48> TForm1::filetypes = {
     QStringLiteral("[ All Files... ]"),
     QStringLiteral("Adobe Illustrator (*.ai)"),
     QStringLiteral("EPS (encapsulated postscript)"),
@@ -53,6 +53,8 @@ const std::array<QString, 46> TForm1::filetypes = {
     QStringLiteral("JPEG 2000 images (*.jp2)"),
     QStringLiteral("SVG drawings (*.svg)"),
     QStringLiteral("MPO images (*.mpo)"),
+    QStringLiteral("Camera raw images (*.dng, *.cr2, *.nef, *.arw, ...)"),
+    QStringLiteral("OpenEXR images (*.exr)"),
     QStringLiteral("GIMP images (*.xcf)"),
 };
 
@@ -67,7 +69,20 @@ const std::array<QString, 28> TForm1::pictureextensions = {
     QStringLiteral(".ICO"), QStringLiteral(".EMF"), QStringLiteral(".WMF"), QStringLiteral(".DXF"),
 };
 
-const std::array<QStringList, 9> TForm1::modernextensions = {
+namespace {
+
+// The raw files of the cameras that the picture library reads.
+const QStringList kCameraRawExtensions = {
+    QStringLiteral(".DNG"), QStringLiteral(".CR2"), QStringLiteral(".CR3"), QStringLiteral(".CRW"),
+    QStringLiteral(".NEF"), QStringLiteral(".NRW"), QStringLiteral(".ARW"), QStringLiteral(".SRF"),
+    QStringLiteral(".SR2"), QStringLiteral(".RAF"), QStringLiteral(".ORF"), QStringLiteral(".RW2"),
+    QStringLiteral(".PEF"), QStringLiteral(".SRW"), QStringLiteral(".X3F"), QStringLiteral(".3FR"),
+    QStringLiteral(".ERF"), QStringLiteral(".KDC"), QStringLiteral(".MRW"), QStringLiteral(".MOS"),
+};
+
+}  // namespace
+
+const std::array<QStringList, 11> TForm1::modernextensions = {
     QStringList{QStringLiteral(".PNG")},
     QStringList{QStringLiteral(".WEBP")},
     QStringList{QStringLiteral(".HEIC"), QStringLiteral(".HEIF")},
@@ -77,16 +92,18 @@ const std::array<QStringList, 9> TForm1::modernextensions = {
                 QStringLiteral(".JPX")},
     QStringList{QStringLiteral(".SVG"), QStringLiteral(".SVGZ")},
     QStringList{QStringLiteral(".MPO")},
+    kCameraRawExtensions,
+    QStringList{QStringLiteral(".EXR")},
     QStringList{QStringLiteral(".XCF")},
 };
 
-const QStringList TForm1::morepictureextensions = {
+const QStringList TForm1::morepictureextensions = QStringList{
     QStringLiteral(".PNG"),  QStringLiteral(".WEBP"), QStringLiteral(".HEIC"), QStringLiteral(".HEIF"),
     QStringLiteral(".AVIF"), QStringLiteral(".JPEG"), QStringLiteral(".JPE"),  QStringLiteral(".JFIF"),
     QStringLiteral(".TIFF"), QStringLiteral(".PSB"),  QStringLiteral(".JXL"),  QStringLiteral(".JP2"),
     QStringLiteral(".J2K"),  QStringLiteral(".J2C"), QStringLiteral(".JPF"),  QStringLiteral(".JPX"),
-    QStringLiteral(".SVG"),  QStringLiteral(".SVGZ"), QStringLiteral(".MPO"),  QStringLiteral(".XCF"),
-};
+    QStringLiteral(".SVG"),  QStringLiteral(".SVGZ"), QStringLiteral(".MPO"),
+} + kCameraRawExtensions + QStringList{QStringLiteral(".EXR"), QStringLiteral(".XCF")};
 
 void TForm1::ComboBox2Click() {
   const int i = ComboBox2->currentIndex();

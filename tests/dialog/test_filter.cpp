@@ -34,10 +34,10 @@ QStringList FlagsOn(const TForm1& form) {
   return on;
 }
 
-TEST(Filter, FortySixEntries) {
+TEST(Filter, FortyEightEntries) {
   DialogWorld world;
   TForm1* form = world.Open();
-  ASSERT_EQ(form->ComboBox2->count(), 46);
+  ASSERT_EQ(form->ComboBox2->count(), 48);
   EXPECT_EQ(form->ComboBox2->itemText(0), QStringLiteral("[ All Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(8), QStringLiteral("[ All Picture Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(19), QStringLiteral("Portable b&w images (*.pbm)"));
@@ -53,7 +53,9 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
                                   ".TGA", ".VDA", ".VST", ".WIN", ".ICO", ".EMF", ".WMF", ".DXF",
                                   ".PNG", ".WEBP", ".HEIC", ".HEIF", ".AVIF", ".JPEG", ".JPE", ".JFIF", ".TIFF",
                                   ".PSB", ".JXL", ".JP2", ".J2K", ".J2C", ".JPF", ".JPX", ".SVG", ".SVGZ", ".MPO",
-                                  ".XCF"});
+                                  ".DNG", ".CR2", ".CR3", ".CRW", ".NEF", ".NRW", ".ARW", ".SRF", ".SR2", ".RAF",
+                                  ".ORF", ".RW2", ".PEF", ".SRW", ".X3F", ".3FR", ".ERF", ".KDC", ".MRW", ".MOS",
+                                  ".EXR", ".XCF"});
   const struct {
     int index;
     QStringList flags;
@@ -88,6 +90,10 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
       {"JPEG 2000 images (*.jp2)", List({".JP2", ".J2K", ".J2C", ".JPF", ".JPX"})},
       {"SVG drawings (*.svg)", List({".SVG", ".SVGZ"})},
       {"MPO images (*.mpo)", List({".MPO"})},
+      {"Camera raw images (*.dng, *.cr2, *.nef, *.arw, ...)",
+       List({".DNG", ".CR2", ".CR3", ".CRW", ".NEF", ".NRW", ".ARW", ".SRF", ".SR2", ".RAF", ".ORF", ".RW2", ".PEF",
+             ".SRW", ".X3F", ".3FR", ".ERF", ".KDC", ".MRW", ".MOS"})},
+      {"OpenEXR images (*.exr)", List({".EXR"})},
       {"GIMP images (*.xcf)", List({".XCF"})},
   };
   DialogWorld world;
@@ -116,7 +122,7 @@ TEST(Filter, WhatEachChoiceLists) {
                            "art.psd", "icon.ico", "Clip2.WMF", "shot.png", "phone.HEIC", "phone2.heif",
                            "web.webp", "film.avif", "big.psb", "old.jfif", "old2.jpe", "still.jxl", "scan.jp2",
                            "cine.j2k", "logo.svg", "logo2.SVGZ", "pair.mpo",
-                           "paint.xcf"}) {
+                           "paint.xcf", "shot.NEF", "shot2.cr3", "render.exr"}) {
     world.tree.WriteFile(QStringLiteral("c/mix/") + QLatin1String(name));
   }
   TForm1* form = world.Open();
@@ -128,11 +134,14 @@ TEST(Filter, WhatEachChoiceLists) {
       {0, List({"folder", "art.psd", "big.psb", "cine.j2k", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif",
                 "icon.ico", "logo.ai", "logo.svg", "logo2.SVGZ", "old.jfif", "old.photo.bmp", "old2.jpe", "page.eps",
                 "paint.xcf", "pair.mpo", "phone.HEIC", "phone2.heif", "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF",
-                "scan.jp2", "scan.pcx", "scan.tiff", "shot.png", "still.jxl", "trace.crv", "web.webp"})},
+                "render.exr", "scan.jp2", "scan.pcx", "scan.tiff", "shot.NEF", "shot.png", "shot2.cr3", "still.jxl",
+                "trace.crv", "web.webp"})},
       {8, List({"folder", "art.psd", "big.psb", "cine.j2k", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif",
                 "icon.ico", "logo.svg", "logo2.SVGZ", "old.jfif", "old.photo.bmp", "old2.jpe", "paint.xcf", "pair.mpo",
-                "phone.HEIC", "phone2.heif", "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF", "scan.jp2",
-                "scan.pcx", "scan.tiff", "shot.png", "still.jxl", "web.webp"})},
+                "phone.HEIC", "phone2.heif", "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF", "render.exr",
+                "scan.jp2", "scan.pcx", "scan.tiff", "shot.NEF", "shot.png", "shot2.cr3", "still.jxl", "web.webp"})},
+      {form->ComboBox2->findText(QStringLiteral("Camera raw images (*.dng, *.cr2, *.nef, *.arw, ...)")),
+       List({"folder", "shot.NEF", "shot2.cr3"})},
       {form->ComboBox2->findText(QStringLiteral("JPEG 2000 images (*.jp2)")), List({"folder", "cine.j2k", "scan.jp2"})},
       {form->ComboBox2->findText(QStringLiteral("SVG drawings (*.svg)")), List({"folder", "logo.svg", "logo2.SVGZ"})},
       {39, List({"folder", "phone.HEIC", "phone2.heif"})},

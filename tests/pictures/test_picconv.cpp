@@ -158,6 +158,27 @@ constexpr const char* kRegistryRows =
     "svg\tSVG drawings\tTSVGGraphic\n"
     "svgz\tSVG drawings\tTSVGGraphic\n"
     "mpo\tMPO images\tTMPOGraphic\n"
+    "dng\tCamera raw images\tTRAWGraphic\n"
+    "cr2\tCamera raw images\tTRAWGraphic\n"
+    "cr3\tCamera raw images\tTRAWGraphic\n"
+    "crw\tCamera raw images\tTRAWGraphic\n"
+    "nef\tCamera raw images\tTRAWGraphic\n"
+    "nrw\tCamera raw images\tTRAWGraphic\n"
+    "arw\tCamera raw images\tTRAWGraphic\n"
+    "srf\tCamera raw images\tTRAWGraphic\n"
+    "sr2\tCamera raw images\tTRAWGraphic\n"
+    "raf\tCamera raw images\tTRAWGraphic\n"
+    "orf\tCamera raw images\tTRAWGraphic\n"
+    "rw2\tCamera raw images\tTRAWGraphic\n"
+    "pef\tCamera raw images\tTRAWGraphic\n"
+    "srw\tCamera raw images\tTRAWGraphic\n"
+    "x3f\tCamera raw images\tTRAWGraphic\n"
+    "3fr\tCamera raw images\tTRAWGraphic\n"
+    "erf\tCamera raw images\tTRAWGraphic\n"
+    "kdc\tCamera raw images\tTRAWGraphic\n"
+    "mrw\tCamera raw images\tTRAWGraphic\n"
+    "mos\tCamera raw images\tTRAWGraphic\n"
+    "exr\tOpenEXR images\tTEXRGraphic\n"
     "xcf\tGIMP images\tTXCFGraphic\n";
 
 TEST_F(PicconvTest, FormatsListsTheRegistryInOrder) {
@@ -175,7 +196,7 @@ TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
   UnregisterReaders();
   const size_t before = RegisteredFormats().size();
   RegisterReaders();
-  EXPECT_EQ(RegisteredFormats().size(), before + 48);
+  EXPECT_EQ(RegisteredFormats().size(), before + 69);
   UnregisterReaders();
   ASSERT_EQ(RegisteredFormats().size(), before + 2);
   // Only the library's own rows and the two Windows bitmap rows stay.
@@ -184,7 +205,7 @@ TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
   EXPECT_EQ(rows[rows.size() - 1].extension, "dib");
   for (const char* gone : {"jpg", "tif", "pcx", "gif", "psd", "psb", "tga", "cut", "bw", "png",
                            "webp", "heic", "avif", "jfif", "jxl", "jp2", "jpx", "svgz", "mpo",
-                           "xcf"})
+                           "dng", "mos", "exr", "xcf"})
     EXPECT_EQ(FindReaderClass(gone), nullptr) << gone;
   RegisterReaders();  // and a run can register them again
   EXPECT_NE(FindReaderClass("gif"), nullptr);

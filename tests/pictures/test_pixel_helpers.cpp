@@ -191,6 +191,26 @@ TEST(RowHelpers, GreyRampsAndBlackWhitePalettes) {
   EXPECT_EQ(BlackWhitePaletteRecord(ZeroBit::Black).entries[1], (PaletteEntry{255, 255, 255, 0}));
 }
 
+// The table lookup gives the byte the curve itself rounds to, at the ends of the range, at
+// the points where one byte turns into the next and for a spread of values between.
+TEST(Srgb, TableLookupRoundsAsTheCurveDoes) {
+  const auto curve = [](double v) { return v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055; };
+  EXPECT_NEAR(LinearToSRGB(0.0031308f), 0.04045, 1e-5);  // the two pieces meet
+  EXPECT_NEAR(LinearToSRGB(0.5f), 0.735357, 1e-6);
+  for (const float clamped : {-1.0f, 0.0f, NAN, -INFINITY}) EXPECT_EQ(LinearToSRGB8(clamped), 0);
+  for (const float clamped : {1.0f, 1.5f, INFINITY}) EXPECT_EQ(LinearToSRGB8(clamped), 255);
+  std::vector<float> values;
+  for (int b = 0; b < 255; ++b) {
+    const double encoded = (b + 0.5) / 255;
+    const double edge = encoded <= 0.04045 ? encoded / 12.92 : std::pow((encoded + 0.055) / 1.055, 2.4);
+    for (const float v : {std::nextafter(float(edge), 0.0f), std::nextafter(float(edge), 1.0f)})
+      values.push_back(v);
+  }
+  for (int i = 1; i < 100000; ++i) values.push_back(float(i) / 100000);
+  for (const float v : values)
+    ASSERT_EQ(LinearToSRGB8(v), std::lround(255 * curve(v))) << v;
+}
+
 TEST(StreamNumbers, ReadInTheirByteOrderAndSkipSaturates) {
   MemoryStream stream(Bytes{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A});
   EXPECT_EQ(ReadU16BE(stream), 0x0102);

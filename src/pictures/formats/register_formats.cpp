@@ -5,6 +5,7 @@
 // One header per reader.
 #include "pictures/formats/autodesk.h"
 #include "pictures/formats/cut.h"
+#include "pictures/formats/exr.h"
 #include "pictures/formats/gif.h"
 #include "pictures/formats/heif.h"
 #include "pictures/formats/jpeg.h"
@@ -16,6 +17,7 @@
 #include "pictures/formats/png.h"
 #include "pictures/formats/ppm.h"
 #include "pictures/formats/psd.h"
+#include "pictures/formats/raw.h"
 #include "pictures/formats/rla.h"
 #include "pictures/formats/sgi.h"
 #include "pictures/formats/svg.h"
@@ -28,7 +30,12 @@ namespace pictures {
 
 namespace {
 bool registered = false;
-}
+
+// The raw files of the cameras LibRaw reads, by the extensions their makers give them.
+constexpr const char* kCameraRawExtensions[] = {
+    "dng", "cr2", "cr3", "crw", "nef", "nrw", "arw", "srf", "sr2", "raf",
+    "orf", "rw2", "pef", "srw", "x3f", "3fr", "erf", "kdc", "mrw", "mos"};
+}  // namespace
 
 void RegisterReaders() {
   if (registered) return;
@@ -84,6 +91,10 @@ void RegisterReaders() {
   RegisterFormat("svg", "SVG drawings", TSVGGraphic::StaticClass());
   RegisterFormat("svgz", "SVG drawings", TSVGGraphic::StaticClass());
   RegisterFormat("mpo", "MPO images", TMPOGraphic::StaticClass());
+  // Photographers' and renderers' formats, through their own libraries.
+  for (const char* extension : kCameraRawExtensions)
+    RegisterFormat(extension, "Camera raw images", TRAWGraphic::StaticClass());
+  RegisterFormat("exr", "OpenEXR images", TEXRGraphic::StaticClass());
   // Pictures of other paint programs, read by our own readers.
   RegisterFormat("xcf", "GIMP images", TXCFGraphic::StaticClass());
 }
@@ -109,6 +120,8 @@ void UnregisterReaders() {
   UnregisterReaderClass(TJPEG2000Graphic::StaticClass());
   UnregisterReaderClass(TSVGGraphic::StaticClass());
   UnregisterReaderClass(TMPOGraphic::StaticClass());
+  UnregisterReaderClass(TRAWGraphic::StaticClass());
+  UnregisterReaderClass(TEXRGraphic::StaticClass());
   UnregisterReaderClass(TXCFGraphic::StaticClass());
   // The JPEG unit's own end-of-run step, after the readers'.
   UnregisterReaderClass(TJPEGImage::StaticClass());
