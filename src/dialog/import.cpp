@@ -82,12 +82,31 @@ bool hasdriveletter(const QString& path) {
   return path.size() >= 2 && path[1] == QLatin1Char(':') && path[0].unicode() < 128 && path[0].isLetter();
 }
 
+// The names of a Windows path's folders and file, without its drive.
+QStringList namesonpath(const QString& path) {
+  return path.mid(hasdriveletter(path) ? 2 : 0).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+}
+
 // True when a name on the path is one that a Windows path cannot hold (one with a
 // character of its syntax, : * ? " < > |, or a control character).
 bool holdsnamewindowscannot(const QString& path) {
-  const QStringList names = path.mid(hasdriveletter(path) ? 2 : 0).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+  const QStringList names = namesonpath(path);
   return std::any_of(names.begin(), names.end(),
                      [](const QString& name) { return platform::NameHostsCannotHold(name.toUtf8().toStdString()); });
+}
+
+// The first name on the path that Windows would resolve to another file or a device (see
+// NameWindowsReadsAsAnother), or an empty text.
+QString namewindowsreadsasanother(const QString& path) {
+  for (const QString& name : namesonpath(path)) {
+    if (platform::NameWindowsReadsAsAnother(name.toUtf8().toStdString())) return name;
+  }
+  return QString();
+}
+
+QString whywindowsreadsanother(const QString& name) {
+  return QStringLiteral("Windows would not open a file of the name \"") + name +
+         QStringLiteral("\" (it ends in a period or a space, or names a device such as CON or NUL)");
 }
 
 const QString kCharactersWindowsNamesCannotHold = QStringLiteral("(: * ? \" < > |)");
@@ -110,6 +129,10 @@ void refusewhatthehostcannottake(const QString& text) {
     throw dialog::DialogError(QStringLiteral("Unable to hand over ") + text +
                               QStringLiteral(": a name holds a character that Windows names cannot hold ") +
                               kCharactersWindowsNamesCannotHold);
+  }
+  if (const QString name = namewindowsreadsasanother(text); !name.isEmpty()) {
+    throw dialog::DialogError(QStringLiteral("Unable to hand over ") + text + QStringLiteral(": ") +
+                              whywindowsreadsanother(name));
   }
   if (!hasdriveletter(text)) {
     throw dialog::DialogError(QStringLiteral("Unable to hand over ") + text + QStringLiteral(": the path lies on no drive"));
@@ -173,6 +196,9 @@ QString whynotthere(const QString& chosen, const QString& source, uint32_t drive
   if (holdsnamewindowscannot(chosen)) {
     return chosen + QStringLiteral(" holds a character that Windows names cannot hold ") +
            kCharactersWindowsNamesCannotHold + QStringLiteral(". Choose another name");
+  }
+  if (const QString name = namewindowsreadsasanother(chosen); !name.isEmpty()) {
+    return chosen + QStringLiteral(": ") + whywindowsreadsanother(name) + QStringLiteral(". Choose another name");
   }
   if (platform::SameFile(chosen, source)) {
     return chosen + QStringLiteral(" is the picture being converted, and the bitmap file would take its place. Choose another name");

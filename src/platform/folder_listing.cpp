@@ -80,7 +80,8 @@ bool FolderListing::ReadHost(const std::string& hostFolder, uint32_t attributeMa
     const char* name = entry->d_name;
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
     const size_t length = strlen(name);
-    if (NameHostsCannotHold(std::string_view(name, length))) continue;
+    const std::string_view view(name, length);
+    if (NameHostsCannotHold(view) || NameWindowsReadsAsAnother(view)) continue;
     FolderEntry& added = entries_.emplace_back();
     added.nameOffset = static_cast<uint32_t>(names_.size());
     added.nameLength = static_cast<uint32_t>(length);
@@ -163,6 +164,18 @@ bool NameHostsCannotHold(std::string_view name) {
     }
   }
   return false;
+}
+
+bool NameWindowsReadsAsAnother(std::string_view name) {
+  if (name.empty()) return false;
+  if (name.back() == ' ') return true;
+  if (name.back() == '.') return name.find_first_not_of('.') != std::string_view::npos;
+  // A device name is three or four letters before any extension and the spaces before it;
+  // only such names are looked at more closely.
+  std::string_view stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  if (stem.size() != 3 && stem.size() != 4) return false;
+  return !DosDeviceName(QString::fromUtf8(name.data(), qsizetype(name.size()))).isEmpty();
 }
 
 std::string_view NameExtension(std::string_view name) {

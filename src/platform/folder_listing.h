@@ -91,6 +91,11 @@ bool FindFile(const QString& windowsPath, FoundFile* found);
 // settings value.
 bool NameHostsCannotHold(std::string_view name);
 
+// True for a name (UTF-8 bytes) that Windows resolves to something else: one that ends in a
+// period or a space, which Windows drops ("file." opens "file"; names of periods only stay
+// names), or a DOS device name, also with an extension ("con.bmp" opens the console).
+bool NameWindowsReadsAsAnother(std::string_view name);
+
 // The Windows extension rule on a name: the bytes from the last "." to the end, dot
 // included, or empty when there is no dot.
 std::string_view NameExtension(std::string_view name);

@@ -448,6 +448,8 @@ TEST_F(Import, PlaceTheHostCannotTakeIsRefusedAndAskedForAgain) {
                                         "Choose another name.");
   const QString syntax = QStringLiteral(" holds a character that Windows names cannot hold (: * ? \" < > |). "
                                         "Choose another name.");
+  const QString another =
+      QStringLiteral(" (it ends in a period or a space, or names a device such as CON or NUL). Choose another name.");
   const struct {
     QString answer;
     QString refusal;
@@ -463,6 +465,9 @@ TEST_F(Import, PlaceTheHostCannotTakeIsRefusedAndAskedForAgain) {
        "The folder Q:\\ lies on no drive, so the host could not open the bitmap file there. " + drives},
       // A name a Windows path cannot hold.
       {"C:\\PICS\\colon:name?.bmp", "C:\\PICS\\colon:name?.bmp" + syntax},
+      // A name that Windows reads as another file or as a device.
+      {"C:\\PICS\\con.bmp", "C:\\PICS\\con.bmp: Windows would not open a file of the name \"con.bmp\"" + another},
+      {"C:\\PICS\\victim. ", "C:\\PICS\\victim. : Windows would not open a file of the name \"victim. \"" + another},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answer.toStdString());

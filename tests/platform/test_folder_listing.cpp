@@ -52,6 +52,12 @@ class Listing : public ::testing::Test {
       tree_.WriteFile(QString::fromUtf8(name), "x");
     tree_.MakeDir(QString::fromUtf8("f/line\nbreak"));
     tree_.WriteFile(QString::fromUtf8("f/no\xC2\xA0" "break.bmp"), "nbsp");
+    // Names that Windows reads as another name or as a device are left out; names that
+    // only look like them are not.
+    for (const char* name : {"f/dot.", "f/space.bmp ", "f/con.bmp", "f/NUL", "f/Com1 .txt", "f/lpt9"})
+      tree_.WriteFile(QString::fromUtf8(name), "x");
+    tree_.MakeDir("f/folder.");
+    for (const char* name : {"f/...", "f/com10.txt", "f/conx.bmp", "f/.dot"}) tree_.WriteFile(QString::fromUtf8(name), "kept");
     mkfifo(QFile::encodeName(tree_.Path("f/pipe")).constData(), 0600);
     QFile::link(tree_.Path("f/Sub"), tree_.Path("f/link-to-dir"));
     QFile::link(tree_.Path("f/nowhere"), tree_.Path("f/broken-link"));
@@ -78,6 +84,10 @@ TEST_F(Listing, EntriesAndAttributes) {
       {"broken-link", FileAttributeArchive, 0},
       {"\xC3\xA9t\xC3\xA9.gif", FileAttributeArchive, 3},
       {"no\xC2\xA0" "break.bmp", FileAttributeArchive, 4},
+      {"...", FileAttributeArchive | FileAttributeHidden, 4},
+      {"com10.txt", FileAttributeArchive, 4},
+      {"conx.bmp", FileAttributeArchive, 4},
+      {".dot", FileAttributeArchive | FileAttributeHidden, 4},
   };
   for (const auto& e : expected) {
     auto it = seen.find(e.name);
@@ -85,8 +95,8 @@ TEST_F(Listing, EntriesAndAttributes) {
     EXPECT_EQ(it->second.attributes, e.attributes) << e.name;
     EXPECT_EQ(it->second.size, e.size) << e.name;
   }
-  // Not listed: ".", "..", names with one of "\ : * ? \" < > |" or a control character, a
-  // named pipe.
+  // Not listed: ".", "..", names with one of "\ : * ? \" < > |" or a control character,
+  // names ending in a period or a space, device names, a named pipe.
   EXPECT_EQ(seen.size(), std::size(expected));
   // Names decode as the host spells them.
   for (const FolderEntry& entry : listing) {
