@@ -14,11 +14,11 @@ namespace platform {
 
 namespace {
 
-// The letter index of a dosdevices entry "c:" (any case), or -1.
+// The letter index of a dosdevices entry "c:", or -1. Wine looks a drive up by its
+// lower-case link only: an "E:" link is not a drive for the programs it runs.
 int DriveIndexOfLinkName(const char* name) {
-  if (name[0] == '\0' || name[1] != ':' || name[2] != '\0') return -1;
-  const char c = char(name[0] & ~0x20);
-  return c >= 'A' && c <= 'Z' ? c - 'A' : -1;
+  if (name[0] < 'a' || name[0] > 'z' || name[1] != ':' || name[2] != '\0') return -1;
+  return name[0] - 'a';
 }
 
 std::optional<QString> LinkTarget(const QByteArray& link) {
@@ -86,29 +86,16 @@ std::vector<WineDrive> WineDrives(const QString& prefix) {
   const QString dosdevices = prefix + QStringLiteral("/dosdevices");
   DIR* dir = opendir(QFile::encodeName(dosdevices).constData());
   if (!dir) return drives;
-  // Where a prefix has both "e:" and "E:", Wine follows the lower-case link, the name it
-  // looks up; the order of the folder listing does not matter.
-  std::array<std::optional<size_t>, 26> found;
-  std::array<bool, 26> lowerCase{};
   while (dirent* entry = readdir(dir)) {
     const int index = DriveIndexOfLinkName(entry->d_name);
     if (index < 0) continue;
-    const bool lower = entry->d_name[0] >= 'a' && entry->d_name[0] <= 'z';
-    if (found[size_t(index)] && (lowerCase[size_t(index)] || !lower)) continue;
     const auto target =
         LinkTarget(QFile::encodeName(dosdevices + QLatin1Char('/')) + entry->d_name);
     if (!target) continue;
     const QString root = target->startsWith(QLatin1Char('/'))
                              ? *target
                              : dosdevices + QLatin1Char('/') + *target;
-    const WineDrive drive{index, QDir::cleanPath(root), std::nullopt};
-    if (found[size_t(index)]) {
-      drives[*found[size_t(index)]] = drive;
-    } else {
-      found[size_t(index)] = drives.size();
-      drives.push_back(drive);
-    }
-    lowerCase[size_t(index)] = lower;
+    drives.push_back(WineDrive{index, QDir::cleanPath(root), std::nullopt});
   }
   closedir(dir);
 

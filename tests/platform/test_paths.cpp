@@ -304,9 +304,11 @@ TEST(WinePrefix, DrivesAndSystemFolderComeFromThePrefix) {
                  "\"z:\"=\"floppy\"\n");
   const QString dosdevices = tree.Path("prefix/dosdevices/");
   for (const auto& [link, target] : {std::pair<QString, QString>{"c:", "../drive_c"},
-                                     {"D:", tree.Path("disc")},
+                                     {"d:", tree.Path("disc")},
                                      {"e:", tree.Path("unplugged")},
-                                     {"E:", tree.Path("disc")},  // "e:" is the one Wine uses
+                                     // Wine looks up lower-case links only.
+                                     {"E:", tree.Path("disc")},
+                                     {"F:", tree.Path("disc")},
                                      {"z:", "/"},
                                      {"d::", "/dev/sr0"},
                                      {"com1", "/dev/ttyS0"}})
