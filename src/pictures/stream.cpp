@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 
 #include "base/byte_reader.h"
@@ -182,76 +181,6 @@ void MemoryStream::Write(const void* buffer, size_t count) {
   if (end > bytes_.size()) bytes_.resize(end);
   if (count) std::memcpy(bytes_.data() + position_, buffer, count);
   position_ = static_cast<int64_t>(end);
-}
-
-AtomicFile::AtomicFile(const std::string& path) : path_(path), temporary_(path + ".part-XXXXXX") {
-  fd_ = ::mkstemp(temporary_.data());
-  if (fd_ < 0) Fail(errno);
-}
-
-AtomicFile::~AtomicFile() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    ::unlink(temporary_.c_str());
-  }
-}
-
-void AtomicFile::Fail(int error) {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    ::unlink(temporary_.c_str());
-    fd_ = -1;
-  }
-  throw FileCreateError("Cannot create file \"" + path_ + "\". " + std::strerror(error));
-}
-
-void AtomicFile::Write(std::span<const iovec> pieces) {
-  // writev takes at most IOV_MAX pieces a call and may write less than it was given; the
-  // pieces are copied so that a partial write can be resumed inside one.
-  std::vector<iovec> left(pieces.begin(), pieces.end());
-  size_t first = 0;
-  while (first < left.size()) {
-    if (left[first].iov_len == 0) {
-      ++first;
-      continue;
-    }
-    const int count = static_cast<int>(std::min<size_t>(left.size() - first, IOV_MAX));
-    const ssize_t put = ::writev(fd_, left.data() + first, count);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) Fail(errno);
-    if (put == 0) Fail(EIO);
-    auto done = static_cast<size_t>(put);
-    while (first < left.size() && done >= left[first].iov_len) done -= left[first++].iov_len;
-    if (done) {
-      left[first].iov_base = static_cast<uint8_t*>(left[first].iov_base) + done;
-      left[first].iov_len -= done;
-    }
-  }
-}
-
-void AtomicFile::Write(std::span<const uint8_t> bytes) {
-  const iovec piece{const_cast<uint8_t*>(bytes.data()), bytes.size()};
-  Write(std::span<const iovec>(&piece, 1));
-}
-
-void AtomicFile::Commit() {
-  // mkstemp creates the file private to the user; give it the usual permissions.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd_, 0666 & ~mask);
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0 || ::rename(temporary_.c_str(), path_.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temporary_.c_str());
-    throw FileCreateError("Cannot create file \"" + path_ + "\". " + std::strerror(error));
-  }
-}
-
-void WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {
-  AtomicFile file(path);
-  file.Write(bytes);
-  file.Commit();
 }
 
 }  // namespace pictures

@@ -2,8 +2,6 @@
 // view of memory held elsewhere.
 #pragma once
 
-#include <sys/uio.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -125,33 +123,5 @@ class ViewStream : public Stream {
   std::span<const uint8_t> bytes_;
   int64_t position_ = 0;
 };
-
-// A file written under a temporary name beside its target and renamed over the target by
-// Commit, so that a failure never leaves a half-written file: the destructor removes the
-// temporary file unless Commit succeeded. Failures raise FileCreateError ("Cannot create
-// file \"NAME\". REASON").
-class AtomicFile {
- public:
-  explicit AtomicFile(const std::string& path);
-  ~AtomicFile();
-  AtomicFile(const AtomicFile&) = delete;
-  AtomicFile& operator=(const AtomicFile&) = delete;
-
-  // Writes the pieces in order, in as few system calls as the system allows.
-  void Write(std::span<const iovec> pieces);
-  void Write(std::span<const uint8_t> bytes);
-  // Gives the file the usual permissions, closes it and renames it over the target.
-  void Commit();
-
- private:
-  [[noreturn]] void Fail(int error);
-
-  std::string path_;
-  std::string temporary_;
-  int fd_ = -1;
-};
-
-// Writes a whole file through an AtomicFile. Raises FileCreateError.
-void WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes);
 
 }  // namespace pictures
