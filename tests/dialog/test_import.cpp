@@ -2,6 +2,7 @@
 // settings file, the bitmap file written for a picture the host cannot read, and every
 // way the action can stop with the dialog still open.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -315,6 +316,7 @@ TEST_F(Import, PictureThatCannotBeLoadedIsReportedAndNothingIsHandedOver) {
   world.tree.WriteFile(QStringLiteral("c/pics/good.pcx"), PcxFile(12, 9));
   world.tree.WriteFile(QStringLiteral("c/pics/broken.pcx"), "this is not a picture file at all");
   world.tree.WriteFile(QStringLiteral("c/pics/gone.gif"), "soon deleted");
+  world.tree.WriteFile(QStringLiteral("c/pics/pipe.tga"), "soon a named pipe");
   TForm1* form = OpenAndSelect(QStringLiteral("good.pcx"));
   const QByteArray settings = SettingsBytes();
   // A first conversion that fails at the save leaves its picture in the holder.
@@ -322,17 +324,23 @@ TEST_F(Import, PictureThatCannotBeLoadedIsReportedAndNothingIsHandedOver) {
   ClickImport(form);
   ASSERT_EQ(form->Image1.Width(), 12);
 
+  // What happens to the file between its selection and the import.
+  enum class Then { Stays, IsDeleted, BecomesAPipe };
   const struct {
     const char* name;
-    bool deleted;
-  } cases[] = {{"broken.pcx", false}, {"gone.gif", true}};
+    Then then;
+  } cases[] = {{"broken.pcx", Then::Stays}, {"gone.gif", Then::IsDeleted}, {"pipe.tga", Then::BecomesAPipe}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     world.prompts.messages.clear();
     const QString name = QString::fromUtf8(c.name);
     ClickEntry(*form, name);
-    if (c.deleted) {
-      ASSERT_TRUE(QFile::remove(world.tree.Path(QStringLiteral("c/pics/") + name)));
+    const QString host = world.tree.Path(QStringLiteral("c/pics/") + name);
+    if (c.then != Then::Stays) {
+      ASSERT_TRUE(QFile::remove(host));
+    }
+    if (c.then == Then::BecomesAPipe) {
+      ASSERT_EQ(mkfifo(QFile::encodeName(host).constData(), 0600), 0);
     }
     ClickImport(form);
     ASSERT_EQ(world.prompts.messages.size(), 1u);

@@ -1,13 +1,17 @@
-// Files on disk: how the atomic output file treats what it replaces.
+// Files on disk: what the file stream opens and how it reads a file that changes under it,
+// and how the atomic output file treats what it replaces.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -15,14 +19,161 @@
 
 #include "base/error.h"
 #include "pictures/atomic_file.h"
+#include "pictures/registry.h"
+#include "pictures/stream.h"
 #include "support/tool_files.h"
 
 namespace pictures {
+
+// A reader that, once its file is open, cuts the file down to a few bytes as another
+// program might, then reads past the new end: through the plain read or straight from
+// the stream's memory.
+class TShrinkingGraphic : public Bitmap {
+  PICTURES_READER_CLASS()
+ public:
+  static inline std::string path;
+  static inline bool fromMemory = false;
+  void LoadFromStream(Stream& stream) override {
+    if (::truncate(path.c_str(), 100) != 0) throw PictureError("truncate failed");
+    std::vector<uint8_t> buffer(4096);
+    stream.Seek(stream.Size() - 4096);
+    if (fromMemory) {
+      std::vector<uint8_t> storage;
+      const auto view = stream.ReadView(buffer.size(), storage);
+      buffer.assign(view.begin(), view.end());
+    } else {
+      stream.ReadBuffer(buffer.data(), buffer.size());
+    }
+    SetPixelFormat(PixelFormat::Bits8);
+    SetSize(int(buffer.size()), 1);
+    std::copy(buffer.begin(), buffer.end(), ScanLine(0));
+  }
+};
+PICTURES_DEFINE_READER_CLASS(TShrinkingGraphic, Bitmap)
+
 namespace {
 
 namespace fs = std::filesystem;
 using test_support::Bytes;
 using test_support::TempDir;
+
+std::string LoadError(const std::string& path) {
+  try {
+    Picture picture;
+    picture.LoadFile(path);
+  } catch (const PictureError& error) {
+    return error.what();
+  }
+  return "no error";
+}
+
+// Only regular files are opened as pictures; anything else fails at once, by the load
+// that both the dialog and picconv use.
+TEST(FileStream, OpensRegularFilesOnly) {
+  RegisterReaders();
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.File("pipe.bmp").c_str(), 0600), 0);
+  fs::create_directory(dir.File("folder.pcx"));
+  fs::create_symlink("/dev/null", dir.File("device.tga"));
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = dir.File("socket.gif");
+  socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const struct {
+    const char* name;
+    const char* reason;
+  } cases[] = {
+      {"pipe.bmp", "Is a named pipe (FIFO), not a regular file"},
+      {"folder.pcx", "Is a directory"},
+      {"device.tga", "Is a device, not a regular file"},
+      {"socket.gif", "Is a socket, not a regular file"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.File(c.name);
+    EXPECT_EQ(LoadError(path), "Cannot open file \"" + path + "\". " + c.reason);
+  }
+  ::close(listener);
+}
+
+// The most memory of this process that was in RAM since the last ResetPeak, in kB.
+long PeakResidentKb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// A large file whose header is wrong is refused without being read whole.
+TEST(FileStream, HeaderIsCheckedBeforeTheFileIsBroughtIn) {
+  RegisterReaders();
+  TempDir dir;
+  for (const char* name : {"large.bmp", "large.ico", "large.heic", "large.ppm"}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.File(name);
+    test_support::WriteFileBytes(path, Bytes(16, 'X'));
+    ASSERT_EQ(::truncate(path.c_str(), 256 << 20), 0);  // a sparse file of 256 MB
+    ResetPeak();
+    const long before = PeakResidentKb();
+    {
+      FileStream stream(path);
+      auto picture = FindReaderClass(FileExtension(path))->create();
+      EXPECT_THROW(picture->LoadFromStream(stream), PictureError);
+    }
+    EXPECT_LT(PeakResidentKb() - before, 16 << 10);
+  }
+}
+
+// A file that shrinks or is written to while it is read gives the read error, whatever
+// the reader made of the bytes; a mapped file (64 KB or more) reads zeros where it lost
+// its pages instead of ending the process.
+TEST(FileStream, FileThatChangesWhileReadFailsWithTheReadError) {
+  RegisterReaders();
+  RegisterFormat("shrinking", "Shrinking", TShrinkingGraphic::StaticClass());
+  TempDir dir;
+  for (const bool fromMemory : {false, true}) {
+    TShrinkingGraphic::path = dir.File("file.shrinking");
+    TShrinkingGraphic::fromMemory = fromMemory;
+    test_support::WriteFileBytes(TShrinkingGraphic::path, Bytes(256 << 10, 7));
+    EXPECT_EQ(LoadError(TShrinkingGraphic::path), "Stream read error") << fromMemory;
+  }
+  UnregisterReaderClass(TShrinkingGraphic::StaticClass());
+
+  REQUIRE_TOOL(test_support::kConvert);
+  const struct {
+    const char* file;
+    bool shrinks;  // else written to in place, keeping its size
+  } cases[] = {
+      {"noise.bmp", true}, {"noise.png", true}, {"noise.tga", false}, {"small.pcx", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string path = dir.File(c.file);
+    const std::string size = std::string(c.file).starts_with("small") ? "20x20" : "200x200";
+    ASSERT_EQ(test_support::RunCommand(std::string(test_support::kConvert) + " -size " + size +
+                                       " xc: +noise Random " + test_support::ShellQuote(path))
+                  .status,
+              0);
+    // An older time of change, so that a write in the same clock tick still changes it.
+    const timespec old[2] = {{1000, 0}, {1000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+    FileStream stream(path);
+    if (c.shrinks) {
+      ASSERT_EQ(::truncate(path.c_str(), 1000), 0);
+    } else {
+      std::fstream(path, std::ios::in | std::ios::out | std::ios::binary).seekp(5000) << "changed";
+    }
+    auto picture = FindReaderClass(FileExtension(path))->create();
+    try {
+      picture->LoadFromStream(stream);
+    } catch (const PictureError&) {
+    }
+    EXPECT_THROW(stream.Verify(), StreamReadError);
+  }
+}
 
 std::string Contents(const std::string& path) {
   const Bytes bytes = test_support::ReadFileBytes(path);
