@@ -63,8 +63,11 @@ constexpr long kDefaultSeconds = 24L * 60 * 60;
 constexpr size_t kMaxTextBytes = 64 * 1024;
 
 // The text's Latin-1 bytes, or nothing when the UTF-8 text is malformed or holds a
-// character beyond U+00FF. `valid` tells the two apart.
+// character beyond U+00FF. `valid` tells the two apart. Only the shortest spelling of a
+// character is UTF-8: a longer one (C0 8A for a line feed) would slip a control character
+// past the check of the text's bytes.
 std::optional<std::string> Latin1Of(std::string_view utf8, bool& valid) {
+  static constexpr uint32_t kSmallestOfLength[] = {0, 0, 0x80, 0x800, 0x10000};
   std::string latin1;
   bool representable = true;
   valid = true;
@@ -83,6 +86,10 @@ std::optional<std::string> Latin1Of(std::string_view utf8, bool& valid) {
         return std::nullopt;
       }
       code = (code << 6) | (next & 0x3F);
+    }
+    if (code < kSmallestOfLength[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      valid = false;
+      return std::nullopt;
     }
     if (code > 0xFF) representable = false;
     if (representable) latin1.push_back(static_cast<char>(code));
@@ -158,12 +165,15 @@ Options OptionsFromArguments(int argc, char** argv) {
 }
 
 // Standard input and error go to /dev/null: the server outlives the dialog's pipes and
-// terminal.
+// terminal. The dialog starts this program in a session of its own, which the server stays
+// in, so that the dialog can stop it with its process group when it does not answer in
+// time; started from a shell, the server leaves the shell's session.
 void DetachFromTheDialog() {
+  const bool ownSession = getsid(0) == getpid();
   const pid_t child = fork();
   if (child < 0) Fail("cannot start the server");
   if (child > 0) std::_Exit(0);
-  setsid();
+  if (!ownSession) setsid();
   if (chdir("/") != 0) Fail("cannot leave the working folder");
   const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
   if (null >= 0) {

@@ -143,7 +143,14 @@ const ReaderClass& Bitmap::StaticClass() {
 
 void Bitmap::LoadFile(const std::string& path) {
   FileStream stream(path);
-  LoadFromStream(stream);
+  try {
+    LoadFromStream(stream);
+  } catch (...) {
+    // A reader's complaint about bytes that changed under it is the read error.
+    stream.Verify();
+    throw;
+  }
+  stream.Verify();
 }
 
 void Bitmap::Assign(const Bitmap& other) {

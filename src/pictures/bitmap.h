@@ -66,7 +66,8 @@ class Bitmap {
   // Decodes a picture from the stream's position into this Bitmap. The Bitmap itself
   // reads Windows bitmap files; readers replace this.
   virtual void LoadFromStream(Stream& stream);
-  // Opens the file read-only and calls LoadFromStream at position 0.
+  // Opens the file read-only and calls LoadFromStream at position 0. A file that changed
+  // while it was read fails with StreamReadError, whatever the reader made of it.
   virtual void LoadFile(const std::string& path);
 
   // Writes a Windows bitmap file of the Bitmap's own pixel format (the dialog saves 24-bit

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/error.h"
-#include "pictures/stream.h"
+#include "pictures/atomic_file.h"
 
 namespace pictures {
 

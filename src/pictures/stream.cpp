@@ -1,7 +1,6 @@
 #include "pictures/stream.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,11 +8,11 @@
 #include <cstdint>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 
 #include "base/byte_reader.h"
 #include "base/error.h"
+#include "pictures/mapped_file.h"
 
 namespace pictures {
 
@@ -82,6 +81,7 @@ std::span<const uint8_t> Stream::ReadView(size_t count, std::vector<uint8_t>& st
     return storage;
   }
   if (static_cast<uint64_t>(Remaining()) < count) throw StreamReadError();
+  WillRead(count);
   const auto start = static_cast<size_t>(Position());
   Seek(Position() + static_cast<int64_t>(count));
   return contents.subspan(start, count);
@@ -99,6 +99,8 @@ namespace {
 
 // Files smaller than this are read with plain reads: mapping them costs more than it saves.
 constexpr int64_t kMapThreshold = 64 * 1024;
+// Reads within this many bytes from the start of a file are taken for its header.
+constexpr int64_t kHeaderBytes = 64 * 1024;
 
 // The plain read of a stream whose bytes are in memory: up to `count` bytes from `position`,
 // which moves past them.
@@ -112,49 +114,85 @@ size_t ReadFromMemory(std::span<const uint8_t> bytes, int64_t& position, void* b
   return n;
 }
 
+// Why a file of this type is not opened as a picture.
+std::string NotARegularFile(mode_t mode) {
+  if (S_ISDIR(mode)) return std::strerror(EISDIR);
+  if (S_ISFIFO(mode)) return "Is a named pipe (FIFO), not a regular file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "Is a device, not a regular file";
+  if (S_ISSOCK(mode)) return "Is a socket, not a regular file";
+  return "Not a regular file";
+}
+
+[[noreturn]] void FailToOpen(const std::string& path, const std::string& reason) {
+  throw FileOpenError("Cannot open file \"" + path + "\". " + reason);
+}
+
+bool SameTime(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 }  // namespace
 
 FileStream::FileStream(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // The type is checked before the file is opened, so that a FIFO or a device is not
+  // opened at all, and again on what was opened, in case the name has changed in between
+  // (a FIFO opened without waiting, then refused).
   struct stat info {};
-  if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || S_ISDIR(info.st_mode))) {
-    int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+  if (::stat(path.c_str(), &info) != 0) FailToOpen(path, std::strerror(errno));
+  if (!S_ISREG(info.st_mode)) FailToOpen(path, NotARegularFile(info.st_mode));
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd_ < 0) FailToOpen(path, std::strerror(errno));
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const std::string reason = S_ISREG(info.st_mode) ? std::strerror(errno) : NotARegularFile(info.st_mode);
     ::close(fd_);
-    fd_ = -1;
-    errno = error;
+    FailToOpen(path, reason);
   }
-  if (fd_ < 0)
-    throw FileOpenError("Cannot open file \"" + path + "\". " + std::strerror(errno));
   size_ = info.st_size;
-  if (S_ISREG(info.st_mode) && size_ >= kMapThreshold) Map();
-}
-
-// The whole file is mapped with its pages populated in one go, which costs far fewer page
-// faults than touching them one by one. Where the file cannot be mapped, it is read with
-// plain reads instead.
-void FileStream::Map() {
-  if (static_cast<uint64_t>(size_) > SIZE_MAX) return;
-  const auto bytes = static_cast<size_t>(size_);
-  void* address = ::mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, 0);
-  if (address == MAP_FAILED) return;
-  ::madvise(address, bytes, MADV_SEQUENTIAL);
-  mapped_ = {static_cast<const uint8_t*>(address), bytes};
-}
-
-void FileStream::ReleaseMemory() {
-  if (!mapped_.empty())
-    ::madvise(const_cast<uint8_t*>(mapped_.data()), mapped_.size(), MADV_DONTNEED);
+  modified_ = info.st_mtim;
+  if (size_ >= kMapThreshold && static_cast<uint64_t>(size_) <= SIZE_MAX) {
+    mapped_ = std::make_unique<MappedFile>(fd_, static_cast<size_t>(size_));
+    if (mapped_->Empty()) mapped_.reset();  // read with plain reads instead
+  }
 }
 
 FileStream::~FileStream() {
-  if (!mapped_.empty()) ::munmap(const_cast<uint8_t*>(mapped_.data()), mapped_.size());
+  mapped_.reset();
   if (fd_ >= 0) ::close(fd_);
+}
+
+std::span<const uint8_t> FileStream::Contents() const {
+  return mapped_ ? mapped_->Bytes() : std::span<const uint8_t>();
+}
+
+// A read that starts after the file's first byte and goes past the header is of the
+// picture's data, whose header the reader has accepted: the rest of the file is brought in
+// at once then, rather than a page at a time. A view from the very start is a whole file
+// handed to a library that checks the header itself; its pages come in as it reads them.
+void FileStream::WillRead(size_t count) {
+  if (!mapped_ || broughtIn_ || position_ <= 0 || position_ >= size_) return;
+  if (position_ < kHeaderBytes && count <= uint64_t(kHeaderBytes - position_)) return;
+  broughtIn_ = true;
+  mapped_->Populate(static_cast<size_t>(position_), static_cast<size_t>(size_ - position_));
+}
+
+void FileStream::ReleaseMemory() {
+  if (mapped_) mapped_->Release();
+}
+
+void FileStream::Verify() const {
+  if (mapped_ && mapped_->Truncated()) throw StreamReadError();
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0 || info.st_size != size_ || !SameTime(info.st_mtim, modified_))
+    throw StreamReadError();
 }
 
 void FileStream::Seek(int64_t position) { position_ = std::max<int64_t>(0, position); }
 
 size_t FileStream::Read(void* buffer, size_t count) {
-  if (!mapped_.empty()) return ReadFromMemory(mapped_, position_, buffer, count);
+  if (mapped_) {
+    WillRead(count);
+    return ReadFromMemory(mapped_->Bytes(), position_, buffer, count);
+  }
   size_t done = 0;
   auto* out = static_cast<uint8_t*>(buffer);
   while (done < count) {
@@ -182,76 +220,6 @@ void MemoryStream::Write(const void* buffer, size_t count) {
   if (end > bytes_.size()) bytes_.resize(end);
   if (count) std::memcpy(bytes_.data() + position_, buffer, count);
   position_ = static_cast<int64_t>(end);
-}
-
-AtomicFile::AtomicFile(const std::string& path) : path_(path), temporary_(path + ".part-XXXXXX") {
-  fd_ = ::mkstemp(temporary_.data());
-  if (fd_ < 0) Fail(errno);
-}
-
-AtomicFile::~AtomicFile() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    ::unlink(temporary_.c_str());
-  }
-}
-
-void AtomicFile::Fail(int error) {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    ::unlink(temporary_.c_str());
-    fd_ = -1;
-  }
-  throw FileCreateError("Cannot create file \"" + path_ + "\". " + std::strerror(error));
-}
-
-void AtomicFile::Write(std::span<const iovec> pieces) {
-  // writev takes at most IOV_MAX pieces a call and may write less than it was given; the
-  // pieces are copied so that a partial write can be resumed inside one.
-  std::vector<iovec> left(pieces.begin(), pieces.end());
-  size_t first = 0;
-  while (first < left.size()) {
-    if (left[first].iov_len == 0) {
-      ++first;
-      continue;
-    }
-    const int count = static_cast<int>(std::min<size_t>(left.size() - first, IOV_MAX));
-    const ssize_t put = ::writev(fd_, left.data() + first, count);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) Fail(errno);
-    if (put == 0) Fail(EIO);
-    auto done = static_cast<size_t>(put);
-    while (first < left.size() && done >= left[first].iov_len) done -= left[first++].iov_len;
-    if (done) {
-      left[first].iov_base = static_cast<uint8_t*>(left[first].iov_base) + done;
-      left[first].iov_len -= done;
-    }
-  }
-}
-
-void AtomicFile::Write(std::span<const uint8_t> bytes) {
-  const iovec piece{const_cast<uint8_t*>(bytes.data()), bytes.size()};
-  Write(std::span<const iovec>(&piece, 1));
-}
-
-void AtomicFile::Commit() {
-  // mkstemp creates the file private to the user; give it the usual permissions.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd_, 0666 & ~mask);
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0 || ::rename(temporary_.c_str(), path_.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temporary_.c_str());
-    throw FileCreateError("Cannot create file \"" + path_ + "\". " + std::strerror(error));
-  }
-}
-
-void WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {
-  AtomicFile file(path);
-  file.Write(bytes);
-  file.Commit();
 }
 
 }  // namespace pictures

@@ -2,16 +2,19 @@
 // view of memory held elsewhere.
 #pragma once
 
-#include <sys/uio.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace pictures {
+
+class MappedFile;
 
 class Stream {
  public:
@@ -50,6 +53,10 @@ class Stream {
   // it needs): a mapped file gives its pages back, and they are read from the file again
   // if they are needed after all. Views stay valid.
   virtual void ReleaseMemory() {}
+
+ protected:
+  // Told before `count` bytes from the position are read, through a view or a plain read.
+  virtual void WillRead(size_t /*count*/) {}
 };
 
 // Numbers stored in a file, read with the exact read (a short file raises StreamReadError).
@@ -61,12 +68,16 @@ uint32_t ReadU32LE(Stream& stream);
 // Moves `count` bytes on. Moving past the end is not itself an error: the next read fails.
 void Skip(Stream& stream, uint64_t count);
 
-// A stream over a file opened read-only; other writers are not expected while it is open.
-// A regular file of more than a few pages is mapped into memory whole, so that it is read
-// from the page cache once and readers can take its bytes without a copy.
+// A stream over a file opened read-only. Only a regular file is opened: a FIFO would wait
+// for a writer, and a device may act on being opened. A regular file of more than a few
+// pages is mapped into memory, so that readers can take its bytes without a copy; its
+// pages are brought in when the reading goes past the header, so that a file refused for
+// its header is not read whole. A file that changes while it is read (shrinks under the
+// mapping, is written to) is found out by Verify.
 class FileStream : public Stream {
  public:
-  // Raises FileOpenError ("Cannot open file \"NAME\". REASON") when the file cannot be opened.
+  // Raises FileOpenError ("Cannot open file \"NAME\". REASON") when the file cannot be
+  // opened or is not a regular file.
   explicit FileStream(const std::string& path);
   ~FileStream() override;
   FileStream(const FileStream&) = delete;
@@ -76,16 +87,24 @@ class FileStream : public Stream {
   void Seek(int64_t position) override;
   int64_t Size() const override { return size_; }
   size_t Read(void* buffer, size_t count) override;
-  std::span<const uint8_t> Contents() const override { return mapped_; }
+  std::span<const uint8_t> Contents() const override;
   void ReleaseMemory() override;
 
- private:
-  void Map();
+  // Raises StreamReadError when the file has changed since it was opened: part of the
+  // mapping was found gone, or its size or time of last change differ. What was read from
+  // it may then be any mix of old, new and zero bytes.
+  void Verify() const;
 
+ protected:
+  void WillRead(size_t count) override;
+
+ private:
   int fd_ = -1;
   int64_t size_ = 0;
   int64_t position_ = 0;
-  std::span<const uint8_t> mapped_;
+  timespec modified_{};
+  std::unique_ptr<MappedFile> mapped_;
+  bool broughtIn_ = false;
 };
 
 // A stream over bytes held in memory; writable, growing as it is written.
@@ -125,33 +144,5 @@ class ViewStream : public Stream {
   std::span<const uint8_t> bytes_;
   int64_t position_ = 0;
 };
-
-// A file written under a temporary name beside its target and renamed over the target by
-// Commit, so that a failure never leaves a half-written file: the destructor removes the
-// temporary file unless Commit succeeded. Failures raise FileCreateError ("Cannot create
-// file \"NAME\". REASON").
-class AtomicFile {
- public:
-  explicit AtomicFile(const std::string& path);
-  ~AtomicFile();
-  AtomicFile(const AtomicFile&) = delete;
-  AtomicFile& operator=(const AtomicFile&) = delete;
-
-  // Writes the pieces in order, in as few system calls as the system allows.
-  void Write(std::span<const iovec> pieces);
-  void Write(std::span<const uint8_t> bytes);
-  // Gives the file the usual permissions, closes it and renames it over the target.
-  void Commit();
-
- private:
-  [[noreturn]] void Fail(int error);
-
-  std::string path_;
-  std::string temporary_;
-  int fd_ = -1;
-};
-
-// Writes a whole file through an AtomicFile. Raises FileCreateError.
-void WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes);
 
 }  // namespace pictures

@@ -29,7 +29,7 @@ namespace platform {
 namespace {
 
 // How long a server may take to read the text and take the clipboard.
-constexpr int kServerStartMs = 5000;
+int serverStartMs = 5000;
 
 QClipboard* Clipboard() {
   if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return nullptr;
@@ -66,8 +66,12 @@ std::optional<Started> StartDetached(const QString& program, const QStringList& 
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   short spawnFlags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  // A session (or at least a process group) of its own: the program and whatever it forks
+  // can be stopped together when it does not answer in time.
 #ifdef POSIX_SPAWN_SETSID
   spawnFlags |= POSIX_SPAWN_SETSID;
+#else
+  spawnFlags |= POSIX_SPAWN_SETPGROUP;
 #endif
   posix_spawnattr_setflags(&attributes, spawnFlags);
   sigset_t none, all;
@@ -100,20 +104,32 @@ std::optional<Started> StartDetached(const QString& program, const QStringList& 
 }
 
 // Writes the text and closes the pipe; a program that ends early must not kill this
-// process with SIGPIPE.
+// process with SIGPIPE. The signal's disposition belongs to the whole process, whose other
+// threads run on, so it is left alone: the signal is blocked in this thread only, and a
+// SIGPIPE that the write raised is taken back before it is unblocked.
 bool WriteAndClose(int fd, const QByteArray& text) {
-  struct sigaction ignore {}, previous {};
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGPIPE, &ignore, &previous);
+  sigset_t pipeSignal, previousMask, pending;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, &previousMask);
+  sigpending(&pending);
+  const bool pendingBefore = sigismember(&pending, SIGPIPE) == 1;
   qsizetype written = 0;
+  bool broken = false;
   while (written < text.size()) {
     const ssize_t n = write(fd, text.constData() + written, size_t(text.size() - written));
     if (n < 0 && errno == EINTR) continue;
+    broken = n < 0 && errno == EPIPE;
     if (n <= 0) break;
     written += n;
   }
   close(fd);
-  sigaction(SIGPIPE, &previous, nullptr);
+  if (broken && !pendingBefore) {
+    const timespec now{0, 0};
+    while (sigtimedwait(&pipeSignal, nullptr, &now) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
   return written == text.size();
 }
 
@@ -135,14 +151,30 @@ QByteArray ReadAndClose(int fd, const QDeadlineTimer& deadline) {
   return bytes;
 }
 
+// Stops a started program and whatever it forked into its process group, and reaps it.
+// The group is signalled before the program is reaped, while its number cannot yet have
+// been given to another process.
+void Stop(pid_t pid) {
+  kill(-pid, SIGKILL);
+  kill(pid, SIGKILL);
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
 // Waits for the first process to end (the programs fork their server and return): its
-// exit status, or nothing when it has not ended in time.
+// exit status. A program that has not ended in time is stopped with its server, so that
+// it cannot take the clipboard after the dialog has gone on without it (a second holder
+// beside the one that took its place), and leaves no zombie behind.
 std::optional<int> WaitForExit(pid_t pid, const QDeadlineTimer& deadline) {
   int status = 0;
   while (true) {
     const pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    if (done < 0 || deadline.hasExpired()) return std::nullopt;
+    if (done < 0) return std::nullopt;
+    if (deadline.hasExpired()) {
+      Stop(pid);
+      return std::nullopt;
+    }
     QThread::msleep(5);
   }
 }
@@ -162,10 +194,13 @@ HandOffResult KeepWithOwnServer(const QByteArray& utf8, const QStringList& argum
   }
   const std::optional<Started> started = StartDetached(OwnServer(), arguments, true);
   if (!started) return {HandOffOutcome::Lost, QStringLiteral("importdlg-clipboard could not be started")};
-  const QDeadlineTimer deadline(kServerStartMs);
+  const QDeadlineTimer deadline(serverStartMs);
   WriteAndClose(started->input, utf8);
   const QByteArray reply = ReadAndClose(started->output, deadline).trimmed();
-  WaitForExit(started->pid, deadline);
+  // A server that has not answered is stopped at once, whether or not its first process
+  // has ended: it must not take the clipboard later.
+  if (reply.isEmpty()) Stop(started->pid);
+  else WaitForExit(started->pid, deadline);
   if (reply == "ready") return {HandOffOutcome::Kept, QString()};
   if (reply.startsWith("error: ")) {
     return {HandOffOutcome::Lost, QStringLiteral("importdlg-clipboard: ") + QString::fromUtf8(reply.mid(7))};
@@ -180,7 +215,7 @@ void EmptyWithOwnServer() {
   if (OwnServerMissing()) return;
   const std::optional<Started> started = StartDetached(OwnServer(), {"--wayland", "--empty"}, true);
   if (!started) return;
-  const QDeadlineTimer deadline(kServerStartMs);
+  const QDeadlineTimer deadline(serverStartMs);
   close(started->input);
   ReadAndClose(started->output, deadline);
   WaitForExit(started->pid, deadline);
@@ -201,12 +236,14 @@ HandOffResult KeepWithWlCopy(const QByteArray& utf8) {
   const std::optional<Started> started = StartDetached(program, {}, false);
   if (!started) return {HandOffOutcome::Lost, QStringLiteral("wl-copy could not be started")};
   const bool written = WriteAndClose(started->input, utf8);
-  const std::optional<int> status = WaitForExit(started->pid, QDeadlineTimer(kServerStartMs));
+  const std::optional<int> status = WaitForExit(started->pid, QDeadlineTimer(serverStartMs));
   if (written && status == 0) return {HandOffOutcome::Kept, QString()};
   return {HandOffOutcome::Lost, QStringLiteral("wl-copy failed")};
 }
 
 }  // namespace
+
+void SetHandOffDeadline(int milliseconds) { serverStartMs = milliseconds; }
 
 HandOffResult KeepOutsideThisProcess(const QString& platformName, const QString& text) {
   const QByteArray utf8 = text.toUtf8();

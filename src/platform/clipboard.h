@@ -51,4 +51,8 @@ HandOffResult HandOffClipboardText(const QString& text);
 // draws through XWayland. HandOffClipboardText calls it for the platform in use.
 HandOffResult KeepOutsideThisProcess(const QString& platformName, const QString& text);
 
+// How long a program that is to keep the text may take to say that it does (5 s); one
+// that has not answered by then is stopped. For tests.
+void SetHandOffDeadline(int milliseconds);
+
 }  // namespace platform

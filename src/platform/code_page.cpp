@@ -38,11 +38,20 @@ class Conversion {
       }
       if (errno != E2BIG) return false;
     }
+    Flush(out);
+    return true;
+  }
+
+  // Writes out what the conversion holds back and returns it to its initial state. Some
+  // converters keep the last character until the next one shows whether a combining mark
+  // follows (CP1258 does), so this comes before anything is put in place of an undefined
+  // byte, or the two would change places.
+  void Flush(QByteArray& out) {
+    char buffer[64];
     char* to = buffer;
     size_t toLeft = sizeof buffer;
-    iconv(handle_, nullptr, nullptr, &to, &toLeft);  // the shift back to the initial state
+    iconv(handle_, nullptr, nullptr, &to, &toLeft);
     out.append(buffer, qsizetype(to - buffer));
-    return true;
   }
 
  private:
@@ -76,6 +85,7 @@ QString DecodeFromCodePage(QByteArrayView bytes, unsigned codePage) {
   size_t inLeft = size_t(bytes.size());
   while (!conversion.Convert(in, inLeft, out, false)) {
     if (inLeft == 0) break;
+    conversion.Flush(out);
     out += QString(QChar(static_cast<unsigned char>(*in))).toUtf8();
     ++in;
     --inLeft;

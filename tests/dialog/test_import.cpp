@@ -2,6 +2,7 @@
 // settings file, the bitmap file written for a picture the host cannot read, and every
 // way the action can stop with the dialog still open.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -346,6 +347,7 @@ TEST_F(Import, CancelledSaveDialogChangesNothing) {
 TEST_F(Import, PictureThatCannotBeLoadedIsReportedAndNothingIsHandedOver) {
   world.tree.WriteFile(QStringLiteral("c/pics/good.pcx"), PcxFile(12, 9));
   world.tree.WriteFile(QStringLiteral("c/pics/broken.pcx"), "this is not a picture file at all");
+  world.tree.WriteFile(QStringLiteral("c/pics/pipe.tga"), "soon a named pipe");
   TForm1* form = OpenAndSelect(QStringLiteral("good.pcx"));
   const QByteArray settings = SettingsBytes();
   // A first conversion that fails at the save leaves its picture in the holder.
@@ -353,17 +355,26 @@ TEST_F(Import, PictureThatCannotBeLoadedIsReportedAndNothingIsHandedOver) {
   ClickImport(form);
   ASSERT_EQ(form->Image1.Width(), 12);
 
-  world.prompts.messages.clear();
-  ClickEntry(*form, QStringLiteral("broken.pcx"));
-  ClickImport(form);
-  ASSERT_EQ(world.prompts.messages.size(), 1u);
-  EXPECT_EQ(world.prompts.messages[0].kind, MessageKind::Error);
-  EXPECT_EQ(world.prompts.messages[0].caption, QStringLiteral("Error"));
-  EXPECT_EQ(world.prompts.messages[0].text, QStringLiteral("Unable to load picture!\r\rC:\\PICS\\broken.pcx"));
-  EXPECT_EQ(form->Image1.Width(), 12);  // the previous picture stays
-  EXPECT_EQ(QDir(world.tree.Path(QStringLiteral("c/pics"))).entryList(QDir::Files).filter(QStringLiteral(".bmp")),
-            QStringList());
-  ExpectNothingHandedOver(form, settings);
+  // A file that stays as it was, and one that became a named pipe after it was selected.
+  for (const char* name : {"broken.pcx", "pipe.tga"}) {
+    SCOPED_TRACE(name);
+    world.prompts.messages.clear();
+    ClickEntry(*form, QLatin1String(name));
+    const QString host = world.tree.Path(QStringLiteral("c/pics/") + QLatin1String(name));
+    if (QLatin1String(name) == QLatin1String("pipe.tga")) {
+      ASSERT_TRUE(QFile::remove(host));
+      ASSERT_EQ(mkfifo(QFile::encodeName(host).constData(), 0600), 0);
+    }
+    ClickImport(form);
+    ASSERT_EQ(world.prompts.messages.size(), 1u);
+    EXPECT_EQ(world.prompts.messages[0].kind, MessageKind::Error);
+    EXPECT_EQ(world.prompts.messages[0].caption, QStringLiteral("Error"));
+    EXPECT_EQ(world.prompts.messages[0].text, QStringLiteral("Unable to load picture!\r\rC:\\PICS\\") + QLatin1String(name));
+    EXPECT_EQ(form->Image1.Width(), 12);  // the previous picture stays
+    EXPECT_EQ(QDir(world.tree.Path(QStringLiteral("c/pics"))).entryList(QDir::Files).filter(QStringLiteral(".bmp")),
+              QStringList());
+    ExpectNothingHandedOver(form, settings);
+  }
 }
 
 TEST_F(Import, FileDeletedSinceItWasSelectedIsReportedAndNotHandedOver) {

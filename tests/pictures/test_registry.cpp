@@ -172,6 +172,12 @@ TEST(Stream, ExactReadsFailShortAndPlainReadsReturnTheCount) {
   stream.Seek(0);
   EXPECT_THROW(stream.ReadBytes(1u << 30), StreamReadError);  // checked before allocating
   EXPECT_EQ(stream.ReadRest(), (std::vector<uint8_t>{1, 2, 3}));
+  // A view of the stream's own memory is held to its end as well.
+  std::vector<uint8_t> storage;
+  stream.Seek(1);
+  EXPECT_THROW(stream.ReadView(3, storage), StreamReadError);
+  const auto view = stream.ReadView(2, storage);
+  EXPECT_EQ(std::vector<uint8_t>(view.begin(), view.end()), (std::vector<uint8_t>{2, 3}));
 }
 
 }  // namespace

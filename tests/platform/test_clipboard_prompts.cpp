@@ -1,8 +1,13 @@
 // Clipboard round trip, the prompts interface and program start.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <wayland-server.h>
+
+#include <atomic>
+#include <chrono>
 
 #include <optional>
 #include <string_view>
@@ -19,6 +24,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include "platform/clipboard.h"
@@ -133,6 +139,87 @@ TEST(Clipboard, TextGoesToAProcessThatKeepsItOrIsReportedLost) {
     EXPECT_EQ(result.reason, c.reason);
     if (c.outcome == HandOffOutcome::Kept) {
       EXPECT_EQ(QString::fromUtf8(tree.ReadFile("kept.txt")), text);
+    }
+  }
+}
+
+// The server run by hand: a text that is not one line of UTF-8 is refused before any
+// display is tried; an overlong spelling of a control character is not UTF-8.
+TEST(Clipboard, ServerRefusesTextsThatAreNotOneLineOfUtf8) {
+  const struct {
+    const char* text;
+    const char* reply;
+  } cases[] = {
+      {"C:\\\xC3\x89T\xC3\x89\\A.BMP", "error: cannot open the X display\n"},
+      {"C:\\LINE\nBREAK.BMP", "error: the text holds a control character\n"},
+      {"C:\\LINE\xC0\x8A" "BREAK.BMP", "error: the text is not UTF-8\n"},
+      {"C:\\NEXT\xE0\x82\x85LINE.BMP", "error: the text is not UTF-8\n"},
+      {"C:\\HALF\xED\xA0\x80.BMP", "error: the text is not UTF-8\n"},
+  };
+  TempTree tree;
+  ScopedEnv display("DISPLAY", std::nullopt);
+  const QByteArray server = QFile::encodeName(QCoreApplication::applicationDirPath() + "/importdlg-clipboard");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    tree.WriteFile("text", c.text);
+    FILE* output = popen(("'" + server + "' < '" + QFile::encodeName(tree.Path("text")) + "'").constData(), "r");
+    ASSERT_NE(output, nullptr);
+    char line[256] = {};
+    EXPECT_NE(fgets(line, sizeof line, output), nullptr);
+    pclose(output);
+    EXPECT_STREQ(line, c.reply);
+  }
+}
+
+// What the hand-off leaves behind in this process: SIGPIPE's disposition is never changed
+// (other threads run), even while a slow reader holds up the write; a program that has not
+// answered in time is stopped with what it forked, so that it cannot take the clipboard
+// later, and no child is left (no zombie).
+TEST(Clipboard, HandOffLeavesNoProcessAndNoSignalChangeBehind) {
+  const struct {
+    const char* script;  // wl-copy
+    int textBytes;
+    int deadlineMs;
+    HandOffOutcome outcome;
+  } cases[] = {
+      {"sleep 0.3; cat > kept", 200000, 5000, HandOffOutcome::Kept},
+      {"cat > /dev/null; (sleep 1.5; echo late > kept) & sleep 5", 10, 500, HandOffOutcome::Lost},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    TempTree tree;
+    tree.MakeDir("bin");
+    tree.WriteFile("bin/wl-copy", "#!/bin/sh\nPATH=/usr/bin:/bin\ncd '" + QFile::encodeName(tree.root()) + "'\n" +
+                                      c.script + "\n");
+    QFile::setPermissions(tree.Path("bin/wl-copy"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    ScopedEnv path("PATH", tree.Path("bin"));
+    ScopedEnv display("DISPLAY", std::nullopt);
+    ScopedEnv runtime("XDG_RUNTIME_DIR", tree.root());
+    ScopedEnv wayland("WAYLAND_DISPLAY", QStringLiteral("none"));
+    SetHandOffDeadline(c.deadlineMs);
+    struct sigaction before {};
+    sigaction(SIGPIPE, nullptr, &before);
+    std::atomic<bool> running{true}, changed{false};
+    std::thread watcher([&] {
+      for (; running; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+        struct sigaction now {};
+        sigaction(SIGPIPE, nullptr, &now);
+        if (now.sa_handler != before.sa_handler) changed = true;
+      }
+    });
+    const QString text(c.textBytes, QLatin1Char('x'));
+    const HandOffResult result = KeepOutsideThisProcess("wayland", text);
+    running = false;
+    watcher.join();
+    SetHandOffDeadline(5000);
+    EXPECT_EQ(result.outcome, c.outcome) << result.reason.toStdString();
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // no child, running or ended
+    if (c.outcome == HandOffOutcome::Kept) {
+      EXPECT_EQ(tree.ReadFile("kept").size(), c.textBytes);
+    } else {
+      QThread::msleep(2000);
+      EXPECT_FALSE(QFile::exists(tree.Path("kept")));
     }
   }
 }

@@ -77,6 +77,8 @@ TEST(ProfileText, ReadsWithoutRegardToCaseAndTrimsValues) {
       {"[Paths]\r\nImport=C:\\\xCC\xD3\xC7\\\r\n", "Paths", "Import", kMuzyka, 1251},
       // A byte the code page leaves undefined reads as the character of its number.
       {"[Paths]\r\nImport=a\x81" "b\r\n", "Paths", "Import", QString("a") + QChar(0x81) + "b", 1252},
+      // CP1258 holds a letter back for a combining mark; it still comes before the hole.
+      {"[Paths]\r\nImport=a\x81" "b\r\n", "Paths", "Import", QString("a") + QChar(0x81) + "b", 1258},
       {"[Paths]\r\nImport=C:\\\x95\x5C\\\r\n", "Paths", "Import",  // 0x5C trails a character
        QString::fromUtf8("C:\\\xE8\xA1\xA8\\"), 932},
       {"\xEF\xBB\xBF[Paths]\r\nImport=C:\\M\xC3\x9ASICA\\\r\n", "Paths", "Import", kMusica, 1252},

@@ -96,7 +96,9 @@ std::string OversizedDeclaration(const heif_boxes::DeclaredSizes& declared) {
 }  // namespace
 
 void THEIFGraphic::LoadFromStream(Stream& stream) {
-  const std::vector<uint8_t> file = stream.ReadRest();
+  // A view of a mapped file, so that a file whose boxes are wrong is not read whole.
+  std::vector<uint8_t> storage;
+  const std::span<const uint8_t> file = stream.ReadRestView(storage);
   Clear();
   const auto fail = [this](const std::string& what) {
     Clear();

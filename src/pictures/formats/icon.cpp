@@ -168,7 +168,9 @@ void DecodeDib(std::span<const uint8_t> data, Bitmap& bitmap) {
 }  // namespace
 
 void TIcon::LoadFromStream(Stream& stream) {
-  const std::vector<uint8_t> file = stream.ReadRest();
+  // A view of a mapped file, so that a file whose directory is wrong is not read whole.
+  std::vector<uint8_t> storage;
+  const std::span<const uint8_t> file = stream.ReadRestView(storage);
   Clear();
   if (file.size() < 6) Fail();
   ByteReader directory(file);
@@ -186,7 +188,7 @@ void TIcon::LoadFromStream(Stream& stream) {
     // A byte count that runs past the end is cut to what the file holds.
     const size_t length = std::min<size_t>(bytes, file.size() - offset);
     const std::optional<Entry> entry =
-        Describe(std::span<const uint8_t>(file).subspan(offset, length));
+        Describe(file.subspan(offset, length));
     if (entry && (!chosen || Better(*entry, *chosen))) chosen = entry;
   }
   if (!chosen) Fail();

@@ -132,8 +132,10 @@ void TPPMGraphic::LoadFromStream(Stream& stream) {
   index_ = kBufferSize;
   filled_ = 0;
 
-  const std::string line = ReadLine();
-  if (line.empty() || line[0] != 'P') throw PictureError(kNotPPM);
+  // The first byte is checked before the rest of its line is read, which in a file that
+  // is no picture of this kind may run to the end of the file.
+  if (ReadByte() != 'P') throw PictureError(kNotPPM);
+  const std::string line = "P" + ReadLine();
   // The digit after the P is converted as a number; a missing or non-digit character
   // fails the way the conversion does.
   const std::string digit = line.substr(1, 1);

@@ -14,6 +14,7 @@
 
 #include "base/byte_reader.h"
 #include "base/error.h"
+#include "pictures/atomic_file.h"
 
 namespace pictures {
 
