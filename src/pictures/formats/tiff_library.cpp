@@ -459,6 +459,8 @@ struct DirectPlan {
   uint32_t colourSamples = 1;
   bool alpha = false;
   PixelFormat format = PixelFormat::Bits24;
+  // The JPEG codec is to turn the file's YCbCr (subsampled or not) into RGB.
+  bool jpegToRGB = false;
 
   // The samples of a pixel that the picture uses: its colours and its alpha.
   uint32_t UsedSamples() const { return colourSamples + (alpha ? 1 : 0); }
@@ -466,7 +468,7 @@ struct DirectPlan {
 
 // The plan for reading strips and tiles into our own buffers, or nothing where libtiff's
 // RGBA interface has to do it (YCbCr without JPEG, log-luminance, odd layouts).
-std::optional<DirectPlan> PlanDirectRead(const OpenTIFF& tiff, Geometry& g) {
+std::optional<DirectPlan> PlanDirectRead(Geometry& g) {
   DirectPlan plan;
   const uint32_t colourSamples =
       g.samples > g.extraSamples ? uint32_t(g.samples - g.extraSamples) : 0;
@@ -484,9 +486,9 @@ std::optional<DirectPlan> PlanDirectRead(const OpenTIFF& tiff, Geometry& g) {
     case PHOTOMETRIC_YCBCR:
       // The JPEG codec converts YCbCr to RGB itself, subsampling included.
       if (g.compression != COMPRESSION_JPEG || g.samples != 3 || g.bits != 8) return std::nullopt;
-      if (!TIFFSetField(tiff.get(), TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) return std::nullopt;
       g.photometric = PHOTOMETRIC_RGB;
       plan.colour = Colour::RGB;
+      plan.jpegToRGB = true;
       break;
     default: return std::nullopt;
   }
@@ -675,10 +677,15 @@ class RowConverter {
 // into one buffer of interleaved samples and hands each row to `row(y, samples)`. A strip
 // or tile that fails to decode leaves zeros; when none decodes, the load fails with
 // libtiff's message.
+//
+// Every handle that decodes bands does so through a BandReader, which sets the handle up
+// to deliver the samples the plan converts: handles opened alike give the same rows.
 class BandReader {
  public:
-  BandReader(const OpenTIFF& tiff, const Geometry& g, uint32_t planesUsed)
-      : tiff_(tiff), g_(g), planes_(g.separate ? planesUsed : 1) {
+  BandReader(const OpenTIFF& tiff, const Geometry& g, const DirectPlan& plan)
+      : tiff_(tiff), g_(g), planes_(g.separate ? plan.UsedSamples() : 1) {
+    if (plan.jpegToRGB && !TIFFSetField(tiff.get(), TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB))
+      tiff.Fail(kInvalidTIFF);
     rowBytes_ = ChunkyRowBytes(g);
     sampleBytes_ = g.bits / 8;
     band_.resize(CheckedBufferSize({g.bandRows, rowBytes_}));
@@ -805,7 +812,7 @@ void ConvertBands(const Geometry& g, const DirectPlan& plan, RowConverter& conve
 void ReadDirect(const OpenTIFF& tiff, Stream& stream, int64_t base, const Geometry& g,
                 const DirectPlan& plan, Bitmap& picture) {
   RowConverter convert(tiff, g, plan);
-  BandReader bands(tiff, g, plan.UsedSamples());
+  BandReader bands(tiff, g, plan);
   SizeUpright(picture, g, plan.format);
   if (plan.format == PixelFormat::Bits8) {
     LogPalette record;
@@ -831,7 +838,7 @@ void ReadDirect(const OpenTIFF& tiff, Stream& stream, int64_t base, const Geomet
         view.Seek(base);
         const OpenTIFF own(view, base);
         RowConverter ownConvert(own, g, plan);
-        BandReader ownBands(own, g, plan.UsedSamples());
+        BandReader ownBands(own, g, plan);
         ConvertBands(g, plan, ownConvert, ownBands, picture, half, all);
         laterDecoded = ownBands.Decoded();
       } catch (...) {
@@ -888,7 +895,7 @@ void ReadTIFFWithLibrary(Bitmap& picture, Stream& stream, int64_t basePosition) 
   // fails with the size message before the data check.
   CheckedBufferSize({g.width, g.height});
   RequireDataForPicture(tiff, g);
-  if (const auto plan = PlanDirectRead(tiff, g))
+  if (const auto plan = PlanDirectRead(g))
     ReadDirect(tiff, stream, basePosition, g, *plan, picture);
   else
     ReadThroughRGBA(tiff, g, picture);
