@@ -172,10 +172,12 @@ void DecodePng(std::span<const uint8_t> data, Bitmap& bitmap, PngTarget target) 
     png_error(png, "too little image data");
   const Layout layout = PrepareTransforms(png, info, target);
   const int passes = png_set_interlace_handling(png);
+  // png_read_update_info allocates the row buffers (the previous and the present row, at
+  // the widest a pixel becomes on its way through the transformations: 64 bits) and may
+  // grow them later: a row of a wide picture can be larger than the file. The image data
+  // has been found able to fill the rows, so they are no bomb.
+  session->allocationLimit += (uint64_t(width) + 7) * 8 + 64;
   png_read_update_info(png, info);
-  // The row buffers come next: the previous and the present row, as stored and as
-  // transformed.
-  session->allocationLimit += 4 * (png_get_rowbytes(png, info) + 1);
   if (png_get_rowbytes(png, info) != size_t(width) * layout.bytesPerPixel)
     png_error(png, "unexpected row layout");
 
