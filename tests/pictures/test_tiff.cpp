@@ -860,6 +860,13 @@ TEST(TIFFReader, DamagedFilesFailWithTheirMessage) {
            .Set(kLength, kLong, {30000})
            .Build(),
        "Stream read error"},
+      {"Huffman-coded JPEG data that cannot fill its picture",
+       grey()
+           .Set(kCompression, kShort, {7})
+           .Set(kWidth, kLong, {30000})
+           .Set(kLength, kLong, {30000})
+           .Build(),
+       "Stream read error"},
       {"a Deflate picture past the memory limit",
        grey()
            .Set(kCompression, kShort, {8})
@@ -1224,6 +1231,26 @@ TEST_F(TIFFToolFiles, LargeCompressedPicturesDecodeTheSameOnTwoThreads) {
   EXPECT_TRUE(test_support::BitmapMatches(
       picture, test_support::DecodeWith(std::string(test_support::kConvert) + " " +
                                         Path("large-copy.tif") + " -auto-orient ppm:-")));
+}
+
+// The arithmetic coder packs a flat picture of 2048 x 2048 into some 140 bytes, far fewer
+// than Huffman coding can reach.
+TEST_F(TIFFToolFiles, ArithmeticCodedJPEGStripsAreRead) {
+  REQUIRE_TOOL("/usr/bin/cjpeg");
+  Run(std::string(test_support::kConvert) + " -size 2048x2048 xc:gray40 -depth 8 pgm:- | " +
+      "/usr/bin/cjpeg -grayscale -arithmetic > " + Path("flat.jpg"));
+  TiffFile file = Baseline(1, 1, {1, 8, 1, {}}, {{0}}, false);
+  file.Set(kWidth, kShort, {2048})
+      .Set(kLength, kShort, {2048})
+      .Set(kRowsPerStrip, kShort, {2048})
+      .Set(kCompression, kShort, {7})
+      .Strips({test_support::ReadFileBytes(Path("flat.jpg"))});
+  TTIFFGraphic picture;
+  ASSERT_NO_THROW(Load(picture, file.Build()));
+  RgbImage flat;
+  flat.width = flat.height = 2048;
+  flat.rgb.assign(size_t(3) * 2048 * 2048, 102);
+  EXPECT_TRUE(test_support::BitmapMatches(picture, flat, 1));
 }
 
 TEST_F(TIFFToolFiles, OrientationIsAppliedAsImageMagickDoes) {

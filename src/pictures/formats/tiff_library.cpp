@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/byte_reader.h"
 #include "base/error.h"
 #include "pictures/palette.h"
 #include "base/pixel_helpers.h"
@@ -118,6 +119,12 @@ class OpenTIFF {
 
   TIFF* get() const { return tif_; }
   int64_t FileSize() const { return source_.stream.Size() - source_.base; }
+  // Reads up to `count` bytes at `offset` in the file, as a plain read.
+  size_t ReadAt(uint64_t offset, void* buffer, size_t count) const {
+    if (offset >= uint64_t(std::max<int64_t>(0, FileSize()))) return 0;
+    source_.stream.Seek(source_.base + int64_t(offset));
+    return source_.stream.Read(buffer, count);
+  }
 
   // Raises `message`, followed by libtiff's first error text where it gave one.
   [[noreturn]] void Fail(const std::string& message) const {
@@ -210,10 +217,38 @@ uint64_t ChunkyRowBytes(const Geometry& g) {
   return (CheckedBufferSize({g.width, g.samples, g.bits}) + 7) / 8;
 }
 
+// Whether the JPEG data of the first strip or tile is arithmetic-coded, as its frame
+// header says.
+bool ArithmeticCodedJPEG(const OpenTIFF& tiff) {
+  TIFF* tif = tiff.get();
+  if ((TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif)) == 0) return false;
+  uint64_t at = TIFFGetStrileOffset(tif, 0);
+  uint8_t segment[4];
+  if (tiff.ReadAt(at, segment, 2) != 2 || segment[0] != 0xFF || segment[1] != 0xD8) return false;
+  at += 2;
+  // Segments up to the frame header, each a marker and a length that counts itself; a
+  // strip holds a few tables before it, so a long walk is damage.
+  for (int walked = 0; walked < 256 && tiff.ReadAt(at, segment, 4) == 4 && segment[0] == 0xFF;
+       ++walked) {
+    const uint8_t marker = segment[1];
+    if (marker == 0xFF) {  // a fill byte before the marker
+      ++at;
+      continue;
+    }
+    // Frame headers are C0 to CF but for C4 (Huffman tables), C8 and CC (arithmetic
+    // conditioning); those of C9 on are arithmetic-coded.
+    if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+      return marker >= 0xC9;
+    if (marker == 0xDA) return false;  // a scan before any frame header
+    at += 2 + LoadU16BE(segment + 2);
+  }
+  return false;
+}
+
 // The most bytes of pixels that one byte of compressed data can become at best. For the
-// codecs whose output has no useful bound per byte (LZMA, ZSTD, WebP...) any data at all
-// passes, and the pixel memory limit is the guard.
-uint64_t BestExpansion(const Geometry& g) {
+// codecs whose output has no useful bound per byte (LZMA, ZSTD, WebP, arithmetic-coded
+// JPEG...) any data at all passes, and the pixel memory limit is the guard.
+uint64_t BestExpansion(const OpenTIFF& tiff, const Geometry& g) {
   switch (g.compression) {
     case COMPRESSION_NONE: return 1;
     case COMPRESSION_LZW: return kTIFFLZWBestExpansion;
@@ -221,9 +256,12 @@ uint64_t BestExpansion(const Geometry& g) {
     case COMPRESSION_ADOBE_DEFLATE:
     case COMPRESSION_DEFLATE:
       return 1032;  // Deflate's longest match per bit pair
-    // A JPEG block takes at least one bit for each component of 64 pixels; with 4x4
-    // subsampling that is 18 bits for 1024 pixels of 3 bytes.
-    case COMPRESSION_JPEG: return 2048;
+    // A Huffman-coded JPEG block takes at least one bit for each component of 64 pixels;
+    // with 4x4 subsampling that is 18 bits for 1024 pixels of 3 bytes. The arithmetic coder
+    // can spend a small fraction of a bit on a block: a flat picture of 2048 x 2048 takes
+    // some 140 bytes.
+    case COMPRESSION_JPEG:
+      return ArithmeticCodedJPEG(tiff) ? std::numeric_limits<uint64_t>::max() : 2048;
     // Fax codes take at least one bit for each row.
     case COMPRESSION_CCITTRLE:
     case COMPRESSION_CCITTRLEW:
@@ -244,7 +282,7 @@ void RequireDataForPicture(const OpenTIFF& tiff, const Geometry& g) {
     RequireFill(fileSize, 1, needed);
     return;
   }
-  const uint64_t expansion = BestExpansion(g);
+  const uint64_t expansion = BestExpansion(tiff, g);
   const uint32_t striles = g.tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
   uint64_t data = 0;
   for (uint32_t i = 0; i < striles && !CanFill(data, expansion, needed); ++i) {
