@@ -31,6 +31,7 @@ enum : uint16_t {
   kBits = 258,
   kCompression = 259,
   kPhotometric = 262,
+  kFillOrder = 266,
   kStripOffsets = 273,
   kSamples = 277,
   kRowsPerStrip = 278,
@@ -518,6 +519,37 @@ TEST(TIFFReader, AnUnknownByteOrderWordIsReadAsIntel) {
                 Expected(rows, 6, 1, [](const uint32_t* s) { return Grey(int(s[0] >> 8)); }));
 }
 
+// TIFF LZW that writes only literal codes: a clear code, one 9-bit code per byte, the
+// end-of-information code. Valid for up to 250 bytes, while codes stay 9 bits wide.
+Bytes LzwLiterals(const Bytes& data) {
+  Bytes out;
+  uint32_t buffer = 0;
+  int count = 0;
+  auto put = [&](uint32_t code) {
+    buffer = buffer << 9 | code;
+    count += 9;
+    while (count >= 8) {
+      out.push_back(uint8_t(buffer >> (count - 8)));
+      count -= 8;
+    }
+  };
+  put(256);
+  for (uint8_t b : data) put(b);
+  put(257);
+  if (count) out.push_back(uint8_t(buffer << (8 - count)));
+  return out;
+}
+
+// The bytes with the order of the bits in each reversed, as FillOrder 2 stores them.
+Bytes ReverseBits(Bytes data) {
+  for (uint8_t& b : data) {
+    uint8_t r = 0;
+    for (int i = 0; i < 8; ++i) r = uint8_t(r << 1 | (b >> i & 1));
+    b = r;
+  }
+  return data;
+}
+
 TEST(TIFFReader, StripLayouts) {
   const int width = 7, height = 5;
   const auto rows = Samples(width, height, 3, 8);
@@ -553,6 +585,16 @@ TEST(TIFFReader, StripLayouts) {
       {"a directory out of tag order", [](TiffFile& f) { f.Unsorted().Set(kWidth, kLong, {7}); }},
       {"width and height as LONG",
        [](TiffFile& f) { f.Set(kWidth, kLong, {7}).Set(kLength, kLong, {5}); }},
+      {"bits stored least significant first",
+       [&](TiffFile& f) {
+         f.Set(kFillOrder, kShort, {2}).Strips({ReverseBits(Pack(rows, 8, false))});
+       }},
+      {"LZW codes stored least significant bit first",
+       [&](TiffFile& f) {
+         f.Set(kFillOrder, kShort, {2})
+             .Set(kCompression, kShort, {5})
+             .Strips({ReverseBits(LzwLiterals(Pack(rows, 8, false)))});
+       }},
   };
   for (const Case& c : cases) {
     for (bool motorola : {false, true}) {
@@ -714,27 +756,6 @@ TEST(TIFFReader, SixteenBitPredictionCarriesIntoTheUpperByte) {
     const uint8_t* p = picture.ScanLine(0);
     EXPECT_EQ(Bytes(p, p + 3), (Bytes{0x00, 0x01, 0x02}));
   }
-}
-
-// TIFF LZW that writes only literal codes: a clear code, one 9-bit code per byte, the
-// end-of-information code. Valid for up to 250 bytes, while codes stay 9 bits wide.
-Bytes LzwLiterals(const Bytes& data) {
-  Bytes out;
-  uint32_t buffer = 0;
-  int count = 0;
-  auto put = [&](uint32_t code) {
-    buffer = buffer << 9 | code;
-    count += 9;
-    while (count >= 8) {
-      out.push_back(uint8_t(buffer >> (count - 8)));
-      count -= 8;
-    }
-  };
-  put(256);
-  for (uint8_t b : data) put(b);
-  put(257);
-  if (count) out.push_back(uint8_t(buffer << (8 - count)));
-  return out;
 }
 
 TEST(TIFFReader, CompressedStripsAreExpandedOneStripAtATime) {
