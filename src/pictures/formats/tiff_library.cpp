@@ -254,14 +254,12 @@ uint64_t BestExpansion(const OpenTIFF& tiff, const Geometry& g) {
     case COMPRESSION_LZW: return kTIFFLZWBestExpansion;
     case COMPRESSION_PACKBITS: return kPackBitsBestExpansion;
     case COMPRESSION_ADOBE_DEFLATE:
-    case COMPRESSION_DEFLATE:
-      return 1032;  // Deflate's longest match per bit pair
-    // A Huffman-coded JPEG block takes at least one bit for each component of 64 pixels;
-    // with 4x4 subsampling that is 18 bits for 1024 pixels of 3 bytes. The arithmetic coder
-    // can spend a small fraction of a bit on a block: a flat picture of 2048 x 2048 takes
-    // some 140 bytes.
+    case COMPRESSION_DEFLATE: return kDeflateBestExpansion;
+    // The arithmetic coder can spend a small fraction of a bit on a block: a flat picture
+    // of 2048 x 2048 takes some 140 bytes.
     case COMPRESSION_JPEG:
-      return ArithmeticCodedJPEG(tiff) ? std::numeric_limits<uint64_t>::max() : 2048;
+      return ArithmeticCodedJPEG(tiff) ? std::numeric_limits<uint64_t>::max()
+                                       : kHuffmanJPEGBestExpansion;
     // Fax codes take at least one bit for each row.
     case COMPRESSION_CCITTRLE:
     case COMPRESSION_CCITTRLEW:
