@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 
+#include "budgets.h"
 #include "fuzz_support.h"
 #include "pictures/bitmap.h"
 #include "pictures/stream.h"
@@ -35,5 +36,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int y = 0; !picture.Transparent() && y < canvas.Height(); ++y)
       if (std::memcmp(canvas.ScanLine(y), canvasAgain.ScanLine(y), canvas.RowBytes()) != 0)
         __builtin_trap();
-  });
+  }, fuzz_budgets::kWindowsBitmap);
 }

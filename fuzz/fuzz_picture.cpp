@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
+#include <span>
 #include <string>
 
+#include "budgets.h"
 #include "fuzz_support.h"
 #include "pictures/bitmap.h"
 #include "base/error.h"
@@ -21,14 +24,30 @@ std::string TemporaryBase() {
   return std::string(base ? base : "/tmp") + "/fuzz_picture_" + std::to_string(::getpid()) + ".";
 }
 
-// The largest budget of the single-format targets: Deflate in icons, and TIFF's libtiff
-// path; the formats whose codecs have no bound per byte get theirs.
-constexpr fuzz_support::AllocationBudget kAnyFormatBudget{2 * 1032 * 34, 16u << 20};
-
-fuzz_support::AllocationBudget BudgetFor(const std::string& extension) {
-  for (const char* codec : {"webp", "heic", "heif", "avif"})
-    if (extension == codec) return fuzz_support::kLibraryCodecBudget;
-  return kAnyFormatBudget;
+// Each format's own budget (budgets.h); the formats whose codecs have no bound per byte get
+// the pixel limit's worth.
+fuzz_support::AllocationBudget BudgetFor(const pictures::FormatEntry& format,
+                                         std::span<const uint8_t> file) {
+  const std::string& extension = format.extension;
+  const auto is = [&](std::initializer_list<const char*> names) {
+    for (const char* name : names)
+      if (extension == name) return true;
+    return false;
+  };
+  if (is({"webp", "heic", "heif", "avif", "jxl", "jp2", "j2k", "j2c", "jpf", "jpx", "svg", "svgz",
+          "exr"}) ||
+      format.description == "Camera raw images")
+    return fuzz_budgets::kUnbounded;
+  if (is({"xcf"})) return fuzz_budgets::kXcf;
+  if (is({"mpo"})) return fuzz_budgets::Jpeg(file);
+  if (is({"tif", "tiff"})) return fuzz_budgets::Tiff(file);
+  if (is({"jpg", "jpeg", "jpe", "jfif"})) return fuzz_budgets::Jpeg(file);
+  if (is({"png", "ico"})) return fuzz_budgets::kPng;
+  if (is({"bmp", "dib", "rle"})) return fuzz_budgets::kWindowsBitmap;
+  if (is({"gif"})) return fuzz_budgets::kGif;
+  if (is({"rla", "rpf"})) return fuzz_budgets::kRla;
+  if (is({"sgi", "rgb", "rgba", "bw"})) return fuzz_budgets::kSgi;
+  return fuzz_budgets::kRunLength;
 }
 
 }  // namespace
@@ -41,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }();
   if (size == 0) return 0;
   const auto& formats = pictures::RegisteredFormats();
-  const std::string& extension = formats[data[0] % formats.size()].extension;
+  const pictures::FormatEntry& format = formats[data[0] % formats.size()];
+  const std::string& extension = format.extension;
   const std::string path = base + extension;
   FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) std::abort();
@@ -50,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   pictures::Picture picture;
   try {
     {
-      fuzz_support::AllocationWatch watch(size, BudgetFor(extension));
+      fuzz_support::AllocationWatch watch(size, BudgetFor(format, {data + 1, size - 1}));
       picture.LoadFile(path);
     }
     const pictures::Bitmap& loaded = *picture.Graphic();

@@ -49,6 +49,9 @@ size_t CheckedBufferSize(std::initializer_list<uint64_t> factors);
 bool CanFill(uint64_t dataBytes, uint64_t maxExpansion, uint64_t neededBytes);
 // Raises StreamReadError unless CanFill holds; readers call it before they allocate.
 void RequireFill(uint64_t dataBytes, uint64_t maxExpansion, uint64_t neededBytes);
+// Deflate expands a byte to at most 1032 (a 258-byte match in two one-bit codes): the
+// bound of PNG data and of Deflate-coded TIFF strips.
+inline constexpr uint64_t kDeflateBestExpansion = 1032;
 
 class Bitmap {
  public:

@@ -91,6 +91,16 @@ INSTANTIATE_TEST_SUITE_P(
                  "a.avif", PixelFormat::Bits24, 17, 29, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+Bytes WideGridBomb() {
+  Bytes file =
+      test_support::ReadFileBytes(std::string(IMPORTDLG_TESTDATA) + "/heif/grid-bomb.heic");
+  // The grid's width and height, 16 bits each, in its description in `idat`.
+  const Bytes size = {0x21, 0x86, 0x22, 0x00};
+  const auto at = std::search(file.begin(), file.end(), size.begin(), size.end());
+  if (at != file.end()) std::copy_n(Bytes{0x4E, 0x20, 0x07, 0xD0}.begin(), 4, at);
+  return file;
+}
+
 TEST(Heif, DamagedFilesFailWithAMessage) {
   struct Case {
     const char* name;
@@ -104,6 +114,11 @@ TEST(Heif, DamagedFilesFailWithAMessage) {
       {"GridLargerThanItsTiles",
        test_support::ReadFileBytes(std::string(IMPORTDLG_TESTDATA) + "/heif/grid-bomb.heic"),
        "HEIF: the image grid of 8582 x 8704 is larger than its 1 x 1 tiles of at most 64 x 64 "
+       "can fill"},
+      // The same grid 20000 pixels wide: held to its tiles here too, whatever the side
+      // limit of the libheif at hand.
+      {"WideGridLargerThanItsTiles", WideGridBomb(),
+       "HEIF: the image grid of 20000 x 2000 is larger than its 1 x 1 tiles of at most 64 x 64 "
        "can fill"},
   };
   for (const Case& c : cases)
@@ -156,8 +171,10 @@ TEST(Heif, CodedPictureSizeBeyondTheItemsCountsAgainstTheLimit) {
 }
 
 Bytes Box(const char* type, const Bytes& body) {
-  Bytes out = {0, 0, 0, uint8_t(8 + body.size()), uint8_t(type[0]), uint8_t(type[1]),
-               uint8_t(type[2]), uint8_t(type[3])};
+  const size_t size = 8 + body.size();
+  Bytes out = {uint8_t(size >> 24),     uint8_t(size >> 16),     uint8_t(size >> 8),
+               uint8_t(size),           uint8_t(type[0]),        uint8_t(type[1]),
+               uint8_t(type[2]),        uint8_t(type[3])};
   out.insert(out.end(), body.begin(), body.end());
   return out;
 }
@@ -185,8 +202,40 @@ std::string Describe(const heif_boxes::DeclaredSizes& declared) {
            std::to_string(coded.width) + "x" + std::to_string(coded.height) + ";";
   for (const auto& canvas : declared.canvases)
     out += "canvas " + std::to_string(canvas.width) + "x" + std::to_string(canvas.height) +
-           " of " + std::to_string(canvas.columns) + "x" + std::to_string(canvas.rows) + ";";
+           " of " + std::to_string(canvas.columns) + "x" + std::to_string(canvas.rows) +
+           (canvas.tileWidth ? " tiles of " + std::to_string(canvas.tileWidth) + "x" +
+                                   std::to_string(canvas.tileHeight)
+                             : "") +
+           ";";
   return out;
+}
+
+Bytes ItemEntry(uint8_t id, const char* type) {
+  return Box("infe", {2, 0, 0, 0, 0, id, 0, 0, uint8_t(type[0]), uint8_t(type[1]),
+                      uint8_t(type[2]), uint8_t(type[3]), 0});
+}
+
+// A 2 x 1 grid (item 1, its description in `idat`) of 1024 x 512 whose tiles are item 2,
+// of `tileType` and 512 x 512 by its `ispe`, beside item 3, an HEVC thumbnail whose
+// configuration declares 64 x 64. An HEVC tile shares that configuration.
+Bytes GridBesideAThumbnail(const char* tileType, const Bytes& thumbnailConfiguration) {
+  const Bytes grid = {0, 0, 0, 1, 0x04, 0x00, 0x02, 0x00};
+  const Bytes iloc = {1, 0, 0, 0, 0x44, 0, 0, 1, 0, 1, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 8};
+  const Bytes ispe = {0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 2, 0};
+  // Item 2 has property 1 (the ispe) and for HEVC 2 (the configuration), item 3 has 2.
+  const Bytes ipma = std::string(tileType) == "hvc1"
+                         ? Bytes{0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 2, 0x81, 0x82, 0, 3, 1, 0x82}
+                         : Bytes{0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 1, 0x81, 0, 3, 1, 0x82};
+  const Bytes dimg = {0, 1, 0, 2, 0, 2, 0, 2};  // item 1 takes item 2 for both tiles
+  return Box("meta",
+             Join({{0, 0, 0, 0},
+                   Box("iinf", Join({{0, 0, 0, 0, 0, 3}, ItemEntry(1, "grid"),
+                                     ItemEntry(2, tileType), ItemEntry(3, "hvc1")})),
+                   Box("iloc", iloc), Box("idat", grid),
+                   Box("iprp", Join({Box("ipco", Join({Box("ispe", ispe),
+                                                       Box("hvcC", thumbnailConfiguration)})),
+                                     Box("ipma", ipma)})),
+                   Box("iref", Join({{0, 0, 0, 0}, Box("dimg", dimg)}))}));
 }
 
 TEST(HeifBoxes, FindsTheSizesBeyondTheItemProperties) {
@@ -203,6 +252,10 @@ TEST(HeifBoxes, FindsTheSizesBeyondTheItemProperties) {
                           0x90, 0x00, 0x00, 0x03, 0x00, 0x00, 0x03, 0x00, 0x1e, 0xa0, 0x20,
                           0x81, 0x05, 0x96, 0xea, 0xe4, 0xa6, 0xb9, 0xb8, 0x10, 0x10, 0x30,
                           0x20, 0x00, 0x00, 0x03, 0x00, 0x20, 0x00, 0x00, 0x03, 0x00, 0x21};
+  // An HEVC configuration record holding that SPS.
+  Bytes hevcConfiguration(22, 0);
+  hevcConfiguration.insert(hevcConfiguration.end(), {1, 0x21, 0, 1});
+  hevcConfiguration.insert(hevcConfiguration.end(), hevcData.begin() + 2, hevcData.end());
   const Bytes grid = {0, 0, 1, 2, 0x01, 0x00, 0x00, 0x80};
   const Bytes wideGrid = {0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 16};
   const Bytes overlay = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1, 0};
@@ -226,6 +279,11 @@ TEST(HeifBoxes, FindsTheSizesBeyondTheItemProperties) {
        "canvas 256x128 of 3x2;"},
       {"GridPastTheFile", MetaWithItem("grid", grid, 9), ""},
       {"UnknownItemType", MetaWithItem("jpeg", grid, 8), ""},
+      // A grid's tiles are its own: JPEG tiles by their `ispe`, not the thumbnail's size.
+      {"GridOfJpegTiles", GridBesideAThumbnail("jpeg", hevcConfiguration),
+       "HEVC 64x64;canvas 1024x512 of 2x1 tiles of 512x512;"},
+      {"GridOfHevcTiles", GridBesideAThumbnail("hvc1", hevcConfiguration),
+       "HEVC 64x64;canvas 1024x512 of 2x1 tiles of 64x64;"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(Describe(heif_boxes::FindDeclaredSizes(c.file)), c.found) << c.name;

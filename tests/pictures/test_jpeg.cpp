@@ -81,6 +81,10 @@ INSTANTIATE_TEST_SUITE_P(
         ToolCase{"Progressive", "/usr/bin/convert SRC -interlace JPEG OUT"},
         ToolCase{"Grey", "/usr/bin/convert SRC -colorspace Gray OUT"},
         ToolCase{"GreyProgressive", "/usr/bin/convert SRC -colorspace Gray -interlace JPEG OUT"},
+        // Arithmetic coding packs a flat picture of 2048 x 2048 into some 200 bytes.
+        ToolCase{"ArithmeticFlat",
+                 "/usr/bin/convert -size 2048x2048 xc:#336699 ppm:- | /usr/bin/cjpeg "
+                 "-arithmetic > OUT"},
         // ImageMagick writes CMYK as Adobe YCCK; PIL writes Adobe CMYK. Both are inverted.
         ToolCase{"AdobeYcck", "/usr/bin/convert SRC -colorspace CMYK OUT"},
         ToolCase{"AdobeCmyk",

@@ -79,6 +79,11 @@ INSTANTIATE_TEST_SUITE_P(
                           "png:color-type=0 OUT", 0, 8, false, PixelFormat::Bits8, 0},
         ToolCase{"Grey16", "/usr/bin/convert SRC -alpha off -colorspace Gray -depth 16 "
                            "-define png:color-type=0 OUT", 0, 16, false, PixelFormat::Bits8, 1},
+        // A row wider than the whole file is: 1.2 MB of samples from a file of some 2 KB.
+        ToolCase{"WideGrey16", "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                               "im = Image.new('I', (600000, 1)); "
+                               "im.putdata([x // 1000 * 100 for x in range(600000)]); "
+                               "im.save(sys.argv[1])\" OUT", 0, 16, false, PixelFormat::Bits8, 1},
         ToolCase{"GreyAlpha8", "/usr/bin/convert SRC -colorspace Gray -depth 8 "
                                "-define png:color-type=4 OUT",
                  4, 8, false, PixelFormat::Bits32, 0},

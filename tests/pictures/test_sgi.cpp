@@ -54,7 +54,8 @@ Bytes Verbatim(const Planes& planes, int bytesPerChannel, int channelsField = -1
 
 // A run-length file: the offset and length tables, then each row as literal packets
 // (count | 0x80, then the samples) and a closing zero count; 16-bit files use words.
-Bytes Packed(const Planes& planes, int bytesPerChannel) {
+// Row lengths count bytes, or samples where `lengthUnit` is 2 (as some writers have it).
+Bytes Packed(const Planes& planes, int bytesPerChannel, int lengthUnit = 1) {
   const int channels = int(planes.size());
   const int height = int(planes[0].size()), width = int(planes[0][0].size());
   Bytes b = Header(1, bytesPerChannel, width, height, channels);
@@ -75,7 +76,8 @@ Bytes Packed(const Planes& planes, int bytesPerChannel) {
       put(0);
       const size_t index = size_t(r + c * height);
       PutBE32(b, table + index * 4, uint32_t(start));
-      PutBE32(b, table + size_t(height) * channels * 4 + index * 4, uint32_t(b.size() - start));
+      PutBE32(b, table + size_t(height) * channels * 4 + index * 4,
+              uint32_t(b.size() - start) / uint32_t(lengthUnit));
     }
   return b;
 }
@@ -113,6 +115,7 @@ TEST(SGI, ReadsEveryStorageAndSampleSize) {
     bool packed;
     int bytesPerChannel;
     PixelFormat format;
+    int lengthUnit = 1;
   };
   const Case cases[] = {
       {"verbatim grey", 1, false, 1, PixelFormat::Bits8},
@@ -124,6 +127,7 @@ TEST(SGI, ReadsEveryStorageAndSampleSize) {
       {"packed RGBA", 4, true, 1, PixelFormat::Bits32},
       {"packed 16-bit RGB", 3, true, 2, PixelFormat::Bits24},
       {"packed 16-bit RGBA", 4, true, 2, PixelFormat::Bits32},
+      {"packed 16-bit RGB whose row lengths count samples", 3, true, 2, PixelFormat::Bits24, 2},
       {"verbatim grey with alpha shows its grey", 2, false, 1, PixelFormat::Bits8},
       {"packed grey with alpha shows its grey", 2, true, 1, PixelFormat::Bits8},
   };
@@ -131,7 +135,7 @@ TEST(SGI, ReadsEveryStorageAndSampleSize) {
     SCOPED_TRACE(c.name);
     const Planes planes = Picture(c.channels, c.bytesPerChannel == 2);
     TSGIGraphic g;
-    ASSERT_NO_THROW(Load(g, c.packed ? Packed(planes, c.bytesPerChannel)
+    ASSERT_NO_THROW(Load(g, c.packed ? Packed(planes, c.bytesPerChannel, c.lengthUnit)
                                      : Verbatim(planes, c.bytesPerChannel)));
     EXPECT_EQ(g.GetPixelFormat(), c.format);
     ASSERT_EQ(g.Width(), 3);

@@ -31,6 +31,7 @@ enum : uint16_t {
   kBits = 258,
   kCompression = 259,
   kPhotometric = 262,
+  kFillOrder = 266,
   kStripOffsets = 273,
   kSamples = 277,
   kRowsPerStrip = 278,
@@ -518,6 +519,37 @@ TEST(TIFFReader, AnUnknownByteOrderWordIsReadAsIntel) {
                 Expected(rows, 6, 1, [](const uint32_t* s) { return Grey(int(s[0] >> 8)); }));
 }
 
+// TIFF LZW that writes only literal codes: a clear code, one 9-bit code per byte, the
+// end-of-information code. Valid for up to 250 bytes, while codes stay 9 bits wide.
+Bytes LzwLiterals(const Bytes& data) {
+  Bytes out;
+  uint32_t buffer = 0;
+  int count = 0;
+  auto put = [&](uint32_t code) {
+    buffer = buffer << 9 | code;
+    count += 9;
+    while (count >= 8) {
+      out.push_back(uint8_t(buffer >> (count - 8)));
+      count -= 8;
+    }
+  };
+  put(256);
+  for (uint8_t b : data) put(b);
+  put(257);
+  if (count) out.push_back(uint8_t(buffer << (8 - count)));
+  return out;
+}
+
+// The bytes with the order of the bits in each reversed, as FillOrder 2 stores them.
+Bytes ReverseBits(Bytes data) {
+  for (uint8_t& b : data) {
+    uint8_t r = 0;
+    for (int i = 0; i < 8; ++i) r = uint8_t(r << 1 | (b >> i & 1));
+    b = r;
+  }
+  return data;
+}
+
 TEST(TIFFReader, StripLayouts) {
   const int width = 7, height = 5;
   const auto rows = Samples(width, height, 3, 8);
@@ -553,6 +585,16 @@ TEST(TIFFReader, StripLayouts) {
       {"a directory out of tag order", [](TiffFile& f) { f.Unsorted().Set(kWidth, kLong, {7}); }},
       {"width and height as LONG",
        [](TiffFile& f) { f.Set(kWidth, kLong, {7}).Set(kLength, kLong, {5}); }},
+      {"bits stored least significant first",
+       [&](TiffFile& f) {
+         f.Set(kFillOrder, kShort, {2}).Strips({ReverseBits(Pack(rows, 8, false))});
+       }},
+      {"LZW codes stored least significant bit first",
+       [&](TiffFile& f) {
+         f.Set(kFillOrder, kShort, {2})
+             .Set(kCompression, kShort, {5})
+             .Strips({ReverseBits(LzwLiterals(Pack(rows, 8, false)))});
+       }},
   };
   for (const Case& c : cases) {
     for (bool motorola : {false, true}) {
@@ -716,27 +758,6 @@ TEST(TIFFReader, SixteenBitPredictionCarriesIntoTheUpperByte) {
   }
 }
 
-// TIFF LZW that writes only literal codes: a clear code, one 9-bit code per byte, the
-// end-of-information code. Valid for up to 250 bytes, while codes stay 9 bits wide.
-Bytes LzwLiterals(const Bytes& data) {
-  Bytes out;
-  uint32_t buffer = 0;
-  int count = 0;
-  auto put = [&](uint32_t code) {
-    buffer = buffer << 9 | code;
-    count += 9;
-    while (count >= 8) {
-      out.push_back(uint8_t(buffer >> (count - 8)));
-      count -= 8;
-    }
-  };
-  put(256);
-  for (uint8_t b : data) put(b);
-  put(257);
-  if (count) out.push_back(uint8_t(buffer << (8 - count)));
-  return out;
-}
-
 TEST(TIFFReader, CompressedStripsAreExpandedOneStripAtATime) {
   const int width = 10, height = 6;
   auto rows = Samples(width, height, 3, 8);
@@ -856,6 +877,13 @@ TEST(TIFFReader, DamagedFilesFailWithTheirMessage) {
       {"Deflate data that cannot fill its picture",
        grey()
            .Set(kCompression, kShort, {8})
+           .Set(kWidth, kLong, {30000})
+           .Set(kLength, kLong, {30000})
+           .Build(),
+       "Stream read error"},
+      {"Huffman-coded JPEG data that cannot fill its picture",
+       grey()
+           .Set(kCompression, kShort, {7})
            .Set(kWidth, kLong, {30000})
            .Set(kLength, kLong, {30000})
            .Build(),
@@ -1200,13 +1228,22 @@ TEST_F(TIFFToolFiles, LargeCompressedPicturesDecodeTheSameOnTwoThreads) {
   test_support::WriteFileBytes(Path("large.ppm"),
                                test_support::EncodePnm(test_support::TestPattern(800, 500)));
   Run("/usr/bin/ppm2tiff " + Path("large.ppm") + " " + Path("large.tif"));
-  for (const char* options :
-       {"-c zip -r 16", "-c zip:2 -r 7", "-c lzma -r 64", "-c zip -r 16 -p separate",
-        "-t -w 64 -l 32 -c zip"}) {
-    SCOPED_TRACE(options);
-    Run("/usr/bin/tiffcp " + std::string(options) + " " + Path("large.tif") + " " +
+  // JPEG strips and tiles hold subsampled YCbCr that each handle must be told to convert.
+  const struct {
+    const char* options;
+    int tolerance;
+  } copies[] = {
+      {"-c jpeg -r 16", 1},          {"-c jpeg:r -r 16", 1},
+      {"-t -w 64 -l 64 -c jpeg", 1}, {"-c zip -r 16", 0},
+      {"-c zip:2 -r 7", 0},          {"-c lzma -r 64", 0},
+      {"-c zip -r 16 -p separate", 0},
+      {"-t -w 64 -l 32 -c zip", 0},  // the last: turned bottom-up below
+  };
+  for (const auto& copy : copies) {
+    SCOPED_TRACE(copy.options);
+    Run("/usr/bin/tiffcp " + std::string(copy.options) + " " + Path("large.tif") + " " +
         Path("large-copy.tif"));
-    ExpectLikeConvert("large-copy.tif");
+    ExpectLikeConvert("large-copy.tif", copy.tolerance);
   }
   // Bottom-up rows (orientation 4) on both threads.
   Run("/usr/bin/tiffset -s 274 4 " + Path("large-copy.tif"));
@@ -1215,6 +1252,26 @@ TEST_F(TIFFToolFiles, LargeCompressedPicturesDecodeTheSameOnTwoThreads) {
   EXPECT_TRUE(test_support::BitmapMatches(
       picture, test_support::DecodeWith(std::string(test_support::kConvert) + " " +
                                         Path("large-copy.tif") + " -auto-orient ppm:-")));
+}
+
+// The arithmetic coder packs a flat picture of 2048 x 2048 into some 140 bytes, far fewer
+// than Huffman coding can reach.
+TEST_F(TIFFToolFiles, ArithmeticCodedJPEGStripsAreRead) {
+  REQUIRE_TOOL("/usr/bin/cjpeg");
+  Run(std::string(test_support::kConvert) + " -size 2048x2048 xc:gray40 -depth 8 pgm:- | " +
+      "/usr/bin/cjpeg -grayscale -arithmetic > " + Path("flat.jpg"));
+  TiffFile file = Baseline(1, 1, {1, 8, 1, {}}, {{0}}, false);
+  file.Set(kWidth, kShort, {2048})
+      .Set(kLength, kShort, {2048})
+      .Set(kRowsPerStrip, kShort, {2048})
+      .Set(kCompression, kShort, {7})
+      .Strips({test_support::ReadFileBytes(Path("flat.jpg"))});
+  TTIFFGraphic picture;
+  ASSERT_NO_THROW(Load(picture, file.Build()));
+  RgbImage flat;
+  flat.width = flat.height = 2048;
+  flat.rgb.assign(size_t(3) * 2048 * 2048, 102);
+  EXPECT_TRUE(test_support::BitmapMatches(picture, flat, 1));
 }
 
 TEST_F(TIFFToolFiles, OrientationIsAppliedAsImageMagickDoes) {

@@ -304,6 +304,23 @@ const std::vector<Case>& DecodeCases() {
          return b;
        },
        {PixelFormat::Bits4, 5, 1, {0xFF0000, 0x00FF00, 0xFF0000, 0x00FF00, 0xFF0000}}},
+      {"Rle4LiteralsArePaddedByTheirBytes",
+       [] {
+         Bytes b;
+         FileHeader(b, 14 + 40 + 3 * 4);
+         InfoHeader(b, 11, -1, 4, 2, 3);
+         Rgb(b, 0, 0, 0);
+         Rgb(b, 255, 0, 0);
+         Rgb(b, 0, 255, 0);
+         AppendBytes(b, {0, 3, 0x12, 0x10});           // 1 2 1: an odd count in two bytes
+         AppendBytes(b, {0, 6, 0x21, 0x12, 0x21, 0});  // 2 1 1 2 2 1: three bytes and a pad
+         AppendBytes(b, {2, 0x12});                    // 1 2, in the same row
+         AppendBytes(b, {0, 1});
+         return b;
+       },
+       {PixelFormat::Bits4, 11, 1,
+        {0xFF0000, 0x00FF00, 0xFF0000, 0x00FF00, 0xFF0000, 0xFF0000, 0x00FF00, 0x00FF00,
+         0xFF0000, 0xFF0000, 0x00FF00}}},
       {"Rle8RunPastTheEdgeIsClipped",
        [] {
          Bytes b;

@@ -45,16 +45,20 @@ bool SidesWithinLimit(uint64_t width, uint64_t height) {
   return width <= uint64_t(kMaximumSide) && height <= uint64_t(kMaximumSide);
 }
 
-// True when a picture of this size is within what the reader lets libheif decode: each
-// side within kMaximumSide, and four bytes a pixel within the pixel memory limit.
-bool WithinLimits(uint64_t width, uint64_t height) {
-  if (!SidesWithinLimit(width, height)) return false;
+// True when four bytes a pixel fit the pixel memory limit.
+bool WithinPixelLimit(uint64_t width, uint64_t height) {
   try {
     CheckedBufferSize({width, height, 4});
     return true;
   } catch (const BitmapTooLarge&) {
     return false;
   }
+}
+
+// True when a picture of this size is within what the reader lets a decoder make: each
+// side within kMaximumSide, and four bytes a pixel within the pixel memory limit.
+bool WithinLimits(uint64_t width, uint64_t height) {
+  return SidesWithinLimit(width, height) && WithinPixelLimit(width, height);
 }
 
 std::string SizeText(uint64_t width, uint64_t height) {
@@ -66,29 +70,27 @@ std::string SizeText(uint64_t width, uint64_t height) {
 // own description, and the HEVC and AV1 decoders size their frames from the coded
 // stream's own parameters.
 std::string OversizedDeclaration(const heif_boxes::DeclaredSizes& declared) {
-  uint64_t tileWidth = 0, tileHeight = 0;
   for (const heif_boxes::CodedSize& coded : declared.coded) {
     if (!WithinLimits(coded.width, coded.height))
       return std::string(coded.codec == heif_boxes::Codec::HEVC ? "the HEVC" : "the AV1") +
              " stream declares a picture of " + SizeText(coded.width, coded.height) +
              ", too large to decode";
-    tileWidth = std::max(tileWidth, coded.width);
-    tileHeight = std::max(tileHeight, coded.height);
   }
   for (const heif_boxes::Canvas& canvas : declared.canvases) {
-    // libheif refuses a canvas with a side beyond the limit itself, with its own message.
-    if (!SidesWithinLimit(canvas.width, canvas.height)) continue;
+    // The canvas is held to the pixel memory limit here whatever libheif's own limit on
+    // it: versions differ (a longest side, or a count of pixels).
     const std::string name = canvas.rows ? "the image grid of " : "the image overlay of ";
-    if (!WithinLimits(canvas.width, canvas.height))
+    if (!WithinPixelLimit(canvas.width, canvas.height))
       return name + SizeText(canvas.width, canvas.height) + " is too large to decode";
-    // No tile decodes larger than the largest coded picture: tiles that cannot cover
-    // the canvas would leave libheif allocating a picture made mostly of nothing.
-    const bool tilesCover = canvas.width <= canvas.columns * tileWidth &&
-                            canvas.height <= canvas.rows * tileHeight;
-    if (canvas.rows && !declared.coded.empty() && !tilesCover)
+    // Tiles that cannot cover the canvas would leave libheif allocating a picture made
+    // mostly of nothing.
+    const bool tilesKnown = canvas.tileWidth && canvas.tileHeight;
+    const bool tilesCover = canvas.width <= canvas.columns * canvas.tileWidth &&
+                            canvas.height <= canvas.rows * canvas.tileHeight;
+    if (canvas.rows && tilesKnown && !tilesCover)
       return name + SizeText(canvas.width, canvas.height) + " is larger than its " +
              SizeText(canvas.columns, canvas.rows) + " tiles of at most " +
-             SizeText(tileWidth, tileHeight) + " can fill";
+             SizeText(canvas.tileWidth, canvas.tileHeight) + " can fill";
   }
   return {};
 }

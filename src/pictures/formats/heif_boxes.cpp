@@ -1,8 +1,11 @@
 #include "pictures/formats/heif_boxes.h"
 
 #include <algorithm>
+#include <map>
 #include <optional>
+#include <tuple>
 #include <unordered_map>
+#include <utility>
 
 #include "base/byte_reader.h"
 #include "base/error.h"
@@ -345,24 +348,135 @@ std::span<const uint8_t> Extent(std::span<const uint8_t> bytes, uint64_t offset,
   return bytes.subspan(size_t(offset), size_t(length));
 }
 
+// What the file says of one item: its type, the picture sizes of its coded data and of
+// its HEVC or AV1 configuration, its `ispe` size, and the canvas of a grid or an overlay.
+struct Item {
+  uint32_t type = 0;
+  std::vector<CodedSize> coded;
+  uint64_t ispeWidth = 0;
+  uint64_t ispeHeight = 0;
+  std::optional<Canvas> canvas;
+};
+
+// An item property, with the sizes it declares: coded sizes for `hvcC` and `av1C`, the
+// picture size for `ispe`.
+struct Property {
+  uint32_t type = 0;
+  std::vector<CodedSize> coded;
+  uint64_t width = 0;
+  uint64_t height = 0;
+};
+
+// The properties of `ipco` in their order (the associations number them from 1). A
+// damaged configuration keeps what it held before the damage.
+std::vector<Property> Properties(std::span<const uint8_t> ipco) {
+  std::vector<Property> properties;
+  for (const Box& box : ChildBoxes(ipco)) {
+    Property& property = properties.emplace_back();
+    property.type = box.type;
+    try {
+      if (box.type == FourCC("hvcC")) AddHevcConfigurationSizes(box.body, property.coded);
+      if (box.type == FourCC("av1C")) AddAv1ConfigurationSizes(box.body, property.coded);
+      if (box.type == FourCC("ispe")) {
+        ByteReader reader(box.body);
+        reader.Skip(4);  // version and flags
+        property.width = reader.U32BE();
+        property.height = reader.U32BE();
+      }
+    } catch (const StreamReadError&) {
+    }
+  }
+  return properties;
+}
+
+// Gives each item of `ipma` the sizes of its properties, as far as the box can be read.
+void AssociateProperties(std::span<const uint8_t> ipma, const std::vector<Property>& properties,
+                         std::map<uint32_t, Item>& items) {
+  ByteReader reader(ipma);
+  try {
+    const int version = reader.U8();
+    reader.Skip(2);
+    const bool wideIndices = reader.U8() & 1;
+    const uint32_t entries = reader.U32BE();
+    for (uint32_t i = 0; i < entries; ++i) {
+      Item& item = items[version < 1 ? reader.U16BE() : reader.U32BE()];
+      const int count = reader.U8();
+      for (int a = 0; a < count; ++a) {
+        // The top bit says whether the property is essential.
+        const size_t index = wideIndices ? reader.U16BE() & 0x7FFF : reader.U8() & 0x7F;
+        if (index == 0 || index > properties.size()) continue;
+        const Property& property = properties[index - 1];
+        item.coded.insert(item.coded.end(), property.coded.begin(), property.coded.end());
+        if (property.type == FourCC("ispe")) {
+          item.ispeWidth = property.width;
+          item.ispeHeight = property.height;
+        }
+      }
+    }
+  } catch (const StreamReadError&) {
+  }
+}
+
+// The tiles of every grid: the items its `dimg` reference names, in order.
+std::unordered_map<uint32_t, std::vector<uint32_t>> GridTiles(std::span<const uint8_t> iref) {
+  std::unordered_map<uint32_t, std::vector<uint32_t>> tiles;
+  ByteReader reader(iref);
+  try {
+    const bool wideIds = reader.U8() >= 1;
+    reader.Skip(3);  // flags
+    for (const Box& reference : ChildBoxes(reader.Rest())) {
+      if (reference.type != FourCC("dimg")) continue;
+      ByteReader from(reference.body);
+      std::vector<uint32_t>& to = tiles[wideIds ? from.U32BE() : from.U16BE()];
+      for (int count = from.U16BE(); count > 0; --count)
+        to.push_back(wideIds ? from.U32BE() : from.U16BE());
+    }
+  } catch (const StreamReadError&) {
+  }
+  return tiles;
+}
+
+// The largest picture the tiles decode to; 0 x 0 when a tile tells no size.
+std::pair<uint64_t, uint64_t> TileSize(const std::map<uint32_t, Item>& items,
+                                       const std::vector<uint32_t>& tiles) {
+  uint64_t width = 0, height = 0;
+  for (uint32_t id : tiles) {
+    const auto tile = items.find(id);
+    if (tile == items.end()) return {0, 0};
+    const Item& item = tile->second;
+    // The decoders of HEVC and AV1 make pictures of their streams' own sizes; libheif
+    // holds tiles of other kinds to their `ispe`.
+    for (const CodedSize& coded : item.coded) {
+      width = std::max(width, coded.width);
+      height = std::max(height, coded.height);
+    }
+    if (!item.coded.empty()) continue;
+    if (item.ispeWidth == 0 || item.ispeHeight == 0) return {0, 0};
+    width = std::max(width, item.ispeWidth);
+    height = std::max(height, item.ispeHeight);
+  }
+  return {width, height};
+}
+
 // What an item's data declares: libheif builds the canvas of a `grid` or `iovl` item
 // from its description, and hands the decoders the parameter sets in an `hvc1` or `av01`
 // item's coded data as well as those in its configuration.
-void AddItemDataSizes(uint32_t type, std::span<const uint8_t> data, DeclaredSizes& declared) {
-  if (type == FourCC("grid") || type == FourCC("iovl")) {
-    declared.canvases.push_back(ParseCanvas(data, type));
-  } else if (type == FourCC("hvc1")) {
-    AddHevcStreamSizes(data, declared.coded);
-  } else if (type == FourCC("av01")) {
+void AddItemDataSizes(std::span<const uint8_t> data, Item& item) {
+  if (item.type == FourCC("grid") || item.type == FourCC("iovl")) {
+    item.canvas = ParseCanvas(data, item.type);
+  } else if (item.type == FourCC("hvc1")) {
+    AddHevcStreamSizes(data, item.coded);
+  } else if (item.type == FourCC("av01")) {
     ByteReader reader(data);
-    AddAv1StreamSizes(reader, declared.coded);
+    AddAv1StreamSizes(reader, item.coded);
   }
 }
 
 // `meta` is the meta box's content after its version and flags, at `metaOffset` in the
-// file.
-void AddItemsSizes(std::span<const uint8_t> file, std::span<const uint8_t> meta,
-                   size_t metaOffset, DeclaredSizes& declared) {
+// file. Adds what the located items' data declares to their records, and its coded sizes
+// to `coded`.
+void AddItemsData(std::span<const uint8_t> file, std::span<const uint8_t> meta, size_t metaOffset,
+                  std::map<uint32_t, Item>& items, std::vector<CodedSize>& coded) {
   const auto iinf = ChildBody(meta, FourCC("iinf"));
   const auto iloc = ChildBody(meta, FourCC("iloc"));
   if (!iinf || !iloc) return;
@@ -371,21 +485,24 @@ void AddItemsSizes(std::span<const uint8_t> file, std::span<const uint8_t> meta,
   const std::optional<Box> idatBox = ChildBox(meta, FourCC("idat"));
   const std::span<const uint8_t> idat =
       idatBox ? file.subspan(metaOffset + idatBox->offset) : std::span<const uint8_t>();
-  const std::unordered_map<uint32_t, uint32_t> items = ItemTypes(*iinf);
+  for (const auto& [id, type] : ItemTypes(*iinf)) items[id].type = type;
   // Items may share their data: the coded data read is held to the file's size, so that
   // a file cannot make this parse take time out of all proportion to it.
   size_t codedBytesLeft = file.size();
   for (const ItemLocation& location : ItemLocations(*iloc)) {
-    const auto item = items.find(location.item);
-    if (item == items.end() || location.method > 1) continue;
+    const auto found = items.find(location.item);
+    if (found == items.end() || found->second.type == 0 || location.method > 1) continue;
+    Item& item = found->second;
     try {
       std::span<const uint8_t> data =
           Extent(location.method == 0 ? file : idat, location.offset, location.length);
-      if (item->second == FourCC("hvc1") || item->second == FourCC("av01")) {
+      if (item.type == FourCC("hvc1") || item.type == FourCC("av01")) {
         data = data.first(std::min(data.size(), codedBytesLeft));
         codedBytesLeft -= data.size();
       }
-      AddItemDataSizes(item->second, data, declared);
+      const size_t before = item.coded.size();
+      AddItemDataSizes(data, item);
+      coded.insert(coded.end(), item.coded.begin() + ptrdiff_t(before), item.coded.end());
     } catch (const StreamReadError&) {
     }
   }
@@ -398,21 +515,28 @@ DeclaredSizes FindDeclaredSizes(std::span<const uint8_t> file) {
   const std::optional<Box> meta = ChildBox(file, FourCC("meta"));
   if (!meta || meta->body.size() < 4) return declared;
   const std::span<const uint8_t> metaBoxes = meta->body.subspan(4);  // after version, flags
+  std::map<uint32_t, Item> items;
   try {
-    AddItemsSizes(file, metaBoxes, meta->offset + 4, declared);
+    AddItemsData(file, metaBoxes, meta->offset + 4, items, declared.coded);
   } catch (const StreamReadError&) {
   }
-  const auto iprp = ChildBody(metaBoxes, FourCC("iprp"));
-  if (!iprp) return declared;
-  const auto ipco = ChildBody(*iprp, FourCC("ipco"));
-  if (!ipco) return declared;
-  for (const Box& property : ChildBoxes(*ipco)) {
-    try {
-      if (property.type == FourCC("hvcC")) AddHevcConfigurationSizes(property.body, declared.coded);
-      if (property.type == FourCC("av1C")) AddAv1ConfigurationSizes(property.body, declared.coded);
-    } catch (const StreamReadError&) {
-      // A damaged configuration: what it held before the damage is kept.
-    }
+  if (const auto iprp = ChildBody(metaBoxes, FourCC("iprp"))) {
+    const auto ipco = ChildBody(*iprp, FourCC("ipco"));
+    const std::vector<Property> properties = ipco ? Properties(*ipco) : std::vector<Property>();
+    for (const Property& property : properties)
+      declared.coded.insert(declared.coded.end(), property.coded.begin(), property.coded.end());
+    if (const auto ipma = ChildBody(*iprp, FourCC("ipma")))
+      AssociateProperties(*ipma, properties, items);
+  }
+  const auto iref = ChildBody(metaBoxes, FourCC("iref"));
+  const auto tiles =
+      iref ? GridTiles(*iref) : std::unordered_map<uint32_t, std::vector<uint32_t>>();
+  for (const auto& [id, item] : items) {
+    if (!item.canvas) continue;
+    Canvas canvas = *item.canvas;
+    if (const auto grid = tiles.find(id); grid != tiles.end() && canvas.rows)
+      std::tie(canvas.tileWidth, canvas.tileHeight) = TileSize(items, grid->second);
+    declared.canvases.push_back(canvas);
   }
   return declared;
 }

@@ -28,6 +28,10 @@ struct Canvas {
   uint64_t height;
   uint32_t rows;
   uint32_t columns;
+  // The largest picture any of the grid's own tiles decodes to: the coded size of an HEVC
+  // or AV1 tile, the `ispe` size of a tile of another kind; 0 where a tile tells neither.
+  uint64_t tileWidth = 0;
+  uint64_t tileHeight = 0;
 };
 
 struct DeclaredSizes {
@@ -35,9 +39,10 @@ struct DeclaredSizes {
   std::vector<CodedSize> coded;
 };
 
-// Every `grid` and `iovl` item's canvas, and every coded picture size in the `hvcC` and
-// `av1C` properties and in the first extent of `hvc1` and `av01` items. What cannot be
-// parsed is left out: the decoder library judges it.
+// Every `grid` and `iovl` item's canvas (a grid's with the size of its tiles, found
+// through its `dimg` references and their items' properties), and every coded picture size
+// in the `hvcC` and `av1C` properties and in the first extent of `hvc1` and `av01` items.
+// What cannot be parsed is left out: the decoder library judges it.
 DeclaredSizes FindDeclaredSizes(std::span<const uint8_t> file);
 
 }  // namespace pictures::heif_boxes

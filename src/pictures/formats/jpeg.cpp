@@ -73,23 +73,23 @@ void ProgressMonitor(j_common_ptr cinfo) {
   }
 }
 
-// At their best compression, the entropy-coded data of a file spends at least this many
-// sixty-fourths of a byte on each block of 8 x 8 samples of each component. Huffman coding
-// spends a bit on each block's DC difference and, in a sequential file, another on its
-// end of block (the shortest code is one bit long). In a progressive file an end-of-band
-// run covers thousands of blocks at once, but every block still gets its DC code. The
-// arithmetic coder can spend far less than a bit on a decision; an eighth of a bit a block
-// is allowed for it, more than real pictures reach.
+// At their best compression, Huffman-coded data spends at least this many sixty-fourths
+// of a byte on each block of 8 x 8 samples of each component: a bit on each block's DC
+// difference and, in a sequential file, another on its end of block (the shortest code is
+// one bit long). In a progressive file an end-of-band run covers thousands of blocks at
+// once, but every block still gets its DC code.
 int SixtyFourthsOfAByteABlock(const jpeg_decompress_struct& cinfo) {
-  if (cinfo.arith_code) return 1;
   return cinfo.progressive_mode ? 8 : 16;
 }
 
 // Whether the bytes after the first scan header can fill every block of every component
 // that the frame declares. libjpeg fills the blocks of data that ends early with grey and
 // says so only in a warning, so without this check a file of a few bytes could declare a
-// picture of a gigabyte.
+// picture of a gigabyte. The arithmetic coder has no such bound: once it has learnt a
+// flat picture it spends a tiny fraction of a bit on a block (2048 x 2048 pixels of one
+// colour take some 200 bytes), so for it the pixel memory limit is the guard.
 bool DataCanFillFrame(const jpeg_decompress_struct& cinfo, uint64_t dataBytes) {
+  if (cinfo.arith_code) return true;
   uint64_t blocks = 0;
   for (int c = 0; c < cinfo.num_components; ++c)
     blocks += uint64_t(cinfo.comp_info[c].width_in_blocks) * cinfo.comp_info[c].height_in_blocks;

@@ -22,9 +22,6 @@ PICTURES_DEFINE_READER_CLASS(TPNGGraphic, Bitmap)
 
 namespace {
 
-// Deflate expands one byte to at most 1032 (a 258-byte match in two one-bit codes).
-constexpr uint64_t kDeflateMaxExpansion = 1032;
-
 // libpng reports fatal errors through a function that must not return. Ours keeps the
 // message and jumps back to DecodePng, which raises it; only libpng's frames lie between.
 // Everything the decode owns is in the session on the heap, so no local object with a
@@ -135,7 +132,7 @@ bool PngDataCanFill(std::span<const uint8_t> data, uint64_t height, uint64_t row
     if (available + 4 > chunks.Remaining()) break;
     chunks.Skip(size_t(available) + 4);  // the data and its CRC
   }
-  return CanFill(imageData, kDeflateMaxExpansion, height * (1 + rowBytes));
+  return CanFill(imageData, kDeflateBestExpansion, height * (1 + rowBytes));
 }
 
 void SizeBitmap(Bitmap& bitmap, const Layout& layout, png_uint_32 width, png_uint_32 height) {
@@ -172,10 +169,12 @@ void DecodePng(std::span<const uint8_t> data, Bitmap& bitmap, PngTarget target) 
     png_error(png, "too little image data");
   const Layout layout = PrepareTransforms(png, info, target);
   const int passes = png_set_interlace_handling(png);
+  // png_read_update_info allocates the row buffers (the previous and the present row, at
+  // the widest a pixel becomes on its way through the transformations: 64 bits) and may
+  // grow them later: a row of a wide picture can be larger than the file. The image data
+  // has been found able to fill the rows, so they are no bomb.
+  session->allocationLimit += (uint64_t(width) + 7) * 8 + 64;
   png_read_update_info(png, info);
-  // The row buffers come next: the previous and the present row, as stored and as
-  // transformed.
-  session->allocationLimit += 4 * (png_get_rowbytes(png, info) + 1);
   if (png_get_rowbytes(png, info) != size_t(width) * layout.bytesPerPixel)
     png_error(png, "unexpected row layout");
 
@@ -191,7 +190,7 @@ bool TPNGGraphic::LoadDirect(Stream& stream, std::span<const uint8_t> file) {
   // Pictures too large, and data that cannot fill them, are refused by the libpng path.
   if (!plan ||
       uint64_t(plan->width) * plan->height * 4 > PixelMemoryLimit() ||
-      !CanFill(plan->imageDataBytes, kDeflateMaxExpansion,
+      !CanFill(plan->imageDataBytes, kDeflateBestExpansion,
                uint64_t(plan->height) * (1 + plan->RowBytes())))
     return false;
   // With the image data joined, the file's own memory is not needed while the picture

@@ -31,9 +31,8 @@ class TPNGGraphic : public Bitmap {
   // Errors read "PNG: " followed by libpng's message.
   void LoadFromStream(Stream& stream) override;
 
- private:
   // The quick way through plain 8-bit RGB and RGBA files (png_direct.h); false, with the
-  // Bitmap empty, when the file is left to libpng.
+  // Bitmap empty, when the file is left to libpng. LoadFromStream tries it first.
   bool LoadDirect(Stream& stream, std::span<const uint8_t> file);
 };
 

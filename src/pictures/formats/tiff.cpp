@@ -403,6 +403,7 @@ std::vector<uint32_t> TTIFFGraphic::GetValueList(Stream& stream, uint16_t tag,
 void TTIFFGraphic::LoadFromStream(Stream& stream) {
   Clear();
   BasePosition = stream.Position();
+  ReadByLibrary = true;
   ReadHeader(stream);
   if (Version == kBigTIFFVersion) {
     ReadTIFFWithLibrary(*this, stream, BasePosition);
@@ -415,6 +416,7 @@ void TTIFFGraphic::LoadFromStream(Stream& stream) {
     ReadTIFFWithLibrary(*this, stream, BasePosition);
     return;
   }
+  ReadByLibrary = false;
   ReadStrips(stream, layout);
 }
 

@@ -36,6 +36,8 @@ class TTIFFGraphic : public Bitmap {
   int64_t BasePosition = 0;
   // Red values, then green, then blue; 3 << bits per sample values for a palette picture.
   std::vector<uint16_t> ColorMap;
+  // Whether the last load went to libtiff rather than our own strip reader.
+  bool ReadByLibrary = false;
 
  private:
   struct StripLayout;

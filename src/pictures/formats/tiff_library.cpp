@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/byte_reader.h"
 #include "base/error.h"
 #include "pictures/palette.h"
 #include "base/pixel_helpers.h"
@@ -118,6 +119,12 @@ class OpenTIFF {
 
   TIFF* get() const { return tif_; }
   int64_t FileSize() const { return source_.stream.Size() - source_.base; }
+  // Reads up to `count` bytes at `offset` in the file, as a plain read.
+  size_t ReadAt(uint64_t offset, void* buffer, size_t count) const {
+    if (offset >= uint64_t(std::max<int64_t>(0, FileSize()))) return 0;
+    source_.stream.Seek(source_.base + int64_t(offset));
+    return source_.stream.Read(buffer, count);
+  }
 
   // Raises `message`, followed by libtiff's first error text where it gave one.
   [[noreturn]] void Fail(const std::string& message) const {
@@ -210,20 +217,49 @@ uint64_t ChunkyRowBytes(const Geometry& g) {
   return (CheckedBufferSize({g.width, g.samples, g.bits}) + 7) / 8;
 }
 
+// Whether the JPEG data of the first strip or tile is arithmetic-coded, as its frame
+// header says.
+bool ArithmeticCodedJPEG(const OpenTIFF& tiff) {
+  TIFF* tif = tiff.get();
+  if ((TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif)) == 0) return false;
+  uint64_t at = TIFFGetStrileOffset(tif, 0);
+  uint8_t segment[4];
+  if (tiff.ReadAt(at, segment, 2) != 2 || segment[0] != 0xFF || segment[1] != 0xD8) return false;
+  at += 2;
+  // Segments up to the frame header, each a marker and a length that counts itself; a
+  // strip holds a few tables before it, so a long walk is damage.
+  for (int walked = 0; walked < 256 && tiff.ReadAt(at, segment, 4) == 4 && segment[0] == 0xFF;
+       ++walked) {
+    const uint8_t marker = segment[1];
+    if (marker == 0xFF) {  // a fill byte before the marker
+      ++at;
+      continue;
+    }
+    // Frame headers are C0 to CF but for C4 (Huffman tables), C8 and CC (arithmetic
+    // conditioning); those of C9 on are arithmetic-coded.
+    if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+      return marker >= 0xC9;
+    if (marker == 0xDA) return false;  // a scan before any frame header
+    at += 2 + LoadU16BE(segment + 2);
+  }
+  return false;
+}
+
 // The most bytes of pixels that one byte of compressed data can become at best. For the
-// codecs whose output has no useful bound per byte (LZMA, ZSTD, WebP...) any data at all
-// passes, and the pixel memory limit is the guard.
-uint64_t BestExpansion(const Geometry& g) {
+// codecs whose output has no useful bound per byte (LZMA, ZSTD, WebP, arithmetic-coded
+// JPEG...) any data at all passes, and the pixel memory limit is the guard.
+uint64_t BestExpansion(const OpenTIFF& tiff, const Geometry& g) {
   switch (g.compression) {
     case COMPRESSION_NONE: return 1;
     case COMPRESSION_LZW: return kTIFFLZWBestExpansion;
     case COMPRESSION_PACKBITS: return kPackBitsBestExpansion;
     case COMPRESSION_ADOBE_DEFLATE:
-    case COMPRESSION_DEFLATE:
-      return 1032;  // Deflate's longest match per bit pair
-    // A JPEG block takes at least one bit for each component of 64 pixels; with 4x4
-    // subsampling that is 18 bits for 1024 pixels of 3 bytes.
-    case COMPRESSION_JPEG: return 2048;
+    case COMPRESSION_DEFLATE: return kDeflateBestExpansion;
+    // The arithmetic coder can spend a small fraction of a bit on a block: a flat picture
+    // of 2048 x 2048 takes some 140 bytes.
+    case COMPRESSION_JPEG:
+      return ArithmeticCodedJPEG(tiff) ? std::numeric_limits<uint64_t>::max()
+                                       : kHuffmanJPEGBestExpansion;
     // Fax codes take at least one bit for each row.
     case COMPRESSION_CCITTRLE:
     case COMPRESSION_CCITTRLEW:
@@ -244,7 +280,7 @@ void RequireDataForPicture(const OpenTIFF& tiff, const Geometry& g) {
     RequireFill(fileSize, 1, needed);
     return;
   }
-  const uint64_t expansion = BestExpansion(g);
+  const uint64_t expansion = BestExpansion(tiff, g);
   const uint32_t striles = g.tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
   uint64_t data = 0;
   for (uint32_t i = 0; i < striles && !CanFill(data, expansion, needed); ++i) {
@@ -459,6 +495,8 @@ struct DirectPlan {
   uint32_t colourSamples = 1;
   bool alpha = false;
   PixelFormat format = PixelFormat::Bits24;
+  // The JPEG codec is to turn the file's YCbCr (subsampled or not) into RGB.
+  bool jpegToRGB = false;
 
   // The samples of a pixel that the picture uses: its colours and its alpha.
   uint32_t UsedSamples() const { return colourSamples + (alpha ? 1 : 0); }
@@ -466,7 +504,7 @@ struct DirectPlan {
 
 // The plan for reading strips and tiles into our own buffers, or nothing where libtiff's
 // RGBA interface has to do it (YCbCr without JPEG, log-luminance, odd layouts).
-std::optional<DirectPlan> PlanDirectRead(const OpenTIFF& tiff, Geometry& g) {
+std::optional<DirectPlan> PlanDirectRead(Geometry& g) {
   DirectPlan plan;
   const uint32_t colourSamples =
       g.samples > g.extraSamples ? uint32_t(g.samples - g.extraSamples) : 0;
@@ -484,9 +522,9 @@ std::optional<DirectPlan> PlanDirectRead(const OpenTIFF& tiff, Geometry& g) {
     case PHOTOMETRIC_YCBCR:
       // The JPEG codec converts YCbCr to RGB itself, subsampling included.
       if (g.compression != COMPRESSION_JPEG || g.samples != 3 || g.bits != 8) return std::nullopt;
-      if (!TIFFSetField(tiff.get(), TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) return std::nullopt;
       g.photometric = PHOTOMETRIC_RGB;
       plan.colour = Colour::RGB;
+      plan.jpegToRGB = true;
       break;
     default: return std::nullopt;
   }
@@ -675,10 +713,15 @@ class RowConverter {
 // into one buffer of interleaved samples and hands each row to `row(y, samples)`. A strip
 // or tile that fails to decode leaves zeros; when none decodes, the load fails with
 // libtiff's message.
+//
+// Every handle that decodes bands does so through a BandReader, which sets the handle up
+// to deliver the samples the plan converts: handles opened alike give the same rows.
 class BandReader {
  public:
-  BandReader(const OpenTIFF& tiff, const Geometry& g, uint32_t planesUsed)
-      : tiff_(tiff), g_(g), planes_(g.separate ? planesUsed : 1) {
+  BandReader(const OpenTIFF& tiff, const Geometry& g, const DirectPlan& plan)
+      : tiff_(tiff), g_(g), planes_(g.separate ? plan.UsedSamples() : 1) {
+    if (plan.jpegToRGB && !TIFFSetField(tiff.get(), TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB))
+      tiff.Fail(kInvalidTIFF);
     rowBytes_ = ChunkyRowBytes(g);
     sampleBytes_ = g.bits / 8;
     band_.resize(CheckedBufferSize({g.bandRows, rowBytes_}));
@@ -805,7 +848,7 @@ void ConvertBands(const Geometry& g, const DirectPlan& plan, RowConverter& conve
 void ReadDirect(const OpenTIFF& tiff, Stream& stream, int64_t base, const Geometry& g,
                 const DirectPlan& plan, Bitmap& picture) {
   RowConverter convert(tiff, g, plan);
-  BandReader bands(tiff, g, plan.UsedSamples());
+  BandReader bands(tiff, g, plan);
   SizeUpright(picture, g, plan.format);
   if (plan.format == PixelFormat::Bits8) {
     LogPalette record;
@@ -831,7 +874,7 @@ void ReadDirect(const OpenTIFF& tiff, Stream& stream, int64_t base, const Geomet
         view.Seek(base);
         const OpenTIFF own(view, base);
         RowConverter ownConvert(own, g, plan);
-        BandReader ownBands(own, g, plan.UsedSamples());
+        BandReader ownBands(own, g, plan);
         ConvertBands(g, plan, ownConvert, ownBands, picture, half, all);
         laterDecoded = ownBands.Decoded();
       } catch (...) {
@@ -888,7 +931,7 @@ void ReadTIFFWithLibrary(Bitmap& picture, Stream& stream, int64_t basePosition) 
   // fails with the size message before the data check.
   CheckedBufferSize({g.width, g.height});
   RequireDataForPicture(tiff, g);
-  if (const auto plan = PlanDirectRead(tiff, g))
+  if (const auto plan = PlanDirectRead(g))
     ReadDirect(tiff, stream, basePosition, g, *plan, picture);
   else
     ReadThroughRGBA(tiff, g, picture);

@@ -267,15 +267,19 @@ RgbImage FromBitmap(const pictures::Bitmap& bitmap) {
   return image;
 }
 
+RgbImage OverWhite(const RgbImage& image) {
+  RgbImage overWhite = image;
+  for (size_t i = 0; i < overWhite.rgb.size() && !image.alpha.empty(); ++i) {
+    const unsigned alpha = image.alpha[i / 3];
+    overWhite.rgb[i] = uint8_t((image.rgb[i] * alpha + 255 * (255 - alpha) + 127) / 255);
+  }
+  return overWhite;
+}
+
 ::testing::AssertionResult DecodedMatches(const pictures::Bitmap& bitmap,
                                           const RgbImage& reference, int tolerance) {
   if (!bitmap.Transparent()) return BitmapMatches(bitmap, reference, tolerance);
-  RgbImage overWhite = reference;
-  for (size_t i = 0; i < overWhite.rgb.size() && !reference.alpha.empty(); ++i) {
-    const unsigned alpha = reference.alpha[i / 3];
-    overWhite.rgb[i] = uint8_t((reference.rgb[i] * alpha + 255 * (255 - alpha) + 127) / 255);
-  }
-  const auto colours = BitmapMatches(bitmap, overWhite, 2 * tolerance);
+  const auto colours = BitmapMatches(bitmap, OverWhite(reference), 2 * tolerance);
   if (!colours) return colours;
   return AlphaMatches(bitmap, reference, tolerance);
 }

@@ -99,6 +99,8 @@ RgbImage FromBitmap(const pictures::Bitmap& bitmap);
 // Compares two pictures channel by channel: sizes, colours and, when both have it, alpha.
 ::testing::AssertionResult ImagesMatch(const RgbImage& actual, const RgbImage& expected,
                                        int tolerance = 0);
+// The picture drawn over white by its alpha, as the library draws transparent pictures.
+RgbImage OverWhite(const RgbImage& image);
 // Compares a decoded picture with a reference decode that has alpha: the colours as the
 // library draws them (over white where the Bitmap is transparent, so the reference is
 // blended the same way) and, for transparent Bitmaps, the alpha itself. Blending can move a
