@@ -53,6 +53,27 @@ const SRGBEncoder& Encoder() {
   return encoder;
 }
 
+}  // namespace
+
+uint8_t LinearToSrgb8(float linear) { return Encoder()(linear); }
+
+float HalfToFloat(uint16_t half) {
+  const uint32_t sign = uint32_t(half & 0x8000) << 16;
+  const uint32_t exponent = (half >> 10) & 0x1F;
+  const uint32_t mantissa = half & 0x3FF;
+  if (exponent == 0) {
+    // Zero and the subnormal numbers: the mantissa counts units of 2^-24.
+    const float magnitude = std::ldexp(float(mantissa), -24);
+    return sign ? -magnitude : magnitude;
+  }
+  // Infinities and NaNs keep their kind; normal numbers move to the float's exponent bias.
+  const uint32_t bits = exponent == 0x1F ? sign | 0x7F800000 | mantissa << 13
+                                         : sign | (exponent + 112) << 23 | mantissa << 13;
+  return std::bit_cast<float>(bits);
+}
+
+namespace {
+
 // The inverse of the CIE lightness function f(t), straight line below t = 6/29.
 inline float InverseLabF(float f) {
   constexpr float kDelta = 6.0f / 29.0f;

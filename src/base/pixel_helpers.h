@@ -37,6 +37,12 @@ void CIELabPlanarToBGR(const void* L, const void* a, const void* b, void* Dest,
 // green, red; for readers whose samples are encoded otherwise.
 void CIELabValueToBGR(float L, float a, float b, uint8_t* out);
 
+// Linear light to 8-bit sRGB through the sRGB transfer curve, clamped: values at or below
+// 0 (and NaN) give 0, values at or above 1 give 255.
+uint8_t LinearToSrgb8(float linear);
+// The value of an IEEE 754 half-precision float given by its 16 bits.
+float HalfToFloat(uint16_t half);
+
 // Undo horizontal differencing on a row of N + 1 pixels of 1, 3 or 4 bytes.
 void UndoPredictor1(uint8_t* row, uint32_t N);
 void UndoPredictor3(uint8_t* row, uint32_t N);

@@ -5,14 +5,18 @@
 // One header per reader.
 #include "pictures/formats/autodesk.h"
 #include "pictures/formats/cut.h"
+#include "pictures/formats/dds.h"
 #include "pictures/formats/gif.h"
 #include "pictures/formats/heif.h"
+#include "pictures/formats/ilbm.h"
 #include "pictures/formats/jpeg.h"
 #include "pictures/formats/pcd.h"
 #include "pictures/formats/pcx.h"
+#include "pictures/formats/pfm.h"
 #include "pictures/formats/png.h"
 #include "pictures/formats/ppm.h"
 #include "pictures/formats/psd.h"
+#include "pictures/formats/radiance.h"
 #include "pictures/formats/rla.h"
 #include "pictures/formats/sgi.h"
 #include "pictures/formats/targa.h"
@@ -70,6 +74,14 @@ void RegisterReaders() {
   RegisterFormat("avif", "AVIF images", TAVIFGraphic::StaticClass());
   RegisterFormat("jpe", "JPEG Image File", TJPEGImage::StaticClass());
   RegisterFormat("jfif", "JPEG Image File", TJPEGImage::StaticClass());
+  // Our own readers of the formats of other paint programs, older machines and games.
+  RegisterFormat("iff", "Amiga IFF images", TILBMGraphic::StaticClass());
+  RegisterFormat("ilbm", "Amiga IFF images", TILBMGraphic::StaticClass());
+  RegisterFormat("lbm", "Amiga IFF images", TILBMGraphic::StaticClass());
+  RegisterFormat("dds", "DirectDraw Surface textures", TDDSGraphic::StaticClass());
+  RegisterFormat("hdr", "Radiance HDR images", TRadianceGraphic::StaticClass());
+  RegisterFormat("pfm", "Portable float maps", TPFMGraphic::StaticClass());
+  RegisterFormat("phm", "Portable float maps", TPFMGraphic::StaticClass());
 }
 
 void UnregisterReaders() {
@@ -89,6 +101,10 @@ void UnregisterReaders() {
   UnregisterReaderClass(TPNGGraphic::StaticClass());
   UnregisterReaderClass(TWebPGraphic::StaticClass());
   UnregisterReaderClass(THEIFGraphic::StaticClass());  // and TAVIFGraphic, derived from it
+  UnregisterReaderClass(TILBMGraphic::StaticClass());
+  UnregisterReaderClass(TDDSGraphic::StaticClass());
+  UnregisterReaderClass(TRadianceGraphic::StaticClass());
+  UnregisterReaderClass(TPFMGraphic::StaticClass());
   // The JPEG unit's own end-of-run step, after the readers'.
   UnregisterReaderClass(TJPEGImage::StaticClass());
 }
