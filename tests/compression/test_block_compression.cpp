@@ -190,6 +190,17 @@ TEST(BlockCompression, BC6HOneSubsetModeAndSignedValues) {
   DecodeBC6H(mode11(1023), false, out);
   EXPECT_FLOAT_EQ(out[0][0], 65504.0f);  // the largest half
 
+  // Mode 1 (bits 00) stores the other end points as 5-bit differences from the base; a
+  // difference of 0 from a negative base is that base: -100 is -(6432 * 31 >> 5), the half
+  // 0x9857.
+  BlockWriter differences;
+  differences.Put(0, 2).Put(0, 3);
+  for (int c = 0; c < 3; ++c) differences.Put(0x39C, 10);
+  differences.Put(0, 82 - 35).Put(0, 46);  // every other field and every index 0
+  DecodeBC6H(differences.Done(), true, out);
+  EXPECT_FLOAT_EQ(out[0][0], -0.0021190643310546875f);
+  EXPECT_FLOAT_EQ(out[15][2], -0.0021190643310546875f);
+
   BlockWriter reserved;
   reserved.Put(0b10011, 5).Put(0x3FF, 10);
   out[0] = {1, 1, 1};
