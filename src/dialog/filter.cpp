@@ -1,4 +1,4 @@
-// The "Files of Type" list: its 41 entries with their icons, the filter state that a
+// The "Files of Type" list: its 45 entries with their icons, the filter state that a
 // choice sets, and the file-type test that the listing applies to every file.
 #include <QPainter>
 
@@ -7,7 +7,7 @@
 
 using dialog::art::TypeIcon;
 
-const std::array<QString, 41> TForm1::filetypes = {
+const std::array<QString, 45> TForm1::filetypes = {
     QStringLiteral("[ All Files... ]"),
     QStringLiteral("Adobe Illustrator (*.ai)"),
     QStringLiteral("EPS (encapsulated postscript)"),
@@ -49,6 +49,10 @@ const std::array<QString, 41> TForm1::filetypes = {
     QStringLiteral("WebP images (*.webp)"),
     QStringLiteral("HEIF images (*.heic)"),
     QStringLiteral("AVIF images (*.avif)"),
+    QStringLiteral("Amiga IFF images (*.iff;*.ilbm;*.lbm)"),
+    QStringLiteral("DirectDraw Surface textures (*.dds)"),
+    QStringLiteral("Radiance HDR images (*.hdr)"),
+    QStringLiteral("Portable float maps (*.pfm;*.phm)"),
 };
 
 // Entry 9 + k of the list belongs to extension k.
@@ -62,17 +66,23 @@ const std::array<QString, 28> TForm1::pictureextensions = {
     QStringLiteral(".ICO"), QStringLiteral(".EMF"), QStringLiteral(".WMF"), QStringLiteral(".DXF"),
 };
 
-const std::array<QStringList, 4> TForm1::modernextensions = {
+const std::array<QStringList, 8> TForm1::modernextensions = {
     QStringList{QStringLiteral(".PNG")},
     QStringList{QStringLiteral(".WEBP")},
     QStringList{QStringLiteral(".HEIC"), QStringLiteral(".HEIF")},
     QStringList{QStringLiteral(".AVIF")},
+    QStringList{QStringLiteral(".IFF"), QStringLiteral(".ILBM"), QStringLiteral(".LBM")},
+    QStringList{QStringLiteral(".DDS")},
+    QStringList{QStringLiteral(".HDR")},
+    QStringList{QStringLiteral(".PFM"), QStringLiteral(".PHM")},
 };
 
 const QStringList TForm1::morepictureextensions = {
     QStringLiteral(".PNG"),  QStringLiteral(".WEBP"), QStringLiteral(".HEIC"), QStringLiteral(".HEIF"),
     QStringLiteral(".AVIF"), QStringLiteral(".JPEG"), QStringLiteral(".JPE"),  QStringLiteral(".JFIF"),
-    QStringLiteral(".TIFF"), QStringLiteral(".PSB"),
+    QStringLiteral(".TIFF"), QStringLiteral(".PSB"),  QStringLiteral(".IFF"),  QStringLiteral(".ILBM"),
+    QStringLiteral(".LBM"),  QStringLiteral(".DDS"), QStringLiteral(".HDR"),  QStringLiteral(".PFM"),
+    QStringLiteral(".PHM"),
 };
 
 void TForm1::ComboBox2Click() {

@@ -34,10 +34,10 @@ QStringList FlagsOn(const TForm1& form) {
   return on;
 }
 
-TEST(Filter, FortyOneEntries) {
+TEST(Filter, FortyFiveEntries) {
   DialogWorld world;
   TForm1* form = world.Open();
-  ASSERT_EQ(form->ComboBox2->count(), 41);
+  ASSERT_EQ(form->ComboBox2->count(), 45);
   EXPECT_EQ(form->ComboBox2->itemText(0), QStringLiteral("[ All Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(8), QStringLiteral("[ All Picture Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(19), QStringLiteral("Portable b&w images (*.pbm)"));
@@ -52,7 +52,7 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
                                   ".PBM", ".PGM", ".PPM", ".PSD", ".RGB", ".RLA", ".RLE", ".RPF", ".SCR", ".SGI",
                                   ".TGA", ".VDA", ".VST", ".WIN", ".ICO", ".EMF", ".WMF", ".DXF",
                                   ".PNG", ".WEBP", ".HEIC", ".HEIF", ".AVIF", ".JPEG", ".JPE", ".JFIF", ".TIFF",
-                                  ".PSB"});
+                                  ".PSB", ".IFF", ".ILBM", ".LBM", ".DDS", ".HDR", ".PFM", ".PHM"});
   const struct {
     int index;
     QStringList flags;
@@ -86,6 +86,24 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
     EXPECT_EQ(FlagsOn(*form), c.flags) << c.index;
     EXPECT_EQ(form->ListBox1, c.list) << c.index;
   }
+  // Entries after the fixed ones are found by their captions.
+  const struct {
+    const char* caption;
+    QStringList list;
+  } later[] = {
+      {"Amiga IFF images (*.iff;*.ilbm;*.lbm)", List({".IFF", ".ILBM", ".LBM"})},
+      {"DirectDraw Surface textures (*.dds)", List({".DDS"})},
+      {"Radiance HDR images (*.hdr)", List({".HDR"})},
+      {"Portable float maps (*.pfm;*.phm)", List({".PFM", ".PHM"})},
+  };
+  for (const auto& c : later) {
+    const int index = form->ComboBox2->findText(QString::fromUtf8(c.caption));
+    ASSERT_GT(index, 40) << c.caption;
+    form->ComboBox2->setCurrentIndex(index);
+    form->ComboBox2Click();
+    EXPECT_EQ(FlagsOn(*form), List({"custom"})) << c.caption;
+    EXPECT_EQ(form->ListBox1, c.list) << c.caption;
+  }
 }
 
 TEST(Filter, WhatEachChoiceLists) {
@@ -94,7 +112,7 @@ TEST(Filter, WhatEachChoiceLists) {
   for (const char* name : {"readme.txt", "drawing.dxf", "photo.jpg", "scan.pcx", "clip.wmf", "logo.ai", "page.eps",
                            "trace.crv", "plan.dxf", "PLAN.DXF", "old.photo.bmp", "photo.jpeg", "scan.tiff", "noext",
                            "art.psd", "icon.ico", "Clip2.WMF", "shot.png", "phone.HEIC", "phone2.heif",
-                           "web.webp", "film.avif", "big.psb", "old.jfif", "old2.jpe"}) {
+                           "web.webp", "film.avif", "big.psb", "old.jfif", "old2.jpe", "deluxe.LBM", "sky.hdr"}) {
     world.tree.WriteFile(QStringLiteral("c/mix/") + QLatin1String(name));
   }
   TForm1* form = world.Open();
@@ -103,13 +121,13 @@ TEST(Filter, WhatEachChoiceLists) {
     int index;
     QStringList listed;
   } cases[] = {
-      {0, List({"folder", "art.psd", "big.psb", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif", "icon.ico",
-                "logo.ai", "old.jfif", "old.photo.bmp", "old2.jpe", "page.eps", "phone.HEIC", "phone2.heif",
-                "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF", "scan.pcx", "scan.tiff", "shot.png", "trace.crv",
-                "web.webp"})},
-      {8, List({"folder", "art.psd", "big.psb", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif", "icon.ico",
-                "old.jfif", "old.photo.bmp", "old2.jpe", "phone.HEIC", "phone2.heif", "photo.jpeg", "photo.jpg",
-                "plan.dxf", "PLAN.DXF", "scan.pcx", "scan.tiff", "shot.png", "web.webp"})},
+      {0, List({"folder", "art.psd", "big.psb", "clip.wmf", "Clip2.WMF", "deluxe.LBM", "drawing.dxf", "film.avif",
+                "icon.ico", "logo.ai", "old.jfif", "old.photo.bmp", "old2.jpe", "page.eps", "phone.HEIC", "phone2.heif",
+                "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF", "scan.pcx", "scan.tiff", "shot.png", "sky.hdr",
+                "trace.crv", "web.webp"})},
+      {8, List({"folder", "art.psd", "big.psb", "clip.wmf", "Clip2.WMF", "deluxe.LBM", "drawing.dxf", "film.avif",
+                "icon.ico", "old.jfif", "old.photo.bmp", "old2.jpe", "phone.HEIC", "phone2.heif", "photo.jpeg",
+                "photo.jpg", "plan.dxf", "PLAN.DXF", "scan.pcx", "scan.tiff", "shot.png", "sky.hdr", "web.webp"})},
       {39, List({"folder", "phone.HEIC", "phone2.heif"})},
       {38, List({"folder", "web.webp"})},
       {36, List({"folder", "drawing.dxf", "plan.dxf", "PLAN.DXF"})},

@@ -281,18 +281,60 @@ TEST_F(Import, JpegPictureIsHeldAsAPlainBitmapAfterLoading) {
   EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\PHOTO.BMP"));
 }
 
-TEST_F(Import, PngPictureListedUnderItsTypeIsConvertedAndHandedOver) {
+// A 24-bit Amiga IFF picture: its BODY holds each row as 24 bit planes, the 8 of red from
+// the lowest bit up, then green, then blue, each plane a word-aligned run of bits.
+QByteArray IlbmFile(int width, int height) {
+  auto chunk = [](const char* id, const QByteArray& data) {
+    QByteArray c(id, 4);
+    for (int shift = 24; shift >= 0; shift -= 8) c.append(char(data.size() >> shift));
+    return c + data + (data.size() % 2 ? QByteArray(1, '\0') : QByteArray());
+  };
+  QByteArray header(20, '\0');
+  header[0] = char(width >> 8), header[1] = char(width);
+  header[2] = char(height >> 8), header[3] = char(height);
+  header[8] = 24;  // planes; no mask, no compression
+  const int planebytes = (width + 15) / 16 * 2;
+  QByteArray body;
+  for (int y = 0; y < height; ++y) {
+    for (int plane = 0; plane < 24; ++plane) {
+      QByteArray bits(planebytes, '\0');
+      for (int x = 0; x < width; ++x) {
+        const Rgb p = PixelAt(x, y);
+        const uint8_t value = plane < 8 ? p.r : plane < 16 ? p.g : p.b;
+        if (value >> (plane % 8) & 1) bits[x / 8] = char(bits[x / 8] | (0x80 >> (x % 8)));
+      }
+      body += bits;
+    }
+  }
+  return chunk("FORM", QByteArray("ILBM") + chunk("BMHD", header) + chunk("BODY", body));
+}
+
+TEST_F(Import, PicturesListedUnderTheirTypeAreConvertedAndHandedOver) {
   QImage png(37, 23, QImage::Format_RGB888);
   for (int y = 0; y < png.height(); ++y) {
     for (int x = 0; x < png.width(); ++x) png.setPixel(x, y, qRgb(PixelAt(x, y).r, PixelAt(x, y).g, PixelAt(x, y).b));
   }
   ASSERT_TRUE(png.save(world.tree.Path(QStringLiteral("c/pics/Shot.png"))));
-  TForm1* form = world.Open();
-  dialog_test::Choose(form->ComboBox2, 37);
-  ClickEntry(*form, QStringLiteral("Shot.png"));
-  ClickImport(form);
-  ExpectTestPicture(world.tree.Path(QStringLiteral("c/pics/Shot.bmp")), 37, 23);
-  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\SHOT.BMP"));
+  world.tree.WriteFile(QStringLiteral("c/pics/Deluxe.lbm"), IlbmFile(33, 19));
+  const struct {
+    const char* type;  // the caption of the "Files of Type" entry
+    const char* name;
+    int width, height;
+  } cases[] = {
+      {"PNG images (*.png)", "Shot", 37, 23},
+      {"Amiga IFF images (*.iff;*.ilbm;*.lbm)", "Deluxe", 33, 19},
+  };
+  for (const auto& c : cases) {
+    TForm1* form = world.Open();
+    dialog_test::Choose(form->ComboBox2, form->ComboBox2->findText(QString::fromUtf8(c.type)));
+    const QStringList listed = dialog_test::Captions(*form);
+    ASSERT_EQ(listed.size(), 1) << c.type;
+    ClickEntry(*form, listed[0]);
+    ClickImport(form);
+    const QString bmp = QString::fromUtf8(c.name) + QStringLiteral(".bmp");
+    ExpectTestPicture(world.tree.Path(QStringLiteral("c/pics/") + bmp), c.width, c.height);
+    EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\") + bmp.toUpper());
+  }
 }
 
 TEST_F(Import, CancelledSaveDialogChangesNothing) {
