@@ -318,7 +318,7 @@ class RowDecoder {
   }
 
   // A row of blocks: decodes four rows of pixels, `rows[k]` holding row k of the blocks.
-  void DecodeBlocks(std::span<const uint8_t> stored, std::span<std::span<Rgba8>, 4> rows) const {
+  void DecodeBlocks(std::span<const uint8_t> stored, const std::array<std::span<Rgba8>, 4>& rows) const {
     const size_t width = rows[0].size();
     BlockPixels pixels;
     for (size_t bx = 0; bx * 4 < width; ++bx) {
@@ -432,18 +432,19 @@ void TDDSGraphic::LoadFromStream(Stream& stream) {
   if (format == PixelFormat::Bits8) SetPalette(CreatePalette(GreyPaletteRecord()));
   SetTransparent(format == PixelFormat::Bits32);
 
+  // A row of blocks decodes into four rows of pixels, other layouts into one.
   const RowDecoder decoder(e);
-  std::vector<Rgba8> pixels(CheckedBufferSize({width, 4, sizeof(Rgba8)}) / sizeof(Rgba8));
-  const std::span<Rgba8> all(pixels);
-  std::array<std::span<Rgba8>, 4> rows = {all.subspan(0, width), all.subspan(width, width),
-                                          all.subspan(2 * width, width), all.subspan(3 * width, width)};
-  for (size_t y = 0; y < height; y += blocks ? 4 : 1) {
+  const size_t rowsAtOnce = blocks ? 4 : 1;
+  std::vector<Rgba8> pixels(CheckedBufferSize({width, rowsAtOnce, sizeof(Rgba8)}) / sizeof(Rgba8));
+  std::array<std::span<Rgba8>, 4> rows;
+  for (size_t k = 0; k < 4; ++k) rows[k] = std::span(pixels).subspan(k % rowsAtOnce * width, width);
+  for (size_t y = 0; y < height; y += rowsAtOnce) {
     const std::span<const uint8_t> stored = in.Bytes(rowBytes);
     if (blocks)
-      decoder.DecodeBlocks(stored, std::span<std::span<Rgba8>, 4>(rows));
+      decoder.DecodeBlocks(stored, rows);
     else
       decoder.DecodeRow(stored, rows[0]);
-    for (size_t k = 0; k < (blocks ? 4 : 1) && y + k < height; ++k)
+    for (size_t k = 0; k < rowsAtOnce && y + k < height; ++k)
       PlaceRow(rows[k], e, format, std::span(ScanLine(int(y + k)), RowBytes()));
   }
   fill.Done();
