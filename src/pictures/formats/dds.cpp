@@ -32,12 +32,11 @@ namespace {
 constexpr size_t kHeaderSize = 4 + 124;
 constexpr size_t kDX10HeaderSize = 20;
 
-// Pixel format flags.
-constexpr uint32_t kAlphaPixels = 0x1;
-constexpr uint32_t kAlphaOnly = 0x2;
-constexpr uint32_t kFourCC = 0x4;
-constexpr uint32_t kRGB = 0x40;
-constexpr uint32_t kLuminance = 0x20000;
+// Pixel format flags: the alpha mask is in use, alpha alone, a FourCC, colour masks, a
+// luminance mask.
+enum PixelFormatFlag : uint32_t {
+  kAlphaPixels = 0x1, kAlphaOnly = 0x2, kFourCC = 0x4, kRGB = 0x40, kLuminance = 0x20000
+};
 
 // The alpha modes of the DX10 header's second flags word.
 constexpr uint32_t kAlphaModeMask = 0x7;

@@ -44,12 +44,11 @@ constexpr int kByteRun1 = 1;
 
 [[noreturn]] void Fail(const std::string& what) { throw PictureError("IFF: " + what); }
 
+// The BMHD fields the reader uses: the size, the bit planes of the colours (a mask plane
+// is not counted), the masking and the compression.
 struct BitmapHeader {
-  int width = 0;
-  int height = 0;
-  int planes = 0;
-  int masking = 0;
-  int compression = 0;
+  int width = 0, height = 0;
+  int planes = 0, masking = 0, compression = 0;
 };
 
 struct DirectColourBits {
@@ -204,6 +203,7 @@ class PlaneRow {
       : planeBytes_(planeBytes), stored_(planeBytes * size_t(storedPlanes)) {}
 
   std::span<uint8_t> Stored() { return stored_; }
+  std::span<const uint8_t> Stored() const { return stored_; }
 
   // Gathers `count` (at most 8) planes from plane `first` on into one byte a pixel, plane
   // first + k giving bit k; `out` holds 8 bytes for each byte of a plane.
@@ -278,6 +278,70 @@ class BodyRows {
   bool packed_;
 };
 
+// Turns stored rows into Bitmap rows: palette indices, or blue, green, red (and alpha).
+class RowConverter {
+ public:
+  RowConverter(const IFFPicture& picture, Model model, size_t planeBytes)
+      : model_(model),
+        chunky_(picture.chunky),
+        planes_(picture.header->planes),
+        width_(size_t(picture.header->width)),
+        alpha_(model == Model::Deep && planes_ == 32),
+        indexed_(model == Model::Palette || model == Model::ExtraHalfBrite),
+        palette_(indexed_ || model == Model::HoldAndModify ? PaletteOf(picture, model) : LogPalette()),
+        direct_(picture.directColour.value_or(DirectColourBits{8, 8, 8})),
+        scratch_(planeBytes * 8 * 4) {
+    for (size_t c = 0; c < 4; ++c) component_[c] = std::span(scratch_).subspan(c * planeBytes * 8, planeBytes * 8);
+    scale_ = {ScaleTable(direct_.red), ScaleTable(direct_.green), ScaleTable(direct_.blue)};
+  }
+  RowConverter(const RowConverter&) = delete;
+  RowConverter& operator=(const RowConverter&) = delete;
+
+  PixelFormat Format() const {
+    return indexed_ ? PixelFormat::Bits8 : alpha_ ? PixelFormat::Bits32 : PixelFormat::Bits24;
+  }
+  const LogPalette& Palette() const { return palette_; }
+
+  void Convert(const PlaneRow& stored, std::span<uint8_t> line) const {
+    if (chunky_) {
+      std::copy_n(stored.Stored().begin(), width_, line.begin());
+    } else if (indexed_) {
+      stored.Gather(0, planes_, component_[0]);
+      std::copy_n(component_[0].begin(), width_, line.begin());
+    } else if (model_ == Model::HoldAndModify) {
+      stored.Gather(0, planes_, component_[0]);
+      HoldAndModifyToBGR(component_[0], palette_, planes_, line);
+    } else if (model_ == Model::Deep) {
+      for (int c = 0; c < (alpha_ ? 4 : 3); ++c) stored.Gather(8 * c, 8, component_[size_t(c)]);
+      if (alpha_)
+        PlanesToBGRA(component_[0].data(), component_[1].data(), component_[2].data(),
+                     component_[3].data(), line.data(), width_);
+      else
+        PlanesToBGR(component_[0].data(), component_[1].data(), component_[2].data(), line.data(), width_);
+    } else {
+      const int bits[3] = {direct_.red, direct_.green, direct_.blue};
+      for (size_t c = 0, first = 0; c < 3; first += size_t(bits[c]), ++c) {
+        stored.Gather(int(first), bits[c], component_[c]);
+        for (uint8_t& v : component_[c]) v = scale_[c][v];
+      }
+      PlanesToBGR(component_[0].data(), component_[1].data(), component_[2].data(), line.data(), width_);
+    }
+  }
+
+ private:
+  Model model_;
+  bool chunky_;
+  int planes_;
+  size_t width_;
+  bool alpha_;
+  bool indexed_;
+  LogPalette palette_;
+  DirectColourBits direct_;
+  std::vector<uint8_t> scratch_;  // four rows of bytes a pixel, which component_ views
+  std::array<std::span<uint8_t>, 4> component_;
+  std::array<std::array<uint8_t, 256>, 3> scale_;
+};
+
 }  // namespace
 
 void TILBMGraphic::LoadFromStream(Stream& stream) {
@@ -302,53 +366,17 @@ void TILBMGraphic::LoadFromStream(Stream& stream) {
   if ((packed ? PackBitsMaxUnpacked(body.size()) : body.size()) < storedBytes)
     Fail("the BODY is too short for the picture");
 
-  const bool alpha = model == Model::Deep && header.planes == 32;
-  const bool indexed = model == Model::Palette || model == Model::ExtraHalfBrite;
-  SetPixelFormat(indexed ? PixelFormat::Bits8 : alpha ? PixelFormat::Bits32 : PixelFormat::Bits24);
+  const RowConverter converter(picture, model, planeBytes);
+  SetPixelFormat(converter.Format());
   SetSize(header.width, header.height);
-  SetTransparent(alpha);
-  const LogPalette palette =
-      indexed || model == Model::HoldAndModify ? PaletteOf(picture, model) : LogPalette();
-  if (indexed) SetPalette(CreatePalette(palette));
+  SetTransparent(converter.Format() == PixelFormat::Bits32);
+  if (converter.Format() == PixelFormat::Bits8) SetPalette(CreatePalette(converter.Palette()));
 
   BodyRows rows(body, packed);
   PlaneRow stored(planeBytes, storedPlanes);
-  std::vector<uint8_t> scratch(planeBytes * 8 * 4);
-  const std::span<uint8_t> component[4] = {
-      std::span(scratch).subspan(0, planeBytes * 8),
-      std::span(scratch).subspan(planeBytes * 8, planeBytes * 8),
-      std::span(scratch).subspan(planeBytes * 16, planeBytes * 8),
-      std::span(scratch).subspan(planeBytes * 24, planeBytes * 8)};
-  const DirectColourBits direct = picture.directColour.value_or(DirectColourBits{8, 8, 8});
-  const std::array<uint8_t, 256> scale[3] = {ScaleTable(direct.red), ScaleTable(direct.green),
-                                             ScaleTable(direct.blue)};
-
   for (int y = 0; y < header.height; ++y) {
     const bool complete = rows.Next(stored.Stored());
-    const std::span<uint8_t> line(ScanLine(y), RowBytes());
-    if (picture.chunky) {
-      std::copy_n(stored.Stored().begin(), width, line.begin());
-    } else if (indexed) {
-      stored.Gather(0, header.planes, component[0]);
-      std::copy_n(component[0].begin(), width, line.begin());
-    } else if (model == Model::HoldAndModify) {
-      stored.Gather(0, header.planes, component[0]);
-      HoldAndModifyToBGR(component[0], palette, header.planes, line);
-    } else if (model == Model::Deep) {
-      for (int c = 0; c < (alpha ? 4 : 3); ++c) stored.Gather(8 * c, 8, component[c]);
-      if (alpha)
-        PlanesToBGRA(component[0].data(), component[1].data(), component[2].data(),
-                     component[3].data(), line.data(), width);
-      else
-        PlanesToBGR(component[0].data(), component[1].data(), component[2].data(), line.data(), width);
-    } else {
-      const int bits[3] = {direct.red, direct.green, direct.blue};
-      for (int c = 0, first = 0; c < 3; first += bits[c], ++c) {
-        stored.Gather(first, bits[c], component[c]);
-        for (uint8_t& v : component[c]) v = scale[c][v];
-      }
-      PlanesToBGR(component[0].data(), component[1].data(), component[2].data(), line.data(), width);
-    }
+    converter.Convert(stored, std::span(ScanLine(y), RowBytes()));
     // A packed BODY that ends early leaves the rest of the picture black.
     if (!complete) break;
   }

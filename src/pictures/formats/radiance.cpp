@@ -163,6 +163,22 @@ float ScaleOf(uint8_t exponent) {
   return exponent < 10 ? 0.0f : std::bit_cast<float>(uint32_t(exponent - 9) << 23);
 }
 
+// Writes scanline `s` where the scan order puts it: a row (scanlines along Y) or a column.
+void PlaceScanline(Bitmap& picture, const RadianceHeader& header, int s, std::span<const uint8_t> rgbe) {
+  const Axis& scanlines = header.scanlines;
+  const Axis& along = header.pixels;
+  uint8_t* row = scanlines.isY ? picture.ScanLine(scanlines.At(s)) : nullptr;
+  for (int i = 0; i < along.size; ++i) {
+    const std::span<const uint8_t> p = rgbe.subspan(size_t(i) * 4, 4);
+    const int x = scanlines.isY ? along.At(i) : scanlines.At(s);
+    uint8_t* bgr = (scanlines.isY ? row : picture.ScanLine(along.At(i))) + size_t(x) * 3;
+    const float scale = ScaleOf(p[3]);
+    bgr[0] = Component(p[2], scale);
+    bgr[1] = Component(p[1], scale);
+    bgr[2] = Component(p[0], scale);
+  }
+}
+
 }  // namespace
 
 void TRadianceGraphic::LoadFromStream(Stream& stream) {
@@ -174,8 +190,8 @@ void TRadianceGraphic::LoadFromStream(Stream& stream) {
   const Axis& along = header.pixels;
   const int width = scanlines.isY ? along.size : scanlines.size;
   const int height = scanlines.isY ? scanlines.size : along.size;
-  // Every scanline takes four bytes at least, and no two bytes of run markers give more
-  // than one longest old run.
+  // Every scanline takes four bytes at least, and no eight bytes give more than 65536
+  // pixels (two run markers in a row repeat a pixel at most 65535 times).
   const uint64_t pixels = uint64_t(width) * uint64_t(height);
   if (!CanFill(in.Remaining(), 1, uint64_t(scanlines.size) * 4) ||
       !CanFill(in.Remaining(), kLongestOldRun + 1, pixels * kOldRunBytes))
@@ -191,16 +207,7 @@ void TRadianceGraphic::LoadFromStream(Stream& stream) {
     } catch (const StreamReadError&) {
       break;  // a file cut short leaves the rest of the picture black
     }
-    for (int i = 0; i < along.size; ++i) {
-      const std::span<const uint8_t> p = std::span<const uint8_t>(rgbe).subspan(size_t(i) * 4, 4);
-      const int x = scanlines.isY ? along.At(i) : scanlines.At(s);
-      const int y = scanlines.isY ? scanlines.At(s) : along.At(i);
-      uint8_t* bgr = ScanLine(y) + size_t(x) * 3;
-      const float scale = ScaleOf(p[3]);
-      bgr[0] = Component(p[2], scale);
-      bgr[1] = Component(p[1], scale);
-      bgr[2] = Component(p[0], scale);
-    }
+    PlaceScanline(*this, header, s, rgbe);
   }
 }
 
