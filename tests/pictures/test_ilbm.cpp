@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "base/error.h"
-#include "pictures/registry.h"
 #include "support/byte_builders.h"
 #include "support/loading.h"
 #include "support/tool_files.h"
@@ -253,20 +252,6 @@ TEST(ILBMReader, DamagedAndUnsupportedFilesFailWithClearMessages) {
   Bytes cut = Form("ILBM", {Bmhd(16, 4, 1, 0, 1), Chunk("BODY", {0x81, 0xAA, 0x81, 0x55, 0x81, 0xAA, 0x81, 0x55})});
   cut.resize(cut.size() - 3);
   EXPECT_EQ(LoadError(cut), "no error");
-}
-
-TEST(ILBMReader, LoadsByNameThroughTheRegistry) {
-  RegisterReaders();
-  test_support::TempDir dir;
-  const Bytes file = Form("ILBM", {Bmhd(2, 1, 1), Colours({{0, 0, 0}, {7, 8, 9}}), Chunk("BODY", Planar({0, 1}, 2, 1))});
-  for (const char* name : {"picture.iff", "PICTURE.ILBM", "Picture.lbm"}) {
-    test_support::WriteFileBytes(dir.File(name), file);
-    Picture holder;
-    holder.LoadFile(dir.File(name));
-    ASSERT_NE(holder.Graphic(), nullptr) << name;
-    EXPECT_EQ(&holder.Graphic()->Class(), &TILBMGraphic::StaticClass()) << name;
-    EXPECT_EQ(Pixels(*holder.Graphic())[1], (Rgb{7, 8, 9})) << name;
-  }
 }
 
 }  // namespace

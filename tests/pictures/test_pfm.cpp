@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "base/error.h"
-#include "pictures/registry.h"
 #include "support/byte_builders.h"
 #include "support/loading.h"
 #include "support/tool_files.h"
@@ -141,20 +140,6 @@ TEST(PFMReader, DamagedFilesFailWithClearMessages) {
        "PFM: the file is shorter than its picture"},
   };
   for (const Case& c : cases) EXPECT_EQ(LoadError(c.file), c.message) << c.what;
-}
-
-TEST(PFMReader, LoadsByNameThroughTheRegistry) {
-  RegisterReaders();
-  test_support::TempDir dir;
-  test_support::WriteFileBytes(dir.File("map.pfm"), FloatMap("Pf\n1 1\n-1\n", {1.0f}, true));
-  test_support::WriteFileBytes(dir.File("MAP.PHM"), HalfMap("Ph\n1 1\n-1\n", {0x3C00}, true));
-  for (const char* name : {"map.pfm", "MAP.PHM"}) {
-    Picture holder;
-    holder.LoadFile(dir.File(name));
-    ASSERT_NE(holder.Graphic(), nullptr) << name;
-    EXPECT_EQ(&holder.Graphic()->Class(), &TPFMGraphic::StaticClass()) << name;
-    EXPECT_EQ(PixelAt(*holder.Graphic(), 0, 0), (Rgb{255, 255, 255})) << name;
-  }
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "base/error.h"
-#include "pictures/registry.h"
 #include "support/loading.h"
 #include "support/tool_files.h"
 
@@ -185,17 +184,6 @@ TEST(RadianceReader, DamagedFilesFailWithClearMessages) {
   Load(picture, cut);
   EXPECT_NE(CountedRed(picture, 1, 1), 0);
   EXPECT_EQ(CountedRed(picture, 0, 2), 0);
-}
-
-TEST(RadianceReader, LoadsByNameThroughTheRegistry) {
-  RegisterReaders();
-  test_support::TempDir dir;
-  test_support::WriteFileBytes(dir.File("sky.HDR"), Picture("-Y 1 +X 1", {128, 128, 128, 129}));
-  pictures::Picture holder;
-  holder.LoadFile(dir.File("sky.HDR"));
-  ASSERT_NE(holder.Graphic(), nullptr);
-  EXPECT_EQ(&holder.Graphic()->Class(), &TRadianceGraphic::StaticClass());
-  EXPECT_EQ(PixelAt(*holder.Graphic(), 0, 0), (Rgb{255, 255, 255}));
 }
 
 }  // namespace
