@@ -233,7 +233,7 @@ TEST(ILBMReader, DamagedAndUnsupportedFilesFailWithClearMessages) {
       {"short bitmap header", Form("ILBM", {Chunk("BMHD", Bytes(10)), body}), "IFF: the BMHD chunk is too short"},
       {"a colour map alone", Form("ILBM", {Bmhd(4, 4, 0), Colours({{1, 2, 3}})}),
        "IFF: the file holds a colour map but no picture"},
-      {"no BODY", Form("ILBM", {Bmhd(4, 4, 1)}), "IFF: the file holds a colour map but no picture"},
+      {"no BODY", Form("ILBM", {Bmhd(4, 4, 1)}), "IFF: the file has no BODY chunk"},
       {"no width", Form("ILBM", {Bmhd(0, 4, 1), body}), "IFF: invalid picture size"},
       {"unknown compression", Form("ILBM", {Bmhd(4, 4, 1, 0, 2), body}), "IFF: unknown compression 2"},
       {"twelve planes", Form("ILBM", {Bmhd(4, 1, 12), Chunk("BODY", Bytes(24))}), "IFF: 12 bit planes are not supported"},

@@ -350,7 +350,8 @@ void TILBMGraphic::LoadFromStream(Stream& stream) {
   const IFFPicture picture = ReadChunks(stream.ReadRestView(storage));
   if (!picture.header) Fail("the file has no BMHD chunk");
   const BitmapHeader& header = *picture.header;
-  if (!picture.body || header.planes == 0) Fail("the file holds a colour map but no picture");
+  if (header.planes == 0) Fail("the file holds a colour map but no picture");
+  if (!picture.body) Fail("the file has no BODY chunk");
   if (header.width == 0 || header.height == 0) Fail("invalid picture size");
   if (header.compression > kByteRun1)
     Fail("unknown compression " + std::to_string(header.compression));
