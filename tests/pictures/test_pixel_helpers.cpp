@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -156,6 +157,22 @@ TEST(RowConverters, CIELabIsD50ToSRGBInEightAndSixteenBits) {
     EXPECT_TRUE(near(out, c.bgr)) << name << " 16-bit";
     EXPECT_EQ(planar, out) << name << " 16-bit";
   }
+}
+
+TEST(FloatSamples, HalvesAndLinearLightToSrgb) {
+  const struct {
+    uint16_t half;
+    float value;
+  } halves[] = {{0x0000, 0.0f}, {0x8000, -0.0f}, {0x0001, 0x1p-24f}, {0x03FF, 1023 * 0x1p-24f},
+                {0x3C00, 1.0f}, {0xC000, -2.0f}, {0x7BFF, 65504.0f}, {0x7C00, INFINITY}, {0xFC00, -INFINITY}};
+  for (const auto& c : halves) EXPECT_EQ(HalfToFloat(c.half), c.value) << std::hex << c.half;
+  EXPECT_TRUE(std::isnan(HalfToFloat(0x7E00)));
+  // The straight start of the curve (12.92 times), its power part, and the clamps.
+  const struct {
+    float linear;
+    int srgb;
+  } levels[] = {{0.0f, 0}, {-1.0f, 0}, {NAN, 0}, {0.003f, 10}, {0.5f, 188}, {0.2158605f, 128}, {1.0f, 255}, {7.0f, 255}};
+  for (const auto& c : levels) EXPECT_EQ(LinearToSrgb8(c.linear), c.srgb) << c.linear;
 }
 
 TEST(RowConverters, PlanarRGBTakesOneSampleFromEachPlane) {
