@@ -109,6 +109,48 @@ void TPackbitsRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedS
   }
 }
 
+bool PackBitsRunReader::StartPacket() {
+  while (position_ < data_.size()) {
+    const int n = static_cast<int8_t>(data_[position_++]);
+    if (n >= 0) {
+      run_ = false;
+      packetLeft_ = size_t(n) + 1;
+      return true;
+    }
+    if (n == -128) continue;  // a no-operation byte
+    if (position_ == data_.size()) return false;
+    run_ = true;
+    value_ = data_[position_++];
+    packetLeft_ = size_t(1 - n);
+    return true;
+  }
+  return false;
+}
+
+size_t PackBitsRunReader::Read(std::span<uint8_t> out) {
+  size_t written = 0;
+  while (written < out.size()) {
+    if (packetLeft_ == 0 && !StartPacket()) break;
+    size_t n = std::min(packetLeft_, out.size() - written);
+    if (run_) {
+      std::fill_n(out.begin() + ptrdiff_t(written), n, value_);
+    } else {
+      n = std::min(n, data_.size() - position_);
+      if (n == 0) {  // the copy packet's bytes ran out with the data
+        packetLeft_ = 0;
+        break;
+      }
+      std::copy_n(data_.begin() + ptrdiff_t(position_), n, out.begin() + ptrdiff_t(written));
+      position_ += n;
+    }
+    packetLeft_ -= n;
+    written += n;
+  }
+  return written;
+}
+
+uint64_t PackBitsMaxUnpacked(uint64_t packedBytes) { return packedBytes / 2 * 128; }
+
 void TPCXRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
                      int32_t UnpackedSize) {
   PCXRunReader runs(Source, static_cast<size_t>(std::max<int32_t>(PackedSize, 0)));

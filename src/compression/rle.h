@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "compression/decoder.h"
 
@@ -14,6 +15,32 @@ class TPackbitsRLE : public TDecoder {
   void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize,
               int32_t UnpackedSize) override;
 };
+
+// PackBits data expanded piece by piece (Amiga ByteRun1 is the same scheme), for readers
+// that take a picture a row at a time: each Read continues where the previous one ended,
+// and a packet that reaches past the end of one Read's output carries on into the next
+// (writers let packets cross rows). A header n of 0 to 127 copies the next n + 1 bytes, -1
+// to -127 repeats the next byte 1 - n times, -128 does nothing.
+class PackBitsRunReader {
+ public:
+  explicit PackBitsRunReader(std::span<const uint8_t> data) : data_(data) {}
+  // Fills `out`; returns fewer bytes than its size only when the packed data ends (a copy
+  // packet cut short gives the bytes there are).
+  size_t Read(std::span<uint8_t> out);
+
+ private:
+  bool StartPacket();
+
+  std::span<const uint8_t> data_;
+  size_t position_ = 0;
+  size_t packetLeft_ = 0;  // bytes of the current packet not yet written
+  bool run_ = false;       // the current packet repeats `value_`
+  uint8_t value_ = 0;
+};
+
+// The most bytes `packedBytes` bytes of PackBits data can expand to: every pair of bytes a
+// run of 128.
+uint64_t PackBitsMaxUnpacked(uint64_t packedBytes);
 
 // PCX: ends when UnpackedSize bytes are written.
 class TPCXRLE : public TDecoder {

@@ -1,4 +1,4 @@
-// The "Files of Type" list: its 48 entries with their icons, the filter state that a
+// The "Files of Type" list: its 52 entries with their icons, the filter state that a
 // choice sets, and the file-type test that the listing applies to every file.
 #include <QPainter>
 
@@ -7,7 +7,7 @@
 
 using dialog::art::TypeIcon;
 
-const std::array<QString, 48> TForm1::filetypes = {
+const std::array<QString, 52> TForm1::filetypes = {
     QStringLiteral("[ All Files... ]"),
     QStringLiteral("Adobe Illustrator (*.ai)"),
     QStringLiteral("EPS (encapsulated postscript)"),
@@ -56,6 +56,10 @@ const std::array<QString, 48> TForm1::filetypes = {
     QStringLiteral("Camera raw images (*.dng, *.cr2, *.nef, *.arw, ...)"),
     QStringLiteral("OpenEXR images (*.exr)"),
     QStringLiteral("GIMP images (*.xcf)"),
+    QStringLiteral("Amiga IFF images (*.iff;*.ilbm;*.lbm)"),
+    QStringLiteral("DirectDraw Surface textures (*.dds)"),
+    QStringLiteral("Radiance HDR images (*.hdr)"),
+    QStringLiteral("Portable float maps (*.pfm;*.phm)"),
 };
 
 // Entry 9 + k of the list belongs to extension k.
@@ -82,7 +86,7 @@ const QStringList kCameraRawExtensions = {
 
 }  // namespace
 
-const std::array<QStringList, 11> TForm1::modernextensions = {
+const std::array<QStringList, 15> TForm1::modernextensions = {
     QStringList{QStringLiteral(".PNG")},
     QStringList{QStringLiteral(".WEBP")},
     QStringList{QStringLiteral(".HEIC"), QStringLiteral(".HEIF")},
@@ -95,6 +99,10 @@ const std::array<QStringList, 11> TForm1::modernextensions = {
     kCameraRawExtensions,
     QStringList{QStringLiteral(".EXR")},
     QStringList{QStringLiteral(".XCF")},
+    QStringList{QStringLiteral(".IFF"), QStringLiteral(".ILBM"), QStringLiteral(".LBM")},
+    QStringList{QStringLiteral(".DDS")},
+    QStringList{QStringLiteral(".HDR")},
+    QStringList{QStringLiteral(".PFM"), QStringLiteral(".PHM")},
 };
 
 const QStringList TForm1::morepictureextensions = QStringList{
@@ -103,7 +111,11 @@ const QStringList TForm1::morepictureextensions = QStringList{
     QStringLiteral(".TIFF"), QStringLiteral(".PSB"),  QStringLiteral(".JXL"),  QStringLiteral(".JP2"),
     QStringLiteral(".J2K"),  QStringLiteral(".J2C"), QStringLiteral(".JPF"),  QStringLiteral(".JPX"),
     QStringLiteral(".SVG"),  QStringLiteral(".SVGZ"), QStringLiteral(".MPO"),
-} + kCameraRawExtensions + QStringList{QStringLiteral(".EXR"), QStringLiteral(".XCF")};
+} + kCameraRawExtensions + QStringList{
+    QStringLiteral(".EXR"),  QStringLiteral(".XCF"), QStringLiteral(".IFF"),  QStringLiteral(".ILBM"),
+    QStringLiteral(".LBM"),  QStringLiteral(".DDS"), QStringLiteral(".HDR"),  QStringLiteral(".PFM"),
+    QStringLiteral(".PHM"),
+};
 
 void TForm1::ComboBox2Click() {
   const int i = ComboBox2->currentIndex();

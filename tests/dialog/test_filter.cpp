@@ -34,10 +34,10 @@ QStringList FlagsOn(const TForm1& form) {
   return on;
 }
 
-TEST(Filter, FortyEightEntries) {
+TEST(Filter, FiftyTwoEntries) {
   DialogWorld world;
   TForm1* form = world.Open();
-  ASSERT_EQ(form->ComboBox2->count(), 48);
+  ASSERT_EQ(form->ComboBox2->count(), 52);
   EXPECT_EQ(form->ComboBox2->itemText(0), QStringLiteral("[ All Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(8), QStringLiteral("[ All Picture Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(19), QStringLiteral("Portable b&w images (*.pbm)"));
@@ -55,7 +55,8 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
                                   ".PSB", ".JXL", ".JP2", ".J2K", ".J2C", ".JPF", ".JPX", ".SVG", ".SVGZ", ".MPO",
                                   ".DNG", ".CR2", ".CR3", ".CRW", ".NEF", ".NRW", ".ARW", ".SRF", ".SR2", ".RAF",
                                   ".ORF", ".RW2", ".PEF", ".SRW", ".X3F", ".3FR", ".ERF", ".KDC", ".MRW", ".MOS",
-                                  ".EXR", ".XCF"});
+                                  ".EXR", ".XCF", ".IFF", ".ILBM", ".LBM", ".DDS", ".HDR", ".PFM",
+                                  ".PHM"});
   const struct {
     int index;
     QStringList flags;
@@ -95,6 +96,10 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
              ".SRW", ".X3F", ".3FR", ".ERF", ".KDC", ".MRW", ".MOS"})},
       {"OpenEXR images (*.exr)", List({".EXR"})},
       {"GIMP images (*.xcf)", List({".XCF"})},
+      {"Amiga IFF images (*.iff;*.ilbm;*.lbm)", List({".IFF", ".ILBM", ".LBM"})},
+      {"DirectDraw Surface textures (*.dds)", List({".DDS"})},
+      {"Radiance HDR images (*.hdr)", List({".HDR"})},
+      {"Portable float maps (*.pfm;*.phm)", List({".PFM", ".PHM"})},
   };
   DialogWorld world;
   TForm1* form = world.Open();
@@ -122,7 +127,7 @@ TEST(Filter, WhatEachChoiceLists) {
                            "art.psd", "icon.ico", "Clip2.WMF", "shot.png", "phone.HEIC", "phone2.heif",
                            "web.webp", "film.avif", "big.psb", "old.jfif", "old2.jpe", "still.jxl", "scan.jp2",
                            "cine.j2k", "logo.svg", "logo2.SVGZ", "pair.mpo",
-                           "paint.xcf", "shot.NEF", "shot2.cr3", "render.exr"}) {
+                           "paint.xcf", "shot.NEF", "shot2.cr3", "render.exr", "deluxe.LBM", "sky.hdr"}) {
     world.tree.WriteFile(QStringLiteral("c/mix/") + QLatin1String(name));
   }
   TForm1* form = world.Open();
@@ -131,15 +136,15 @@ TEST(Filter, WhatEachChoiceLists) {
     int index;
     QStringList listed;
   } cases[] = {
-      {0, List({"folder", "art.psd", "big.psb", "cine.j2k", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif",
+      {0, List({"folder", "art.psd", "big.psb", "cine.j2k", "clip.wmf", "Clip2.WMF", "deluxe.LBM", "drawing.dxf", "film.avif",
                 "icon.ico", "logo.ai", "logo.svg", "logo2.SVGZ", "old.jfif", "old.photo.bmp", "old2.jpe", "page.eps",
                 "paint.xcf", "pair.mpo", "phone.HEIC", "phone2.heif", "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF",
-                "render.exr", "scan.jp2", "scan.pcx", "scan.tiff", "shot.NEF", "shot.png", "shot2.cr3", "still.jxl",
+                "render.exr", "scan.jp2", "scan.pcx", "scan.tiff", "shot.NEF", "shot.png", "shot2.cr3", "sky.hdr", "still.jxl",
                 "trace.crv", "web.webp"})},
-      {8, List({"folder", "art.psd", "big.psb", "cine.j2k", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif",
+      {8, List({"folder", "art.psd", "big.psb", "cine.j2k", "clip.wmf", "Clip2.WMF", "deluxe.LBM", "drawing.dxf", "film.avif",
                 "icon.ico", "logo.svg", "logo2.SVGZ", "old.jfif", "old.photo.bmp", "old2.jpe", "paint.xcf", "pair.mpo",
                 "phone.HEIC", "phone2.heif", "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF", "render.exr",
-                "scan.jp2", "scan.pcx", "scan.tiff", "shot.NEF", "shot.png", "shot2.cr3", "still.jxl", "web.webp"})},
+                "scan.jp2", "scan.pcx", "scan.tiff", "shot.NEF", "shot.png", "shot2.cr3", "sky.hdr", "still.jxl", "web.webp"})},
       {form->ComboBox2->findText(QStringLiteral("Camera raw images (*.dng, *.cr2, *.nef, *.arw, ...)")),
        List({"folder", "shot.NEF", "shot2.cr3"})},
       {form->ComboBox2->findText(QStringLiteral("JPEG 2000 images (*.jp2)")), List({"folder", "cine.j2k", "scan.jp2"})},

@@ -289,9 +289,37 @@ TEST_F(Import, JpegPictureIsHeldAsAPlainBitmapAfterLoading) {
   EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\PHOTO.BMP"));
 }
 
+// A 24-bit Amiga IFF picture: its BODY holds each row as 24 bit planes, the 8 of red from
+// the lowest bit up, then green, then blue, each plane a word-aligned run of bits.
+QByteArray IlbmFile(int width, int height) {
+  auto chunk = [](const char* id, const QByteArray& data) {
+    QByteArray c(id, 4);
+    for (int shift = 24; shift >= 0; shift -= 8) c.append(char(data.size() >> shift));
+    return c + data + (data.size() % 2 ? QByteArray(1, '\0') : QByteArray());
+  };
+  QByteArray header(20, '\0');
+  header[0] = char(width >> 8), header[1] = char(width);
+  header[2] = char(height >> 8), header[3] = char(height);
+  header[8] = 24;  // planes; no mask, no compression
+  const int planebytes = (width + 15) / 16 * 2;
+  QByteArray body;
+  for (int y = 0; y < height; ++y) {
+    for (int plane = 0; plane < 24; ++plane) {
+      QByteArray bits(planebytes, '\0');
+      for (int x = 0; x < width; ++x) {
+        const Rgb p = PixelAt(x, y);
+        const uint8_t value = plane < 8 ? p.r : plane < 16 ? p.g : p.b;
+        if (value >> (plane % 8) & 1) bits[x / 8] = char(bits[x / 8] | (0x80 >> (x % 8)));
+      }
+      body += bits;
+    }
+  }
+  return chunk("FORM", QByteArray("ILBM") + chunk("BMHD", header) + chunk("BODY", body));
+}
+
 // Pictures of today's formats, each chosen under its own entry (found by its text), are
 // converted like the others. The JPEG XL file is written by cjxl from the PNG file,
-// losslessly.
+// losslessly; the Amiga IFF one is made in the test.
 TEST_F(Import, ModernPictureListedUnderItsTypeIsConvertedAndHandedOver) {
   QImage png(37, 23, QImage::Format_RGB888);
   for (int y = 0; y < png.height(); ++y) {
@@ -299,12 +327,14 @@ TEST_F(Import, ModernPictureListedUnderItsTypeIsConvertedAndHandedOver) {
   }
   const QString source = world.tree.Path(QStringLiteral("c/pics/Shot.png"));
   ASSERT_TRUE(png.save(source));
+  world.tree.WriteFile(QStringLiteral("c/pics/Shot.lbm"), IlbmFile(37, 23));
   const struct {
     const char* entry;
     const char* name;
     const char* program;  // that writes the file from the PNG file, if any
   } cases[] = {{"PNG images (*.png)", "Shot.png", nullptr},
-               {"JPEG XL images (*.jxl)", "Shot.jxl", "/usr/bin/cjxl"}};
+               {"JPEG XL images (*.jxl)", "Shot.jxl", "/usr/bin/cjxl"},
+               {"Amiga IFF images (*.iff;*.ilbm;*.lbm)", "Shot.lbm", nullptr}};
   for (const auto& c : cases) {
     const QString name = QString::fromUtf8(c.name);
     if (c.program) {

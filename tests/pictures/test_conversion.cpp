@@ -37,6 +37,7 @@ constexpr SeedFolder kSeedFolders[] = {
     {"ico", nullptr},      {"jpeg", nullptr}, {"pcd", nullptr}, {"pcx", nullptr},
     {"ppm", nullptr},      {"psd", nullptr},  {"rla", nullptr}, {"sgi", nullptr},
     {"targa", nullptr},    {"tiff", nullptr},  {"png", nullptr}, {"webp", nullptr},
+    {"ilbm", nullptr},     {"dds", nullptr},   {"radiance", nullptr}, {"pfm", nullptr},
 };
 
 TEST(SaveAs24BitBitmap, GivesTheBytesOfDrawingOntoANew24BitBitmapForEveryReader) {

@@ -103,7 +103,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Conversion{"Jpeg", "in.jpg", "-quality 80", "29 17 24", 2},
                       Conversion{"JpegLongExtension", "IN.JPEG", "-interlace JPEG", "29 17 24", 2},
                       Conversion{"Icon", "in.ico", "-resize 32x32! -alpha set -channel A -fx i/w +channel",
-                                 "32 32 32", 1}),
+                                 "32 32 32", 1},
+                      // Block colours are interpolated; ImageMagick rounds them otherwise.
+                      Conversion{"DdsDxt5", "in.dds", "-define dds:compression=dxt5", "29 17 32", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The registry's rows in registration order; the metafile rows lead where the program is
@@ -179,7 +181,14 @@ constexpr const char* kRegistryRows =
     "mrw\tCamera raw images\tTRAWGraphic\n"
     "mos\tCamera raw images\tTRAWGraphic\n"
     "exr\tOpenEXR images\tTEXRGraphic\n"
-    "xcf\tGIMP images\tTXCFGraphic\n";
+    "xcf\tGIMP images\tTXCFGraphic\n"
+    "iff\tAmiga IFF images\tTILBMGraphic\n"
+    "ilbm\tAmiga IFF images\tTILBMGraphic\n"
+    "lbm\tAmiga IFF images\tTILBMGraphic\n"
+    "dds\tDirectDraw Surface textures\tTDDSGraphic\n"
+    "hdr\tRadiance HDR images\tTRadianceGraphic\n"
+    "pfm\tPortable float maps\tTPFMGraphic\n"
+    "phm\tPortable float maps\tTPFMGraphic\n";
 
 TEST_F(PicconvTest, FormatsListsTheRegistryInOrder) {
   std::string expected = kRegistryRows;
@@ -196,7 +205,7 @@ TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
   UnregisterReaders();
   const size_t before = RegisteredFormats().size();
   RegisterReaders();
-  EXPECT_EQ(RegisteredFormats().size(), before + 69);
+  EXPECT_EQ(RegisteredFormats().size(), before + 76);
   UnregisterReaders();
   ASSERT_EQ(RegisteredFormats().size(), before + 2);
   // Only the library's own rows and the two Windows bitmap rows stay.
@@ -205,7 +214,7 @@ TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
   EXPECT_EQ(rows[rows.size() - 1].extension, "dib");
   for (const char* gone : {"jpg", "tif", "pcx", "gif", "psd", "psb", "tga", "cut", "bw", "png",
                            "webp", "heic", "avif", "jfif", "jxl", "jp2", "jpx", "svgz", "mpo",
-                           "dng", "mos", "exr", "xcf"})
+                           "dng", "mos", "exr", "xcf", "lbm", "dds", "hdr", "phm"})
     EXPECT_EQ(FindReaderClass(gone), nullptr) << gone;
   RegisterReaders();  // and a run can register them again
   EXPECT_NE(FindReaderClass("gif"), nullptr);

@@ -373,7 +373,7 @@ TEST(ColourSpace, HalfFloatsAndTheSRGBCurve) {
     uint16_t half;
     float value;
   } halves[] = {{0x3C00, 1}, {0xC000, -2}, {0x7BFF, 65504}, {0x0001, 5.9604645e-8f},
-                {0x3555, 0.33325195f}, {0x8000, -0.0f}};
+                {0x3555, 0.33325195f}, {0x8000, -0.0f}, {0x03FF, 1023 * 0x1p-24f}, {0xFC00, -INFINITY}};
   for (const auto& c : halves) EXPECT_EQ(HalfToFloat(c.half), c.value) << c.half;
   EXPECT_TRUE(std::isinf(HalfToFloat(0x7C00)));
   EXPECT_TRUE(std::isnan(HalfToFloat(0x7E00)));
@@ -383,8 +383,12 @@ TEST(ColourSpace, HalfFloatsAndTheSRGBCurve) {
   EXPECT_NEAR(LinearToSRGB(SRGBToLinear(0.8f)), 0.8f, 1e-6);
   for (int v : {0, 1, 10, 128, 254, 255})
     EXPECT_EQ(LinearToSRGB8(SRGB8ToLinear(uint8_t(v))), v) << v;
-  EXPECT_EQ(LinearToSRGB8(-1), 0);
-  EXPECT_EQ(LinearToSRGB8(2), 255);
+  // The straight start of the curve (12.92 times), its power part, and the clamps.
+  const struct {
+    float linear;
+    int srgb;
+  } levels[] = {{-1.0f, 0}, {NAN, 0}, {0.003f, 10}, {0.5f, 188}, {0.2158605f, 128}, {2.0f, 255}};
+  for (const auto& c : levels) EXPECT_EQ(LinearToSRGB8(c.linear), c.srgb) << c.linear;
   EXPECT_EQ(UnitToByte(std::nanf("")), 0);
   EXPECT_EQ(UnitToByte(0.5f), 128);
 }

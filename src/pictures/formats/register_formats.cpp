@@ -5,18 +5,22 @@
 // One header per reader.
 #include "pictures/formats/autodesk.h"
 #include "pictures/formats/cut.h"
+#include "pictures/formats/dds.h"
 #include "pictures/formats/exr.h"
 #include "pictures/formats/gif.h"
 #include "pictures/formats/heif.h"
+#include "pictures/formats/ilbm.h"
 #include "pictures/formats/jpeg.h"
 #include "pictures/formats/jpeg2000.h"
 #include "pictures/formats/jxl.h"
 #include "pictures/formats/mpo.h"
 #include "pictures/formats/pcd.h"
 #include "pictures/formats/pcx.h"
+#include "pictures/formats/pfm.h"
 #include "pictures/formats/png.h"
 #include "pictures/formats/ppm.h"
 #include "pictures/formats/psd.h"
+#include "pictures/formats/radiance.h"
 #include "pictures/formats/raw.h"
 #include "pictures/formats/rla.h"
 #include "pictures/formats/sgi.h"
@@ -97,6 +101,14 @@ void RegisterReaders() {
   RegisterFormat("exr", "OpenEXR images", TEXRGraphic::StaticClass());
   // Pictures of other paint programs, read by our own readers.
   RegisterFormat("xcf", "GIMP images", TXCFGraphic::StaticClass());
+  // Our own readers of the formats of other paint programs, older machines and games.
+  RegisterFormat("iff", "Amiga IFF images", TILBMGraphic::StaticClass());
+  RegisterFormat("ilbm", "Amiga IFF images", TILBMGraphic::StaticClass());
+  RegisterFormat("lbm", "Amiga IFF images", TILBMGraphic::StaticClass());
+  RegisterFormat("dds", "DirectDraw Surface textures", TDDSGraphic::StaticClass());
+  RegisterFormat("hdr", "Radiance HDR images", TRadianceGraphic::StaticClass());
+  RegisterFormat("pfm", "Portable float maps", TPFMGraphic::StaticClass());
+  RegisterFormat("phm", "Portable float maps", TPFMGraphic::StaticClass());
 }
 
 void UnregisterReaders() {
@@ -123,6 +135,10 @@ void UnregisterReaders() {
   UnregisterReaderClass(TRAWGraphic::StaticClass());
   UnregisterReaderClass(TEXRGraphic::StaticClass());
   UnregisterReaderClass(TXCFGraphic::StaticClass());
+  UnregisterReaderClass(TILBMGraphic::StaticClass());
+  UnregisterReaderClass(TDDSGraphic::StaticClass());
+  UnregisterReaderClass(TRadianceGraphic::StaticClass());
+  UnregisterReaderClass(TPFMGraphic::StaticClass());
   // The JPEG unit's own end-of-run step, after the readers'.
   UnregisterReaderClass(TJPEGImage::StaticClass());
 }
