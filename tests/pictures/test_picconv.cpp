@@ -148,7 +148,16 @@ constexpr const char* kRegistryRows =
     "heif\tHEIF images\tTHEIFGraphic\n"
     "avif\tAVIF images\tTAVIFGraphic\n"
     "jpe\tJPEG Image File\tTJPEGImage\n"
-    "jfif\tJPEG Image File\tTJPEGImage\n";
+    "jfif\tJPEG Image File\tTJPEGImage\n"
+    "kra\tKrita images\tTKRAGraphic\n"
+    "ora\tOpenRaster images\tTORAGraphic\n"
+    "qoi\tQOI images\tTQOIGraphic\n"
+    "ras\tSun raster images\tTSunRasterGraphic\n"
+    "sun\tSun raster images\tTSunRasterGraphic\n"
+    "xpm\tX pixmap images\tTXPMGraphic\n"
+    "xbm\tX bitmap images\tTXBMGraphic\n"
+    "icns\tApple icons\tTICNSGraphic\n"
+    "cur\tWindows cursors\tTCURGraphic\n";
 
 TEST_F(PicconvTest, FormatsListsTheRegistryInOrder) {
   std::string expected = kRegistryRows;
@@ -165,7 +174,7 @@ TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
   UnregisterReaders();
   const size_t before = RegisteredFormats().size();
   RegisterReaders();
-  EXPECT_EQ(RegisteredFormats().size(), before + 38);
+  EXPECT_EQ(RegisteredFormats().size(), before + 47);
   UnregisterReaders();
   ASSERT_EQ(RegisteredFormats().size(), before + 2);
   // Only the library's own rows and the two Windows bitmap rows stay.
@@ -173,7 +182,8 @@ TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
   EXPECT_EQ(rows[rows.size() - 2].extension, "rle");
   EXPECT_EQ(rows[rows.size() - 1].extension, "dib");
   for (const char* gone : {"jpg", "tif", "pcx", "gif", "psd", "psb", "tga", "cut", "bw", "png",
-                           "webp", "heic", "avif", "jfif"})
+                           "webp", "heic", "avif", "jfif", "kra", "ora", "qoi", "ras", "sun", "xpm",
+                           "xbm", "icns", "cur"})
     EXPECT_EQ(FindReaderClass(gone), nullptr) << gone;
   RegisterReaders();  // and a run can register them again
   EXPECT_NE(FindReaderClass("gif"), nullptr);

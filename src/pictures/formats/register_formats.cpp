@@ -7,17 +7,24 @@
 #include "pictures/formats/cut.h"
 #include "pictures/formats/gif.h"
 #include "pictures/formats/heif.h"
+#include "pictures/formats/icns.h"
+#include "pictures/formats/icon.h"
 #include "pictures/formats/jpeg.h"
+#include "pictures/formats/openraster.h"
 #include "pictures/formats/pcd.h"
 #include "pictures/formats/pcx.h"
 #include "pictures/formats/png.h"
 #include "pictures/formats/ppm.h"
 #include "pictures/formats/psd.h"
+#include "pictures/formats/qoi.h"
 #include "pictures/formats/rla.h"
 #include "pictures/formats/sgi.h"
+#include "pictures/formats/sun_raster.h"
 #include "pictures/formats/targa.h"
 #include "pictures/formats/tiff.h"
 #include "pictures/formats/webp.h"
+#include "pictures/formats/xbm.h"
+#include "pictures/formats/xpm.h"
 
 namespace pictures {
 
@@ -70,6 +77,16 @@ void RegisterReaders() {
   RegisterFormat("avif", "AVIF images", TAVIFGraphic::StaticClass());
   RegisterFormat("jpe", "JPEG Image File", TJPEGImage::StaticClass());
   RegisterFormat("jfif", "JPEG Image File", TJPEGImage::StaticClass());
+  // Pictures of other paint programs and older platforms, read by our own readers.
+  RegisterFormat("kra", "Krita images", TKRAGraphic::StaticClass());
+  RegisterFormat("ora", "OpenRaster images", TORAGraphic::StaticClass());
+  RegisterFormat("qoi", "QOI images", TQOIGraphic::StaticClass());
+  RegisterFormat("ras", "Sun raster images", TSunRasterGraphic::StaticClass());
+  RegisterFormat("sun", "Sun raster images", TSunRasterGraphic::StaticClass());
+  RegisterFormat("xpm", "X pixmap images", TXPMGraphic::StaticClass());
+  RegisterFormat("xbm", "X bitmap images", TXBMGraphic::StaticClass());
+  RegisterFormat("icns", "Apple icons", TICNSGraphic::StaticClass());
+  RegisterFormat("cur", "Windows cursors", TCURGraphic::StaticClass());
 }
 
 void UnregisterReaders() {
@@ -86,9 +103,15 @@ void UnregisterReaders() {
   UnregisterReaderClass(TGIFGraphic::StaticClass());
   UnregisterReaderClass(TRLAGraphic::StaticClass());
   UnregisterReaderClass(TPSDGraphic::StaticClass());
-  UnregisterReaderClass(TPNGGraphic::StaticClass());
+  UnregisterReaderClass(TPNGGraphic::StaticClass());  // and the Krita and OpenRaster readers
   UnregisterReaderClass(TWebPGraphic::StaticClass());
   UnregisterReaderClass(THEIFGraphic::StaticClass());  // and TAVIFGraphic, derived from it
+  UnregisterReaderClass(TQOIGraphic::StaticClass());
+  UnregisterReaderClass(TSunRasterGraphic::StaticClass());
+  UnregisterReaderClass(TXPMGraphic::StaticClass());
+  UnregisterReaderClass(TXBMGraphic::StaticClass());
+  UnregisterReaderClass(TICNSGraphic::StaticClass());
+  UnregisterReaderClass(TCURGraphic::StaticClass());
   // The JPEG unit's own end-of-run step, after the readers'.
   UnregisterReaderClass(TJPEGImage::StaticClass());
 }
