@@ -22,11 +22,12 @@ std::string TemporaryBase() {
 }
 
 // The largest budget of the single-format targets: Deflate in icons, and TIFF's libtiff
-// path; the formats whose codecs have no bound per byte get theirs.
+// path; the formats whose codecs have no bound per byte (and Krita and OpenRaster, whose
+// PNG is Deflate inside Deflate) get theirs.
 constexpr fuzz_support::AllocationBudget kAnyFormatBudget{2 * 1032 * 34, 16u << 20};
 
 fuzz_support::AllocationBudget BudgetFor(const std::string& extension) {
-  for (const char* codec : {"webp", "heic", "heif", "avif"})
+  for (const char* codec : {"webp", "heic", "heif", "avif", "kra", "ora"})
     if (extension == codec) return fuzz_support::kLibraryCodecBudget;
   return kAnyFormatBudget;
 }

@@ -1,4 +1,4 @@
-// The "Files of Type" list: its 41 entries with their icons, the filter state that a
+// The "Files of Type" list: its entries with their icons, the filter state that a
 // choice sets, and the file-type test that the listing applies to every file.
 #include <QPainter>
 
@@ -7,7 +7,7 @@
 
 using dialog::art::TypeIcon;
 
-const std::array<QString, 41> TForm1::filetypes = {
+const std::array<QString, 49> TForm1::filetypes = {
     QStringLiteral("[ All Files... ]"),
     QStringLiteral("Adobe Illustrator (*.ai)"),
     QStringLiteral("EPS (encapsulated postscript)"),
@@ -49,6 +49,14 @@ const std::array<QString, 41> TForm1::filetypes = {
     QStringLiteral("WebP images (*.webp)"),
     QStringLiteral("HEIF images (*.heic)"),
     QStringLiteral("AVIF images (*.avif)"),
+    QStringLiteral("Krita images (*.kra)"),
+    QStringLiteral("OpenRaster images (*.ora)"),
+    QStringLiteral("QOI images (*.qoi)"),
+    QStringLiteral("Sun raster images (*.ras;*.sun)"),
+    QStringLiteral("X pixmap images (*.xpm)"),
+    QStringLiteral("X bitmap images (*.xbm)"),
+    QStringLiteral("Apple icons (*.icns)"),
+    QStringLiteral("Windows cursors (*.cur)"),
 };
 
 // Entry 9 + k of the list belongs to extension k.
@@ -62,17 +70,28 @@ const std::array<QString, 28> TForm1::pictureextensions = {
     QStringLiteral(".ICO"), QStringLiteral(".EMF"), QStringLiteral(".WMF"), QStringLiteral(".DXF"),
 };
 
-const std::array<QStringList, 4> TForm1::modernextensions = {
+const std::array<QStringList, 12> TForm1::modernextensions = {
     QStringList{QStringLiteral(".PNG")},
     QStringList{QStringLiteral(".WEBP")},
     QStringList{QStringLiteral(".HEIC"), QStringLiteral(".HEIF")},
     QStringList{QStringLiteral(".AVIF")},
+    QStringList{QStringLiteral(".KRA")},
+    QStringList{QStringLiteral(".ORA")},
+    QStringList{QStringLiteral(".QOI")},
+    QStringList{QStringLiteral(".RAS"), QStringLiteral(".SUN")},
+    QStringList{QStringLiteral(".XPM")},
+    QStringList{QStringLiteral(".XBM")},
+    QStringList{QStringLiteral(".ICNS")},
+    QStringList{QStringLiteral(".CUR")},
 };
 
 const QStringList TForm1::morepictureextensions = {
     QStringLiteral(".PNG"),  QStringLiteral(".WEBP"), QStringLiteral(".HEIC"), QStringLiteral(".HEIF"),
     QStringLiteral(".AVIF"), QStringLiteral(".JPEG"), QStringLiteral(".JPE"),  QStringLiteral(".JFIF"),
     QStringLiteral(".TIFF"), QStringLiteral(".PSB"),
+    QStringLiteral(".KRA"),  QStringLiteral(".ORA"),  QStringLiteral(".QOI"),  QStringLiteral(".RAS"),
+    QStringLiteral(".SUN"),  QStringLiteral(".XPM"),  QStringLiteral(".XBM"),  QStringLiteral(".ICNS"),
+    QStringLiteral(".CUR"),
 };
 
 void TForm1::ComboBox2Click() {

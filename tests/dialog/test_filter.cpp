@@ -34,10 +34,10 @@ QStringList FlagsOn(const TForm1& form) {
   return on;
 }
 
-TEST(Filter, FortyOneEntries) {
+TEST(Filter, EntriesInTheirPlaces) {
   DialogWorld world;
   TForm1* form = world.Open();
-  ASSERT_EQ(form->ComboBox2->count(), 41);
+  ASSERT_EQ(form->ComboBox2->count(), 49);
   EXPECT_EQ(form->ComboBox2->itemText(0), QStringLiteral("[ All Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(8), QStringLiteral("[ All Picture Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(19), QStringLiteral("Portable b&w images (*.pbm)"));
@@ -52,7 +52,7 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
                                   ".PBM", ".PGM", ".PPM", ".PSD", ".RGB", ".RLA", ".RLE", ".RPF", ".SCR", ".SGI",
                                   ".TGA", ".VDA", ".VST", ".WIN", ".ICO", ".EMF", ".WMF", ".DXF",
                                   ".PNG", ".WEBP", ".HEIC", ".HEIF", ".AVIF", ".JPEG", ".JPE", ".JFIF", ".TIFF",
-                                  ".PSB"});
+                                  ".PSB", ".KRA", ".ORA", ".QOI", ".RAS", ".SUN", ".XPM", ".XBM", ".ICNS", ".CUR"});
   const struct {
     int index;
     QStringList flags;
@@ -88,13 +88,40 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
   }
 }
 
+// Entries after the first 41 are found by their captions: their places depend on the order
+// in which readers were added.
+TEST(Filter, LaterEntriesListTheExtensionsOfTheirFormat) {
+  const struct {
+    const char* caption;
+    QStringList list;
+  } cases[] = {
+      {"Krita images (*.kra)", List({".KRA"})},
+      {"OpenRaster images (*.ora)", List({".ORA"})},
+      {"QOI images (*.qoi)", List({".QOI"})},
+      {"Sun raster images (*.ras;*.sun)", List({".RAS", ".SUN"})},
+      {"X pixmap images (*.xpm)", List({".XPM"})},
+      {"X bitmap images (*.xbm)", List({".XBM"})},
+      {"Apple icons (*.icns)", List({".ICNS"})},
+      {"Windows cursors (*.cur)", List({".CUR"})},
+  };
+  DialogWorld world;
+  TForm1* form = world.Open();
+  for (const auto& c : cases) {
+    const int index = form->ComboBox2->findText(QString::fromUtf8(c.caption));
+    ASSERT_GE(index, 41) << c.caption;
+    Choose(form->ComboBox2, index);
+    EXPECT_EQ(FlagsOn(*form), List({"custom"})) << c.caption;
+    EXPECT_EQ(form->ListBox1, c.list) << c.caption;
+  }
+}
+
 TEST(Filter, WhatEachChoiceLists) {
   DialogWorld world;
   world.tree.MakeDir(QStringLiteral("c/mix/folder"));
   for (const char* name : {"readme.txt", "drawing.dxf", "photo.jpg", "scan.pcx", "clip.wmf", "logo.ai", "page.eps",
                            "trace.crv", "plan.dxf", "PLAN.DXF", "old.photo.bmp", "photo.jpeg", "scan.tiff", "noext",
                            "art.psd", "icon.ico", "Clip2.WMF", "shot.png", "phone.HEIC", "phone2.heif",
-                           "web.webp", "film.avif", "big.psb", "old.jfif", "old2.jpe"}) {
+                           "web.webp", "film.avif", "big.psb", "old.jfif", "old2.jpe", "old.SUN", "arrow.cur"}) {
     world.tree.WriteFile(QStringLiteral("c/mix/") + QLatin1String(name));
   }
   TForm1* form = world.Open();
@@ -103,12 +130,14 @@ TEST(Filter, WhatEachChoiceLists) {
     int index;
     QStringList listed;
   } cases[] = {
-      {0, List({"folder", "art.psd", "big.psb", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif", "icon.ico",
-                "logo.ai", "old.jfif", "old.photo.bmp", "old2.jpe", "page.eps", "phone.HEIC", "phone2.heif",
+      {0, List({"folder", "arrow.cur", "art.psd", "big.psb", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif",
+                "icon.ico", "logo.ai", "old.jfif", "old.photo.bmp", "old.SUN", "old2.jpe", "page.eps", "phone.HEIC",
+                "phone2.heif",
                 "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF", "scan.pcx", "scan.tiff", "shot.png", "trace.crv",
                 "web.webp"})},
-      {8, List({"folder", "art.psd", "big.psb", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif", "icon.ico",
-                "old.jfif", "old.photo.bmp", "old2.jpe", "phone.HEIC", "phone2.heif", "photo.jpeg", "photo.jpg",
+      {8, List({"folder", "arrow.cur", "art.psd", "big.psb", "clip.wmf", "Clip2.WMF", "drawing.dxf", "film.avif",
+                "icon.ico", "old.jfif", "old.photo.bmp", "old.SUN", "old2.jpe", "phone.HEIC", "phone2.heif",
+                "photo.jpeg", "photo.jpg",
                 "plan.dxf", "PLAN.DXF", "scan.pcx", "scan.tiff", "shot.png", "web.webp"})},
       {39, List({"folder", "phone.HEIC", "phone2.heif"})},
       {38, List({"folder", "web.webp"})},

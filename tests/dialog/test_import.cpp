@@ -288,18 +288,32 @@ TEST_F(Import, JpegPictureIsHeldAsAPlainBitmapAfterLoading) {
   EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\PHOTO.BMP"));
 }
 
-TEST_F(Import, PngPictureListedUnderItsTypeIsConvertedAndHandedOver) {
-  QImage png(37, 23, QImage::Format_RGB888);
-  for (int y = 0; y < png.height(); ++y) {
-    for (int x = 0; x < png.width(); ++x) png.setPixel(x, y, qRgb(PixelAt(x, y).r, PixelAt(x, y).g, PixelAt(x, y).b));
+// Pictures that Qt writes, chosen under their own entry of the type list (found by its
+// caption), are converted and handed over.
+TEST_F(Import, PictureListedUnderItsTypeIsConvertedAndHandedOver) {
+  QImage picture(37, 23, QImage::Format_RGB888);
+  for (int y = 0; y < picture.height(); ++y) {
+    for (int x = 0; x < picture.width(); ++x)
+      picture.setPixel(x, y, qRgb(PixelAt(x, y).r, PixelAt(x, y).g, PixelAt(x, y).b));
   }
-  ASSERT_TRUE(png.save(world.tree.Path(QStringLiteral("c/pics/Shot.png"))));
-  TForm1* form = world.Open();
-  dialog_test::Choose(form->ComboBox2, 37);
-  ClickEntry(*form, QStringLiteral("Shot.png"));
-  ClickImport(form);
-  ExpectTestPicture(world.tree.Path(QStringLiteral("c/pics/Shot.bmp")), 37, 23);
-  EXPECT_EQ(platform::GetClipboardText(), QStringLiteral("C:\\PICS\\SHOT.BMP"));
+  const struct {
+    const char* caption;
+    const char* name;
+    const char* bitmap;
+    const char* handedOver;
+  } cases[] = {
+      {"PNG images (*.png)", "Shot.png", "c/pics/Shot.bmp", "C:\\PICS\\SHOT.BMP"},
+      {"X pixmap images (*.xpm)", "Icon.xpm", "c/pics/Icon.bmp", "C:\\PICS\\ICON.BMP"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(picture.save(world.tree.Path(QStringLiteral("c/pics/") + QLatin1String(c.name)))) << c.name;
+    TForm1* form = world.Open();
+    dialog_test::Choose(form->ComboBox2, form->ComboBox2->findText(QString::fromUtf8(c.caption)));
+    ClickEntry(*form, QString::fromUtf8(c.name));
+    ClickImport(form);
+    ExpectTestPicture(world.tree.Path(QString::fromUtf8(c.bitmap)), 37, 23);
+    EXPECT_EQ(platform::GetClipboardText(), QString::fromUtf8(c.handedOver));
+  }
 }
 
 TEST_F(Import, CancelledSaveDialogChangesNothing) {

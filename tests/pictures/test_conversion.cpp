@@ -37,6 +37,8 @@ constexpr SeedFolder kSeedFolders[] = {
     {"ico", nullptr},      {"jpeg", nullptr}, {"pcd", nullptr}, {"pcx", nullptr},
     {"ppm", nullptr},      {"psd", nullptr},  {"rla", nullptr}, {"sgi", nullptr},
     {"targa", nullptr},    {"tiff", nullptr},  {"png", nullptr}, {"webp", nullptr},
+    {"qoi", nullptr},      {"sun_raster", nullptr}, {"xpm", nullptr}, {"xbm", nullptr},
+    {"icns", nullptr},     {"cur", nullptr},   {"openraster", nullptr},
 };
 
 TEST(SaveAs24BitBitmap, GivesTheBytesOfDrawingOntoANew24BitBitmapForEveryReader) {

@@ -103,7 +103,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Conversion{"Jpeg", "in.jpg", "-quality 80", "29 17 24", 2},
                       Conversion{"JpegLongExtension", "IN.JPEG", "-interlace JPEG", "29 17 24", 2},
                       Conversion{"Icon", "in.ico", "-resize 32x32! -alpha set -channel A -fx i/w +channel",
-                                 "32 32 32", 1}),
+                                 "32 32 32", 1},
+                      Conversion{"SunRaster", "in.ras", "", "29 17 24", 0},
+                      // ImageMagick reads its own 16-bit colours back one lower at times.
+                      Conversion{"XPixmap", "in.xpm", "-colors 50", "29 17 8", 1},
+                      Conversion{"XBitmap", "IN.XBM", "", "29 17 1", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The registry's rows in registration order; the metafile rows lead where the program is
