@@ -133,6 +133,8 @@ TEST(SunRasterReader, DamagedFilesFailWithClearMessages) {
       {"runs cut short", Join(Header(3, 2, 8, 2), {0x80, 6, 1, 0x80}), "Sun raster: the file ends before its last row"},
       // 16 GB of pixels cannot come from a run of 256 bytes.
       {"bomb", Join(Header(65536, 65536, 32, 2), {0x80, 255, 0}), "Sun raster: the file ends before its last row"},
+      {"picture past 64 bits", Join(Header(0x7FFFFFFF, 0x7FFFFFFF, 32, 2), {0x80, 255, 0}),
+       "Sun raster: the file ends before its last row"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(test_support::LoadError<TSunRasterGraphic>(c.file), c.message) << c.what;

@@ -131,6 +131,8 @@ TEST(XPMReader, DamagedFilesFailWithClearMessages) {
       {"string not closed", Text("/* XPM */ {\"1 1 1 1\", \"a c red\", \"a"), "XPM: a string is not closed"},
       // 4 GB of pixels cannot come from a few bytes.
       {"bomb", Xpm({"65536 65536 1 1", "a c red", "a"}), "XPM: the file ends before its last pixel row"},
+      {"picture past 64 bits", Xpm({"2147483647 2147483647 4294967295 4294967295", "a c red", "a"}),
+       "XPM: the file ends before its last pixel row"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(test_support::LoadError<TXPMGraphic>(c.file), c.message) << c.what;

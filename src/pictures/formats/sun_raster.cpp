@@ -155,7 +155,10 @@ void TSunRasterGraphic::LoadFromStream(Stream& stream) {
 
   const bool encoded = header.type == kByteEncoded;
   const size_t rowBytes = header.StoredRowBytes();
-  if (!CanFill(file.Remaining(), encoded ? kLongestRunPerByte : 1, uint64_t(rowBytes) * header.height))
+  // Rows of 2^33 bytes by 2^31 rows would not fit in 64 bits; no file can fill them anyway.
+  const uint64_t pictureBytes =
+      rowBytes > UINT64_MAX / header.height ? UINT64_MAX : uint64_t(rowBytes) * header.height;
+  if (!CanFill(file.Remaining(), encoded ? kLongestRunPerByte : 1, pictureBytes))
     Fail("the file ends before its last row");
 
   SetPixelFormat(FormatFor(header.depth));

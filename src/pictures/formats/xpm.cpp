@@ -228,8 +228,10 @@ void TXPMGraphic::LoadFromStream(Stream& stream) {
   const XPMValues values = ParseValues(*first);
   // Every colour takes a string of its characters and a key and a value, every pixel its
   // characters: a file too short for that fails before the picture takes its memory.
-  if (!CanFill(text.size(), 1, uint64_t(values.width) * values.height * values.charsPerPixel +
-                                   uint64_t(values.colours) * (values.charsPerPixel + 4)))
+  // (Divided rather than multiplied, so that no product can overflow.)
+  const uint64_t pixels = uint64_t(values.width) * values.height;
+  if (values.charsPerPixel > text.size() || pixels > text.size() / values.charsPerPixel ||
+      values.colours > text.size() / (uint64_t(values.charsPerPixel) + 4))
     Fail("the file ends before its last pixel row");
 
   ColourTable table(values.charsPerPixel);
