@@ -78,8 +78,8 @@ TEST_P(ICNSToolTest, ShowsTheLargestEntryAsTheToolDecodesIt) {
   REQUIRE_TOOL("/usr/bin/png2icns");
   REQUIRE_TOOL(test_support::kConvert);
   test_support::TempDir dir;
-  std::string sizes;
   for (int s : {16, 32, 48, 128, 256}) {
+    if (std::string(c.make).find("S" + std::to_string(s) + " ") == std::string::npos) continue;
     const auto made = test_support::RunCommand(
         std::string(test_support::kConvert) + " -size 64x64 -seed 9 plasma:fractal -alpha set -channel A "
         "-fx i/w +channel -resize " + std::to_string(s) + "x" + std::to_string(s) + "! " +
