@@ -63,6 +63,14 @@ inline constexpr AllocationBudget kSgi{8192, 4u << 20};
 // few dozen bytes for each pointer to them.
 inline constexpr AllocationBudget kXcf{8192, 8u << 20};
 
+// Amiga IFF: ByteRun1 gives at most 128 bytes from 2, and a stored bit can become a byte of the
+// Bitmap (a one-plane picture is an 8-bit one).
+inline constexpr AllocationBudget kIlbm{64 * 8, 4u << 20};
+
+// Radiance HDR: two old run-length markers (8 bytes) repeat a pixel up to 65535 times: 8192 pixels a
+// byte, each 3 bytes of the Bitmap and, in a scanline's buffer, 4 more.
+inline constexpr AllocationBudget kRadiance{8192 * 7, 4u << 20};
+
 // The formats whose codecs have no bound per byte (see above).
 inline constexpr AllocationBudget kUnbounded = fuzz_support::kLibraryCodecBudget;
 

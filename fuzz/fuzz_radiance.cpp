@@ -3,14 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "budgets.h"
 #include "fuzz_support.h"
 #include "pictures/formats/radiance.h"
 
-// Two old run-length markers (8 bytes) repeat a pixel up to 65535 times: 8192 pixels a
-// byte, each 3 bytes of the Bitmap and, in a scanline's buffer, 4 more.
-constexpr fuzz_support::AllocationBudget kRadianceBudget{8192 * 7, 4u << 20};
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   return fuzz_support::LoadFromMemory<pictures::TRadianceGraphic>(data, size, fuzz_support::DrawIfSmall,
-                                                                  kRadianceBudget);
+                                                                  fuzz_budgets::kRadiance);
 }

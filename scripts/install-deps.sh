@@ -6,14 +6,14 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config git go-md2man file
   qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
-  libjpeg62-turbo-dev libpng-dev libwebp-dev libheif-dev libdeflate-dev
+  libjpeg62-turbo-dev libpng-dev libwebp-dev libheif-dev libdeflate-dev libminizip-dev
   libjxl-dev liblcms2-dev libopenjp2-7-dev librsvg2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   imagemagick graphicsmagick libjpeg-turbo-progs netpbm python3-pil libtiff-tools giflib-tools libgif-dev libtiff-dev libnetpbm-dev
   libstb-dev libfreeimage-dev
   libraw-dev libraw-bin libopenexr-dev openexr
-  webp libheif-examples libavif-bin libjxl-tools libopenjp2-tools librsvg2-bin
+  webp libheif-examples libavif-bin libjxl-tools libopenjp2-tools librsvg2-bin icnsutils
   libwayland-dev
   xvfb xauth xclip xdotool adwaita-icon-theme hyperfine
   sway wl-clipboard

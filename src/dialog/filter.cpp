@@ -1,4 +1,4 @@
-// The "Files of Type" list: its 52 entries with their icons, the filter state that a
+// The "Files of Type" list: its entries with their icons, the filter state that a
 // choice sets, and the file-type test that the listing applies to every file.
 #include <QPainter>
 
@@ -7,7 +7,7 @@
 
 using dialog::art::TypeIcon;
 
-const std::array<QString, 52> TForm1::filetypes = {
+const std::array<QString, 60> TForm1::filetypes = {
     QStringLiteral("[ All Files... ]"),
     QStringLiteral("Adobe Illustrator (*.ai)"),
     QStringLiteral("EPS (encapsulated postscript)"),
@@ -60,6 +60,14 @@ const std::array<QString, 52> TForm1::filetypes = {
     QStringLiteral("DirectDraw Surface textures (*.dds)"),
     QStringLiteral("Radiance HDR images (*.hdr)"),
     QStringLiteral("Portable float maps (*.pfm;*.phm)"),
+    QStringLiteral("Krita images (*.kra)"),
+    QStringLiteral("OpenRaster images (*.ora)"),
+    QStringLiteral("QOI images (*.qoi)"),
+    QStringLiteral("Sun raster images (*.ras;*.sun)"),
+    QStringLiteral("X pixmap images (*.xpm)"),
+    QStringLiteral("X bitmap images (*.xbm)"),
+    QStringLiteral("Apple icons (*.icns)"),
+    QStringLiteral("Windows cursors (*.cur)"),
 };
 
 // Entry 9 + k of the list belongs to extension k.
@@ -86,7 +94,7 @@ const QStringList kCameraRawExtensions = {
 
 }  // namespace
 
-const std::array<QStringList, 15> TForm1::modernextensions = {
+const std::array<QStringList, 23> TForm1::modernextensions = {
     QStringList{QStringLiteral(".PNG")},
     QStringList{QStringLiteral(".WEBP")},
     QStringList{QStringLiteral(".HEIC"), QStringLiteral(".HEIF")},
@@ -103,6 +111,14 @@ const std::array<QStringList, 15> TForm1::modernextensions = {
     QStringList{QStringLiteral(".DDS")},
     QStringList{QStringLiteral(".HDR")},
     QStringList{QStringLiteral(".PFM"), QStringLiteral(".PHM")},
+    QStringList{QStringLiteral(".KRA")},
+    QStringList{QStringLiteral(".ORA")},
+    QStringList{QStringLiteral(".QOI")},
+    QStringList{QStringLiteral(".RAS"), QStringLiteral(".SUN")},
+    QStringList{QStringLiteral(".XPM")},
+    QStringList{QStringLiteral(".XBM")},
+    QStringList{QStringLiteral(".ICNS")},
+    QStringList{QStringLiteral(".CUR")},
 };
 
 const QStringList TForm1::morepictureextensions = QStringList{
@@ -114,7 +130,9 @@ const QStringList TForm1::morepictureextensions = QStringList{
 } + kCameraRawExtensions + QStringList{
     QStringLiteral(".EXR"),  QStringLiteral(".XCF"), QStringLiteral(".IFF"),  QStringLiteral(".ILBM"),
     QStringLiteral(".LBM"),  QStringLiteral(".DDS"), QStringLiteral(".HDR"),  QStringLiteral(".PFM"),
-    QStringLiteral(".PHM"),
+    QStringLiteral(".PHM"),  QStringLiteral(".KRA"), QStringLiteral(".ORA"),  QStringLiteral(".QOI"),
+    QStringLiteral(".RAS"),  QStringLiteral(".SUN"), QStringLiteral(".XPM"),  QStringLiteral(".XBM"),
+    QStringLiteral(".ICNS"), QStringLiteral(".CUR"),
 };
 
 void TForm1::ComboBox2Click() {

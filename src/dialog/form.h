@@ -138,11 +138,11 @@ class TForm1 : public QWidget {
   void SpeedButton4Click();
 
   // ---- File-type filter (filter.cpp) ----
-  static const std::array<QString, 52> filetypes;
+  static const std::array<QString, 60> filetypes;
   static const std::array<QString, 28> pictureextensions;
   // Entries after "DXF Autocad" (37 on) each list the extensions of one of today's
   // picture formats.
-  static const std::array<QStringList, 15> modernextensions;
+  static const std::array<QStringList, 23> modernextensions;
   // What the two collective entries list beyond the 28: today's formats and the longer
   // spellings of the classic ones, which the picture readers read as well.
   static const QStringList morepictureextensions;

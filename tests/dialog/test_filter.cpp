@@ -34,10 +34,10 @@ QStringList FlagsOn(const TForm1& form) {
   return on;
 }
 
-TEST(Filter, FiftyTwoEntries) {
+TEST(Filter, SixtyEntries) {
   DialogWorld world;
   TForm1* form = world.Open();
-  ASSERT_EQ(form->ComboBox2->count(), 52);
+  ASSERT_EQ(form->ComboBox2->count(), 60);
   EXPECT_EQ(form->ComboBox2->itemText(0), QStringLiteral("[ All Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(8), QStringLiteral("[ All Picture Files... ]"));
   EXPECT_EQ(form->ComboBox2->itemText(19), QStringLiteral("Portable b&w images (*.pbm)"));
@@ -56,7 +56,7 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
                                   ".DNG", ".CR2", ".CR3", ".CRW", ".NEF", ".NRW", ".ARW", ".SRF", ".SR2", ".RAF",
                                   ".ORF", ".RW2", ".PEF", ".SRW", ".X3F", ".3FR", ".ERF", ".KDC", ".MRW", ".MOS",
                                   ".EXR", ".XCF", ".IFF", ".ILBM", ".LBM", ".DDS", ".HDR", ".PFM",
-                                  ".PHM"});
+                                  ".PHM", ".KRA", ".ORA", ".QOI", ".RAS", ".SUN", ".XPM", ".XBM", ".ICNS", ".CUR"});
   const struct {
     int index;
     QStringList flags;
@@ -100,6 +100,14 @@ TEST(Filter, EachChoiceSetsItsFlagsAndList) {
       {"DirectDraw Surface textures (*.dds)", List({".DDS"})},
       {"Radiance HDR images (*.hdr)", List({".HDR"})},
       {"Portable float maps (*.pfm;*.phm)", List({".PFM", ".PHM"})},
+      {"Krita images (*.kra)", List({".KRA"})},
+      {"OpenRaster images (*.ora)", List({".ORA"})},
+      {"QOI images (*.qoi)", List({".QOI"})},
+      {"Sun raster images (*.ras;*.sun)", List({".RAS", ".SUN"})},
+      {"X pixmap images (*.xpm)", List({".XPM"})},
+      {"X bitmap images (*.xbm)", List({".XBM"})},
+      {"Apple icons (*.icns)", List({".ICNS"})},
+      {"Windows cursors (*.cur)", List({".CUR"})},
   };
   DialogWorld world;
   TForm1* form = world.Open();
@@ -127,7 +135,8 @@ TEST(Filter, WhatEachChoiceLists) {
                            "art.psd", "icon.ico", "Clip2.WMF", "shot.png", "phone.HEIC", "phone2.heif",
                            "web.webp", "film.avif", "big.psb", "old.jfif", "old2.jpe", "still.jxl", "scan.jp2",
                            "cine.j2k", "logo.svg", "logo2.SVGZ", "pair.mpo",
-                           "paint.xcf", "shot.NEF", "shot2.cr3", "render.exr", "deluxe.LBM", "sky.hdr"}) {
+                           "paint.xcf", "shot.NEF", "shot2.cr3", "render.exr", "deluxe.LBM", "sky.hdr",
+                           "old.SUN", "arrow.cur"}) {
     world.tree.WriteFile(QStringLiteral("c/mix/") + QLatin1String(name));
   }
   TForm1* form = world.Open();
@@ -136,13 +145,13 @@ TEST(Filter, WhatEachChoiceLists) {
     int index;
     QStringList listed;
   } cases[] = {
-      {0, List({"folder", "art.psd", "big.psb", "cine.j2k", "clip.wmf", "Clip2.WMF", "deluxe.LBM", "drawing.dxf", "film.avif",
-                "icon.ico", "logo.ai", "logo.svg", "logo2.SVGZ", "old.jfif", "old.photo.bmp", "old2.jpe", "page.eps",
+      {0, List({"folder", "arrow.cur", "art.psd", "big.psb", "cine.j2k", "clip.wmf", "Clip2.WMF", "deluxe.LBM", "drawing.dxf", "film.avif",
+                "icon.ico", "logo.ai", "logo.svg", "logo2.SVGZ", "old.jfif", "old.photo.bmp", "old.SUN", "old2.jpe", "page.eps",
                 "paint.xcf", "pair.mpo", "phone.HEIC", "phone2.heif", "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF",
                 "render.exr", "scan.jp2", "scan.pcx", "scan.tiff", "shot.NEF", "shot.png", "shot2.cr3", "sky.hdr", "still.jxl",
                 "trace.crv", "web.webp"})},
-      {8, List({"folder", "art.psd", "big.psb", "cine.j2k", "clip.wmf", "Clip2.WMF", "deluxe.LBM", "drawing.dxf", "film.avif",
-                "icon.ico", "logo.svg", "logo2.SVGZ", "old.jfif", "old.photo.bmp", "old2.jpe", "paint.xcf", "pair.mpo",
+      {8, List({"folder", "arrow.cur", "art.psd", "big.psb", "cine.j2k", "clip.wmf", "Clip2.WMF", "deluxe.LBM", "drawing.dxf", "film.avif",
+                "icon.ico", "logo.svg", "logo2.SVGZ", "old.jfif", "old.photo.bmp", "old.SUN", "old2.jpe", "paint.xcf", "pair.mpo",
                 "phone.HEIC", "phone2.heif", "photo.jpeg", "photo.jpg", "plan.dxf", "PLAN.DXF", "render.exr",
                 "scan.jp2", "scan.pcx", "scan.tiff", "shot.NEF", "shot.png", "shot2.cr3", "sky.hdr", "still.jxl", "web.webp"})},
       {form->ComboBox2->findText(QStringLiteral("Camera raw images (*.dng, *.cr2, *.nef, *.arw, ...)")),

@@ -319,7 +319,7 @@ QByteArray IlbmFile(int width, int height) {
 
 // Pictures of today's formats, each chosen under its own entry (found by its text), are
 // converted like the others. The JPEG XL file is written by cjxl from the PNG file,
-// losslessly; the Amiga IFF one is made in the test.
+// losslessly; the Amiga IFF one is made in the test, and Qt writes the X pixmap.
 TEST_F(Import, ModernPictureListedUnderItsTypeIsConvertedAndHandedOver) {
   QImage png(37, 23, QImage::Format_RGB888);
   for (int y = 0; y < png.height(); ++y) {
@@ -328,13 +328,15 @@ TEST_F(Import, ModernPictureListedUnderItsTypeIsConvertedAndHandedOver) {
   const QString source = world.tree.Path(QStringLiteral("c/pics/Shot.png"));
   ASSERT_TRUE(png.save(source));
   world.tree.WriteFile(QStringLiteral("c/pics/Shot.lbm"), IlbmFile(37, 23));
+  ASSERT_TRUE(png.save(world.tree.Path(QStringLiteral("c/pics/Shot.xpm"))));
   const struct {
     const char* entry;
     const char* name;
     const char* program;  // that writes the file from the PNG file, if any
   } cases[] = {{"PNG images (*.png)", "Shot.png", nullptr},
                {"JPEG XL images (*.jxl)", "Shot.jxl", "/usr/bin/cjxl"},
-               {"Amiga IFF images (*.iff;*.ilbm;*.lbm)", "Shot.lbm", nullptr}};
+               {"Amiga IFF images (*.iff;*.ilbm;*.lbm)", "Shot.lbm", nullptr},
+               {"X pixmap images (*.xpm)", "Shot.xpm", nullptr}};
   for (const auto& c : cases) {
     const QString name = QString::fromUtf8(c.name);
     if (c.program) {

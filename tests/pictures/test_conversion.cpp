@@ -38,6 +38,8 @@ constexpr SeedFolder kSeedFolders[] = {
     {"ppm", nullptr},      {"psd", nullptr},  {"rla", nullptr}, {"sgi", nullptr},
     {"targa", nullptr},    {"tiff", nullptr},  {"png", nullptr}, {"webp", nullptr},
     {"ilbm", nullptr},     {"dds", nullptr},   {"radiance", nullptr}, {"pfm", nullptr},
+    {"qoi", nullptr},      {"sun_raster", nullptr}, {"xpm", nullptr}, {"xbm", nullptr},
+    {"icns", nullptr},     {"cur", nullptr},   {"openraster", nullptr},
 };
 
 TEST(SaveAs24BitBitmap, GivesTheBytesOfDrawingOntoANew24BitBitmapForEveryReader) {

@@ -46,20 +46,24 @@ Bytes Dib(int width, int height, int bits, std::initializer_list<int> table,
   return b;
 }
 
+enum class Kind { Icon = 1, Cursor = 2 };
+
 // An icon file of the given entries. The directory's size and depth fields are filled
 // from `sizes` (width, height, bits) as a writer would, though the reader goes by the
-// entries' own headers.
-Bytes Icon(const std::vector<Bytes>& entries, std::vector<std::array<int, 3>> sizes = {}) {
+// entries' own headers. A cursor's directory holds a hot spot (5, 7) in place of the
+// planes and bits.
+Bytes Icon(const std::vector<Bytes>& entries, std::vector<std::array<int, 3>> sizes = {},
+           Kind kind = Kind::Icon) {
   Bytes b;
   AppendLE16(b, 0);  // reserved
-  AppendLE16(b, 1);  // type: icon
+  AppendLE16(b, uint32_t(kind));
   AppendLE16(b, uint32_t(entries.size()));
   uint32_t offset = 6 + 16 * uint32_t(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {
     const auto size = i < sizes.size() ? sizes[i] : std::array<int, 3>{0, 0, 0};
     AppendBytes(b, {size[0] & 255, size[1] & 255, 0, 0});  // width, height, colour count, reserved
-    AppendLE16(b, 1);                                       // planes
-    AppendLE16(b, size[2]);                                 // bits per pixel
+    AppendLE16(b, kind == Kind::Icon ? 1 : 5);              // planes, or hot spot x
+    AppendLE16(b, kind == Kind::Icon ? size[2] : 7);        // bits per pixel, or hot spot y
     AppendLE32(b, uint32_t(entries[i].size()));
     AppendLE32(b, offset);
     offset += uint32_t(entries[i].size());
@@ -160,6 +164,7 @@ struct Choice {
   const char* name;
   std::vector<std::array<int, 2>> entries;  // size, bits
   int chosen;                               // index of the entry that must be shown
+  Kind kind = Kind::Icon;
 };
 
 class IconChoiceTest : public ::testing::TestWithParam<Choice> {};
@@ -169,9 +174,14 @@ TEST_P(IconChoiceTest, ShowsTheEntryTheDesktopWould) {
   std::vector<Bytes> entries;
   for (size_t i = 0; i < c.entries.size(); ++i)
     entries.push_back(Plain(c.entries[i][0], c.entries[i][1], uint8_t(10 + 20 * i)));
-  const TIcon icon = Load(Icon(entries));
-  EXPECT_EQ(icon.Width(), c.entries[c.chosen][0]);
-  EXPECT_EQ(icon.ScanLine(0)[0], 10 + 20 * c.chosen);
+  MemoryStream stream(Icon(entries, {}, c.kind));
+  TIcon icon;
+  TCURGraphic cursor;
+  Bitmap& picture = c.kind == Kind::Icon ? static_cast<Bitmap&>(icon) : cursor;
+  picture.LoadFromStream(stream);
+  EXPECT_EQ(picture.Width(), c.entries[c.chosen][0]);
+  EXPECT_EQ(picture.ScanLine(0)[0], 10 + 20 * c.chosen);
+  EXPECT_TRUE(picture.Transparent());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -181,20 +191,29 @@ INSTANTIATE_TEST_SUITE_P(
                       Choice{"FirstOfEqualEntries", {{32, 8}, {32, 8}}, 0},
                       Choice{"NearestSize", {{16, 32}, {24, 4}, {64, 32}}, 1},
                       Choice{"LargerOfEquallyNear", {{16, 32}, {48, 8}}, 1},
-                      Choice{"NearestThenMostColours", {{48, 4}, {48, 32}, {128, 32}}, 1}),
+                      Choice{"NearestThenMostColours", {{48, 4}, {48, 32}, {128, 32}}, 1},
+                      // Cursors show their largest picture.
+                      Choice{"CursorLargest", {{32, 32}, {64, 4}, {48, 32}}, 1, Kind::Cursor},
+                      Choice{"CursorLargestMostColours", {{48, 4}, {48, 32}, {16, 32}}, 1, Kind::Cursor},
+                      Choice{"CursorFirstOfEqual", {{32, 8}, {32, 8}}, 0, Kind::Cursor}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct Broken {
   const char* name;
   Bytes file;
   const char* message;
+  Kind kind = Kind::Icon;
 };
 
 class IconBrokenTest : public ::testing::TestWithParam<Broken> {};
 
 TEST_P(IconBrokenTest, FailsWithMessage) {
   try {
-    Load(GetParam().file);
+    MemoryStream stream(GetParam().file);
+    if (GetParam().kind == Kind::Icon)
+      TIcon().LoadFromStream(stream);
+    else
+      TCURGraphic().LoadFromStream(stream);
     FAIL() << "loaded";
   } catch (const PictureError& error) {
     EXPECT_STREQ(error.what(), GetParam().message);
@@ -247,7 +266,12 @@ INSTANTIATE_TEST_SUITE_P(
         // 256 MB of pixels cannot come from 10 bytes of Deflate data (1032 at most from one).
         Broken{"SmallPngDeclaringALargePicture",
                Icon({Png(8000, 8000, {0x78, 0x9C, 0x63, 0, 1, 0, 0, 5, 0, 1})}),
-               "Icon image is not valid (too little image data)"}),
+               "Icon image is not valid (too little image data)"},
+        Broken{"CursorWithoutEntries", Icon({}, {}, Kind::Cursor), "CUR: cursor image is not valid",
+               Kind::Cursor},
+        Broken{"CursorBadPng",
+               Icon({Png(8000, 8000, {0x78, 0x9C, 0x63, 0, 1, 0, 0, 5, 0, 1})}, {}, Kind::Cursor),
+               "CUR: cursor image is not valid (too little image data)", Kind::Cursor}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Icons written by ImageMagick and PIL, compared with ImageMagick's decode of the entry

@@ -105,7 +105,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Conversion{"Icon", "in.ico", "-resize 32x32! -alpha set -channel A -fx i/w +channel",
                                  "32 32 32", 1},
                       // Block colours are interpolated; ImageMagick rounds them otherwise.
-                      Conversion{"DdsDxt5", "in.dds", "-define dds:compression=dxt5", "29 17 32", 1}),
+                      Conversion{"DdsDxt5", "in.dds", "-define dds:compression=dxt5", "29 17 32", 1},
+                      Conversion{"SunRaster", "in.ras", "", "29 17 24", 0},
+                      // ImageMagick reads its own 16-bit colours back one lower at times.
+                      Conversion{"XPixmap", "in.xpm", "-colors 50", "29 17 8", 1},
+                      Conversion{"XBitmap", "IN.XBM", "", "29 17 1", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The registry's rows in registration order; the metafile rows lead where the program is
@@ -188,7 +192,16 @@ constexpr const char* kRegistryRows =
     "dds\tDirectDraw Surface textures\tTDDSGraphic\n"
     "hdr\tRadiance HDR images\tTRadianceGraphic\n"
     "pfm\tPortable float maps\tTPFMGraphic\n"
-    "phm\tPortable float maps\tTPFMGraphic\n";
+    "phm\tPortable float maps\tTPFMGraphic\n"
+    "kra\tKrita images\tTKRAGraphic\n"
+    "ora\tOpenRaster images\tTORAGraphic\n"
+    "qoi\tQOI images\tTQOIGraphic\n"
+    "ras\tSun raster images\tTSunRasterGraphic\n"
+    "sun\tSun raster images\tTSunRasterGraphic\n"
+    "xpm\tX pixmap images\tTXPMGraphic\n"
+    "xbm\tX bitmap images\tTXBMGraphic\n"
+    "icns\tApple icons\tTICNSGraphic\n"
+    "cur\tWindows cursors\tTCURGraphic\n";
 
 TEST_F(PicconvTest, FormatsListsTheRegistryInOrder) {
   std::string expected = kRegistryRows;
@@ -205,7 +218,7 @@ TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
   UnregisterReaders();
   const size_t before = RegisteredFormats().size();
   RegisterReaders();
-  EXPECT_EQ(RegisteredFormats().size(), before + 76);
+  EXPECT_EQ(RegisteredFormats().size(), before + 85);
   UnregisterReaders();
   ASSERT_EQ(RegisteredFormats().size(), before + 2);
   // Only the library's own rows and the two Windows bitmap rows stay.
@@ -214,7 +227,8 @@ TEST(Registry, ReadersLeaveTheRegistryInOrderAtTheEndOfARun) {
   EXPECT_EQ(rows[rows.size() - 1].extension, "dib");
   for (const char* gone : {"jpg", "tif", "pcx", "gif", "psd", "psb", "tga", "cut", "bw", "png",
                            "webp", "heic", "avif", "jfif", "jxl", "jp2", "jpx", "svgz", "mpo",
-                           "dng", "mos", "exr", "xcf", "lbm", "dds", "hdr", "phm"})
+                           "dng", "mos", "exr", "xcf", "lbm", "dds", "hdr", "phm", "kra", "ora", "qoi",
+                           "ras", "sun", "xpm", "xbm", "icns", "cur"})
     EXPECT_EQ(FindReaderClass(gone), nullptr) << gone;
   RegisterReaders();  // and a run can register them again
   EXPECT_NE(FindReaderClass("gif"), nullptr);

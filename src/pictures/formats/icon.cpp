@@ -21,14 +21,12 @@
 namespace pictures {
 
 PICTURES_DEFINE_READER_CLASS(TIcon, Bitmap)
+PICTURES_DEFINE_READER_CLASS(TCURGraphic, Bitmap)
 
 namespace {
 
-constexpr const char* kIconInvalid = "Icon image is not valid";
 constexpr int kStandardSize = 32;
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-
-[[noreturn]] void Fail() { throw PictureError(kIconInvalid); }
 
 struct Entry {
   std::span<const uint8_t> data;
@@ -81,9 +79,9 @@ std::optional<Entry> Describe(std::span<const uint8_t> data) {
   return entry;
 }
 
-// Prefers the standard size; otherwise the nearest size, the larger of two equally near;
-// then the most bits per pixel; then the earlier entry.
-bool Better(const Entry& a, const Entry& b) {
+// Icons: prefers the standard size; otherwise the nearest size, the larger of two equally
+// near; then the most bits per pixel; then the earlier entry.
+bool NearerTheStandardSize(const Entry& a, const Entry& b) {
   auto distance = [](const Entry& e) {
     return int64_t(std::abs(e.width - kStandardSize)) + std::abs(e.height - kStandardSize);
   };
@@ -93,17 +91,35 @@ bool Better(const Entry& a, const Entry& b) {
   return a.bits > b.bits;
 }
 
-void DecodePngEntry(std::span<const uint8_t> data, Bitmap& bitmap) {
+// Cursors: the largest entry, then the most bits per pixel, then the earlier entry.
+bool Larger(const Entry& a, const Entry& b) {
+  if (int64_t(a.width) * a.height != int64_t(b.width) * b.height)
+    return int64_t(a.width) * a.height > int64_t(b.width) * b.height;
+  return a.bits > b.bits;
+}
+
+// What differs between the two kinds of file that share the icon layout.
+struct IconKind {
+  const char* invalid;  // the message of a file that cannot be shown
+  bool (*better)(const Entry&, const Entry&);
+
+  [[noreturn]] void Fail() const { throw PictureError(invalid); }
+};
+
+constexpr IconKind kIcon{"Icon image is not valid", NearerTheStandardSize};
+constexpr IconKind kCursor{"CUR: cursor image is not valid", Larger};
+
+void DecodePngEntry(std::span<const uint8_t> data, Bitmap& bitmap, const IconKind& kind) {
   try {
     DecodePng(data, bitmap, PngTarget::Bgra);
   } catch (const BitmapTooLarge&) {
     throw;
   } catch (const PictureError& error) {
-    throw PictureError(std::string(kIconInvalid) + " (" + error.what() + ")");
+    throw PictureError(std::string(kind.invalid) + " (" + error.what() + ")");
   }
 }
 
-void DecodeDib(std::span<const uint8_t> data, Bitmap& bitmap) {
+void DecodeDib(std::span<const uint8_t> data, Bitmap& bitmap, const IconKind& kind) {
   MemoryStream stream(data);
   DibHeader header;
   std::vector<PaletteEntry> palette;
@@ -114,7 +130,7 @@ void DecodeDib(std::span<const uint8_t> data, Bitmap& bitmap) {
     header.height /= 2;
     if (header.height == 0 || header.compression == DibCompression::Rle4 ||
         header.compression == DibCompression::Rle8 || header.compression == DibCompression::Rle24)
-      Fail();
+      kind.Fail();
     if (header.bitCount == 32 && header.compression == DibCompression::None) {
       // The fourth byte of a 32-bit icon is its alpha.
       header.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
@@ -131,7 +147,7 @@ void DecodeDib(std::span<const uint8_t> data, Bitmap& bitmap) {
   } catch (const BitmapTooLarge&) {
     throw;
   } catch (const PictureError&) {
-    Fail();
+    kind.Fail();
   }
 
   bitmap.SetPixelFormat(PixelFormat::Bits32);
@@ -165,23 +181,24 @@ void DecodeDib(std::span<const uint8_t> data, Bitmap& bitmap) {
   }
 }
 
-}  // namespace
-
-void TIcon::LoadFromStream(Stream& stream) {
+// Reads the directory (reserved word 0, type 1 for icons or 2 for cursors, entry count) and
+// decodes the entry the kind prefers. In a cursor's directory the planes and bits fields
+// hold the hot spot; the reader takes sizes and depths from the entries themselves.
+void LoadIconFile(Stream& stream, Bitmap& bitmap, const IconKind& kind) {
   // A view of a mapped file, so that a file whose directory is wrong is not read whole.
   std::vector<uint8_t> storage;
   const std::span<const uint8_t> file = stream.ReadRestView(storage);
-  Clear();
-  if (file.size() < 6) Fail();
+  bitmap.Clear();
+  if (file.size() < 6) kind.Fail();
   ByteReader directory(file);
   const uint16_t reserved = directory.U16LE();
   const uint16_t type = directory.U16LE();
   const uint16_t count = directory.U16LE();
-  if (reserved != 0 || (type != 1 && type != 2) || count == 0) Fail();
+  if (reserved != 0 || (type != 1 && type != 2) || count == 0) kind.Fail();
 
   std::optional<Entry> chosen;
   for (uint16_t i = 0; i < count && directory.Remaining() >= 16; ++i) {
-    directory.Skip(8);  // width, height, colours, reserved, planes, bits: taken from the entry
+    directory.Skip(8);  // width, height, colours, reserved, planes or hot spot, bits or hot spot
     const uint32_t bytes = directory.U32LE();
     const uint32_t offset = directory.U32LE();
     if (offset >= file.size() || bytes == 0) continue;
@@ -189,13 +206,19 @@ void TIcon::LoadFromStream(Stream& stream) {
     const size_t length = std::min<size_t>(bytes, file.size() - offset);
     const std::optional<Entry> entry =
         Describe(file.subspan(offset, length));
-    if (entry && (!chosen || Better(*entry, *chosen))) chosen = entry;
+    if (entry && (!chosen || kind.better(*entry, *chosen))) chosen = entry;
   }
-  if (!chosen) Fail();
+  if (!chosen) kind.Fail();
   if (chosen->png)
-    DecodePngEntry(chosen->data, *this);
+    DecodePngEntry(chosen->data, bitmap, kind);
   else
-    DecodeDib(chosen->data, *this);
+    DecodeDib(chosen->data, bitmap, kind);
 }
+
+}  // namespace
+
+void TIcon::LoadFromStream(Stream& stream) { LoadIconFile(stream, *this, kIcon); }
+
+void TCURGraphic::LoadFromStream(Stream& stream) { LoadIconFile(stream, *this, kCursor); }
 
 }  // namespace pictures

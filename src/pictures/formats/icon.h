@@ -1,4 +1,4 @@
-// Windows icon files (.ico).
+// Windows icon files (.ico) and cursor files (.cur), which share the icon layout.
 #pragma once
 
 #include "pictures/bitmap.h"
@@ -12,6 +12,15 @@ namespace pictures {
 // entry's alpha channel or, for entries without one, from its AND mask. Entries may be
 // device-independent bitmaps or PNG pictures.
 class TIcon : public Bitmap {
+  PICTURES_READER_CLASS()
+ public:
+  void LoadFromStream(Stream& stream) override;
+};
+
+// Reads the largest picture of a cursor file (the most colours among equally large ones),
+// which is what a user converting a cursor wants to see; otherwise as TIcon. Errors read
+// "CUR: cursor image is not valid".
+class TCURGraphic : public Bitmap {
   PICTURES_READER_CLASS()
  public:
   void LoadFromStream(Stream& stream) override;

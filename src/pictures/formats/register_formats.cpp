@@ -9,26 +9,33 @@
 #include "pictures/formats/exr.h"
 #include "pictures/formats/gif.h"
 #include "pictures/formats/heif.h"
+#include "pictures/formats/icns.h"
+#include "pictures/formats/icon.h"
 #include "pictures/formats/ilbm.h"
 #include "pictures/formats/jpeg.h"
 #include "pictures/formats/jpeg2000.h"
 #include "pictures/formats/jxl.h"
 #include "pictures/formats/mpo.h"
+#include "pictures/formats/openraster.h"
 #include "pictures/formats/pcd.h"
 #include "pictures/formats/pcx.h"
 #include "pictures/formats/pfm.h"
 #include "pictures/formats/png.h"
 #include "pictures/formats/ppm.h"
 #include "pictures/formats/psd.h"
+#include "pictures/formats/qoi.h"
 #include "pictures/formats/radiance.h"
 #include "pictures/formats/raw.h"
 #include "pictures/formats/rla.h"
 #include "pictures/formats/sgi.h"
+#include "pictures/formats/sun_raster.h"
 #include "pictures/formats/svg.h"
 #include "pictures/formats/targa.h"
 #include "pictures/formats/tiff.h"
 #include "pictures/formats/webp.h"
+#include "pictures/formats/xbm.h"
 #include "pictures/formats/xcf.h"
+#include "pictures/formats/xpm.h"
 
 namespace pictures {
 
@@ -109,6 +116,16 @@ void RegisterReaders() {
   RegisterFormat("hdr", "Radiance HDR images", TRadianceGraphic::StaticClass());
   RegisterFormat("pfm", "Portable float maps", TPFMGraphic::StaticClass());
   RegisterFormat("phm", "Portable float maps", TPFMGraphic::StaticClass());
+  // Pictures of other paint programs and older platforms, read by our own readers.
+  RegisterFormat("kra", "Krita images", TKRAGraphic::StaticClass());
+  RegisterFormat("ora", "OpenRaster images", TORAGraphic::StaticClass());
+  RegisterFormat("qoi", "QOI images", TQOIGraphic::StaticClass());
+  RegisterFormat("ras", "Sun raster images", TSunRasterGraphic::StaticClass());
+  RegisterFormat("sun", "Sun raster images", TSunRasterGraphic::StaticClass());
+  RegisterFormat("xpm", "X pixmap images", TXPMGraphic::StaticClass());
+  RegisterFormat("xbm", "X bitmap images", TXBMGraphic::StaticClass());
+  RegisterFormat("icns", "Apple icons", TICNSGraphic::StaticClass());
+  RegisterFormat("cur", "Windows cursors", TCURGraphic::StaticClass());
 }
 
 void UnregisterReaders() {
@@ -125,7 +142,7 @@ void UnregisterReaders() {
   UnregisterReaderClass(TGIFGraphic::StaticClass());
   UnregisterReaderClass(TRLAGraphic::StaticClass());
   UnregisterReaderClass(TPSDGraphic::StaticClass());
-  UnregisterReaderClass(TPNGGraphic::StaticClass());
+  UnregisterReaderClass(TPNGGraphic::StaticClass());  // and the Krita and OpenRaster readers
   UnregisterReaderClass(TWebPGraphic::StaticClass());
   UnregisterReaderClass(THEIFGraphic::StaticClass());  // and TAVIFGraphic, derived from it
   UnregisterReaderClass(TJXLGraphic::StaticClass());
@@ -139,6 +156,12 @@ void UnregisterReaders() {
   UnregisterReaderClass(TDDSGraphic::StaticClass());
   UnregisterReaderClass(TRadianceGraphic::StaticClass());
   UnregisterReaderClass(TPFMGraphic::StaticClass());
+  UnregisterReaderClass(TQOIGraphic::StaticClass());
+  UnregisterReaderClass(TSunRasterGraphic::StaticClass());
+  UnregisterReaderClass(TXPMGraphic::StaticClass());
+  UnregisterReaderClass(TXBMGraphic::StaticClass());
+  UnregisterReaderClass(TICNSGraphic::StaticClass());
+  UnregisterReaderClass(TCURGraphic::StaticClass());
   // The JPEG unit's own end-of-run step, after the readers'.
   UnregisterReaderClass(TJPEGImage::StaticClass());
 }

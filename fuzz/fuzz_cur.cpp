@@ -1,0 +1,17 @@
+// Feeds arbitrary bytes to the cursor reader (the icon reader choosing the largest entry);
+// errors are the expected outcome of bad input. A decoded picture is also drawn onto a
+// 24-bit canvas.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_support.h"
+#include "pictures/formats/icon.h"
+
+// As for icons: PNG entries are Deflate data (at best 1032 bytes from one) whose 1-bit rows
+// become 32-bit pixels.
+constexpr fuzz_support::AllocationBudget kCursorBudget{1032 * 34, 4u << 20};
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return fuzz_support::LoadFromMemory<pictures::TCURGraphic>(data, size, fuzz_support::DrawIfSmall,
+                                                             kCursorBudget);
+}
