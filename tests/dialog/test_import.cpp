@@ -379,7 +379,6 @@ TEST_F(Import, CancelledSaveDialogChangesNothing) {
 TEST_F(Import, PictureThatCannotBeLoadedIsReportedAndNothingIsHandedOver) {
   world.tree.WriteFile(QStringLiteral("c/pics/good.pcx"), PcxFile(12, 9));
   world.tree.WriteFile(QStringLiteral("c/pics/broken.pcx"), "this is not a picture file at all");
-  world.tree.WriteFile(QStringLiteral("c/pics/pipe.tga"), "soon a named pipe");
   TForm1* form = OpenAndSelect(QStringLiteral("good.pcx"));
   const QByteArray settings = SettingsBytes();
   // A first conversion that fails at the save leaves its picture in the holder.
@@ -387,35 +386,32 @@ TEST_F(Import, PictureThatCannotBeLoadedIsReportedAndNothingIsHandedOver) {
   ClickImport(form);
   ASSERT_EQ(form->Image1.Width(), 12);
 
-  // A file that stays as it was, and one that became a named pipe after it was selected.
-  for (const char* name : {"broken.pcx", "pipe.tga"}) {
-    SCOPED_TRACE(name);
-    world.prompts.messages.clear();
-    ClickEntry(*form, QLatin1String(name));
-    const QString host = world.tree.Path(QStringLiteral("c/pics/") + QLatin1String(name));
-    if (QLatin1String(name) == QLatin1String("pipe.tga")) {
-      ASSERT_TRUE(QFile::remove(host));
-      ASSERT_EQ(mkfifo(QFile::encodeName(host).constData(), 0600), 0);
-    }
-    ClickImport(form);
-    ASSERT_EQ(world.prompts.messages.size(), 1u);
-    EXPECT_EQ(world.prompts.messages[0].kind, MessageKind::Error);
-    EXPECT_EQ(world.prompts.messages[0].caption, QStringLiteral("Error"));
-    EXPECT_EQ(world.prompts.messages[0].text, QStringLiteral("Unable to load picture!\r\rC:\\PICS\\") + QLatin1String(name));
-    EXPECT_EQ(form->Image1.Width(), 12);  // the previous picture stays
-    EXPECT_EQ(QDir(world.tree.Path(QStringLiteral("c/pics"))).entryList(QDir::Files).filter(QStringLiteral(".bmp")),
-              QStringList());
-    ExpectNothingHandedOver(form, settings);
-  }
+  world.prompts.messages.clear();
+  ClickEntry(*form, QStringLiteral("broken.pcx"));
+  ClickImport(form);
+  ASSERT_EQ(world.prompts.messages.size(), 1u);
+  EXPECT_EQ(world.prompts.messages[0].kind, MessageKind::Error);
+  EXPECT_EQ(world.prompts.messages[0].caption, QStringLiteral("Error"));
+  EXPECT_EQ(world.prompts.messages[0].text, QStringLiteral("Unable to load picture!\r\rC:\\PICS\\broken.pcx"));
+  EXPECT_EQ(form->Image1.Width(), 12);  // the previous picture stays
+  EXPECT_EQ(QDir(world.tree.Path(QStringLiteral("c/pics"))).entryList(QDir::Files).filter(QStringLiteral(".bmp")),
+            QStringList());
+  ExpectNothingHandedOver(form, settings);
 }
 
+// A file deleted since it was selected, or replaced by a named pipe (which would block a
+// reader for ever, and is not listed).
 TEST_F(Import, FileDeletedSinceItWasSelectedIsReportedAndNotHandedOver) {
-  for (const char* name : {"gone.bmp", "gone.gif"}) {
+  for (const char* name : {"gone.bmp", "gone.gif", "pipe.tga"}) {
     SCOPED_TRACE(name);
+    const QString host = world.tree.Path(QStringLiteral("c/pics/") + QLatin1String(name));
     world.tree.WriteFile(QStringLiteral("c/pics/") + QLatin1String(name), "x");
     TForm1* form = OpenAndSelect(QLatin1String(name));
     const QByteArray settings = SettingsBytes();
-    ASSERT_TRUE(QFile::remove(world.tree.Path(QStringLiteral("c/pics/") + QLatin1String(name))));
+    ASSERT_TRUE(QFile::remove(host));
+    if (QLatin1String(name) == QLatin1String("pipe.tga")) {
+      ASSERT_EQ(mkfifo(QFile::encodeName(host).constData(), 0600), 0);
+    }
     ClickImport(form);
     EXPECT_EQ(world.prompts.MessageTexts(), std::vector<QString>{"Sorry, but the file doesn't exist ?!"});
     EXPECT_TRUE(world.prompts.saveRequests.empty());
