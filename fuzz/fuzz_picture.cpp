@@ -35,14 +35,14 @@ fuzz_support::AllocationBudget BudgetFor(const pictures::FormatEntry& format,
     return false;
   };
   if (is({"webp", "heic", "heif", "avif", "jxl", "jp2", "j2k", "j2c", "jpf", "jpx", "svg", "svgz",
-          "exr", "kra", "ora"}) ||
+          "exr", "kra", "ora", "icns"}) ||
       format.description == "Camera raw images")
     return fuzz_budgets::kUnbounded;
   if (is({"xcf"})) return fuzz_budgets::kXcf;
   if (is({"mpo"})) return fuzz_budgets::Jpeg(file);
   if (is({"tif", "tiff"})) return fuzz_budgets::Tiff(file);
   if (is({"jpg", "jpeg", "jpe", "jfif"})) return fuzz_budgets::Jpeg(file);
-  if (is({"png", "ico", "cur", "icns"})) return fuzz_budgets::kPng;
+  if (is({"png", "ico", "cur"})) return fuzz_budgets::kPng;
   if (is({"iff", "ilbm", "lbm"})) return fuzz_budgets::kIlbm;
   if (is({"hdr"})) return fuzz_budgets::kRadiance;
   if (is({"bmp", "dib", "rle"})) return fuzz_budgets::kWindowsBitmap;

@@ -108,9 +108,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "icns2png -x -s 128x128 -o DIR OUT >/dev/null && /usr/bin/convert DIR/out_128x128x32.png pam:-"},
         ToolCase{"SmallRunLength", "png2icns OUT S32 S16 >/dev/null", 32,
                  "icns2png -x -s 32x32 -o DIR OUT >/dev/null && /usr/bin/convert DIR/out_32x32x32.png pam:-"},
-        // icnsutils writes 256 pixels as JPEG 2000, which is passed over.
-        ToolCase{"JpegTwoThousandPassedOver", "png2icns OUT S128 S256 >/dev/null", 128,
-                 "icns2png -x -s 128x128 -o DIR OUT >/dev/null && /usr/bin/convert DIR/out_128x128x32.png pam:-"},
+        // icnsutils writes 256 pixels as JPEG 2000, through OpenJPEG.
+        ToolCase{"JpegTwoThousand", "png2icns OUT S128 S256 >/dev/null", 256,
+                 "icns2png -x -s 256x256 -o DIR OUT >/dev/null && /usr/bin/convert DIR/out_256x256x32.png pam:-"},
         // Pillow writes PNG entries up to 1024 pixels, enlarging the picture.
         ToolCase{"PillowPng",
                  "/usr/bin/python3 -c \"import sys; from PIL import Image; Image.open(sys.argv[1]).save(sys.argv[2])\" "
@@ -171,8 +171,7 @@ TEST(ICNSReader, DamagedFilesFailWithClearMessages) {
       {"empty", {}, "ICNS: not an Apple icon file"},
       {"other magic", {'i', 'c', 'n', 'x', 0, 0, 0, 8}, "ICNS: not an Apple icon file"},
       {"no entries", Icns({}), "ICNS: the icon holds no picture this reader can show"},
-      {"only JPEG 2000", Icns({{"ic08", jp2}, {"ic09", jp2}}),
-       "ICNS: the icon holds only JPEG 2000 pictures, which this reader does not show"},
+      {"JPEG 2000 cut short", Icns({{"ic08", jp2}, {"ic09", jp2}}), "ICNS: the ic09 entry is damaged (JPEG 2000: the file holds no codestream)"},
       {"channel data missing", Icns({{"is32", Packed(256, 1)}}), "ICNS: the is32 entry is damaged (Stream read error)"},
       {"run past the channel", Icns({{"is32", Concat({Packed(250, 1), {0xFF, 1}})}}),
        "ICNS: the is32 entry is damaged (a run-length entry runs past its channel)"},

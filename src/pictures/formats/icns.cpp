@@ -11,6 +11,7 @@
 
 #include "base/byte_reader.h"
 #include "base/error.h"
+#include "pictures/formats/jpeg2000.h"
 #include "pictures/formats/png.h"
 #include "pictures/stream.h"
 
@@ -31,8 +32,9 @@ bool StartsWith(std::span<const uint8_t> data, std::span<const uint8_t> prefix) 
 }
 
 // How an entry's picture is stored: the order is the preference between pictures of one
-// size (a PNG keeps most, then ARGB, then run-length colours with a mask of their own).
-enum class Storage { RunLengthRgb, Argb, Png };
+// size (a PNG keeps most, then JPEG 2000, which may be lossy, then ARGB, then run-length
+// colours with a mask of their own).
+enum class Storage { RunLengthRgb, Argb, Jpeg2000, Png };
 
 // The entries this reader knows: their type, their nominal size, the mask that goes with
 // run-length colours, and whether they hold only PNG or JPEG 2000.
@@ -86,7 +88,7 @@ std::optional<int> PngSize(std::span<const uint8_t> data) {
   return int(std::min<uint32_t>(LoadU32BE(&data[16]), 1u << 30));
 }
 
-std::optional<Candidate> Describe(const Entry& entry, bool& sawJpeg2000) {
+std::optional<Candidate> Describe(const Entry& entry) {
   const auto known = std::find_if(std::begin(kEntryTypes), std::end(kEntryTypes),
                                   [&](const EntryType& t) { return t.type == entry.type; });
   if (known == std::end(kEntryTypes)) return std::nullopt;
@@ -95,10 +97,9 @@ std::optional<Candidate> Describe(const Entry& entry, bool& sawJpeg2000) {
     if (!size) return std::nullopt;
     return Candidate{known, entry.data, Storage::Png, *size};
   }
-  if (StartsWith(entry.data, kJp2Signature) || StartsWith(entry.data, kJ2kCodestream)) {
-    sawJpeg2000 = true;
-    return std::nullopt;
-  }
+  // The JPEG 2000 entries are taken at their nominal size, which only the decoding checks.
+  if (StartsWith(entry.data, kJp2Signature) || StartsWith(entry.data, kJ2kCodestream))
+    return Candidate{known, entry.data, Storage::Jpeg2000, known->size};
   if (known->pngOrJpeg2000) return std::nullopt;
   const bool argb = StartsWith(entry.data, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>("ARGB"), 4));
   return Candidate{known, entry.data, argb ? Storage::Argb : Storage::RunLengthRgb, known->size};
@@ -175,10 +176,16 @@ void DecodeOldEntry(const std::vector<Entry>& entries, const Candidate& c, Bitma
 void Decode(const std::vector<Entry>& entries, const Candidate& c, Bitmap& bitmap) {
   try {
     bitmap.Clear();
-    if (c.storage == Storage::Png)
+    if (c.storage == Storage::Png) {
       DecodePng(c.data, bitmap, PngTarget::Bgra);
-    else
+    } else if (c.storage == Storage::Jpeg2000) {
+      TJPEG2000Graphic picture;
+      ViewStream view(c.data);
+      picture.LoadFromStream(view);
+      bitmap.Assign(picture);
+    } else {
       DecodeOldEntry(entries, c, bitmap);
+    }
   } catch (const BitmapTooLarge&) {
     throw;
   } catch (const PictureError& error) {
@@ -196,13 +203,10 @@ void TICNSGraphic::LoadFromStream(Stream& stream) {
   std::vector<uint8_t> storage;
   const std::span<const uint8_t> file = stream.ReadRestView(storage);
   const std::vector<Entry> entries = ReadEntries(file);
-  bool sawJpeg2000 = false;
   std::vector<Candidate> candidates;
   for (const Entry& entry : entries)
-    if (const auto candidate = Describe(entry, sawJpeg2000)) candidates.push_back(*candidate);
-  if (candidates.empty())
-    Fail(sawJpeg2000 ? "the icon holds only JPEG 2000 pictures, which this reader does not show"
-                     : "the icon holds no picture this reader can show");
+    if (const auto candidate = Describe(entry)) candidates.push_back(*candidate);
+  if (candidates.empty()) Fail("the icon holds no picture this reader can show");
   // The largest first, the better stored first among equally large; a picture that does
   // not decode gives way to the next one.
   std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
