@@ -18,9 +18,10 @@
 #include <vector>
 
 #include "base/byte_reader.h"
+#include "base/colour_space.h"
 #include "base/error.h"
-#include "pictures/palette.h"
 #include "base/pixel_helpers.h"
+#include "pictures/palette.h"
 #include "pictures/stream.h"
 
 namespace pictures {
@@ -375,15 +376,6 @@ uint64_t PackedBits(const uint8_t* row, uint64_t bit, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i, ++bit)
     value = value << 1 | ((row[bit >> 3] >> (7 - (bit & 7))) & 1);
   return value;
-}
-
-float HalfToFloat(uint16_t half) {
-  const int exponent = (half >> 10) & 0x1F;
-  const int mantissa = half & 0x3FF;
-  float value = exponent == 0    ? std::ldexp(float(mantissa), -24)
-                : exponent == 31 ? (mantissa ? NAN : INFINITY)
-                                 : std::ldexp(float(mantissa | 0x400), exponent - 25);
-  return half & 0x8000 ? -value : value;
 }
 
 uint8_t Scale(uint64_t value, uint64_t max) {
