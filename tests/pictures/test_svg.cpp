@@ -6,6 +6,7 @@
 
 #include "base/error.h"
 #include "pictures/png_writer.h"
+#include "support/byte_builders.h"
 #include "support/case_names.h"
 #include "support/loading.h"
 #include "support/tool_files.h"
@@ -19,10 +20,9 @@ namespace pictures {
 namespace {
 
 using test_support::Bytes;
+using test_support::Text;
 using test_support::PrintTo;
 using test_support::ShellQuote;
-
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 // A drawing with `attributes` on its root: shapes with partial opacity, a gradient and a
 // blur, so that a difference in size, scale or blending shows.

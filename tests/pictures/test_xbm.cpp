@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/byte_builders.h"
 #include "support/case_names.h"
 #include "support/loading.h"
 #include "support/tool_files.h"
@@ -13,11 +14,10 @@ namespace pictures {
 namespace {
 
 using test_support::Bytes;
+using test_support::Text;
 using test_support::FillPaths;
 using test_support::PrintTo;
 using test_support::ShellQuote;
-
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 // Files written by netpbm and ImageMagick, compared whole with netpbm's decode.
 struct ToolCase {

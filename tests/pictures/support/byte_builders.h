@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <string_view>
 #include <vector>
 
 namespace test_support {
@@ -19,6 +20,8 @@ void PutBE16(Bytes& out, size_t at, uint32_t value);
 void PutBE32(Bytes& out, size_t at, uint32_t value);
 Bytes LE16(uint32_t value);
 void AppendBytes(Bytes& out, std::initializer_list<int> bytes);
+// The characters of a text file, as its bytes.
+inline Bytes Text(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 // PackBits: runs of three or more equal bytes as run packets, the rest as literal packets
 // of up to 128 bytes.
