@@ -182,6 +182,9 @@ TEST(ILBMReader, ViewportModesMasksAndColourMaps) {
       {"direct colour of 1, 2 and 1 bits",
        Form("ILBM", {Bmhd(2, 1, 4), Chunk("DCOL", {1, 2, 1, 0}), Chunk("BODY", Planar({1 | 2 << 1 | 1 << 3, 0b0110}, 2, 4))}),
        {{255, 170, 255}, {0, 255, 0}}},
+      {"a PBM picture ignores a DCOL chunk, even of zero bits",
+       Form("PBM ", {Bmhd(2, 1, 8), Chunk("DCOL", {0, 0, 0, 0}), Colours({{0, 0, 0}, {9, 9, 9}}), Chunk("BODY", {1, 0})}),
+       {{9, 9, 9}, black}},
   };
   for (const Case& c : cases) {
     TILBMGraphic picture;

@@ -289,7 +289,8 @@ class RowConverter {
         alpha_(model == Model::Deep && planes_ == 32),
         indexed_(model == Model::Palette || model == Model::ExtraHalfBrite),
         palette_(indexed_ || model == Model::HoldAndModify ? PaletteOf(picture, model) : LogPalette()),
-        direct_(picture.directColour.value_or(DirectColourBits{8, 8, 8})),
+        // A DCOL chunk counts only where it chose the model (a PBM picture ignores it).
+        direct_(model == Model::DirectColour ? *picture.directColour : DirectColourBits{8, 8, 8}),
         scratch_(planeBytes * 8 * 4) {
     for (size_t c = 0; c < 4; ++c) component_[c] = std::span(scratch_).subspan(c * planeBytes * 8, planeBytes * 8);
     scale_ = {ScaleTable(direct_.red), ScaleTable(direct_.green), ScaleTable(direct_.blue)};
