@@ -14,6 +14,7 @@
 #include "dialog/texts.h"
 #include "platform/clipboard.h"
 #include "platform/drives.h"
+#include "platform/host_names.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 
@@ -289,8 +290,12 @@ void TForm1::SpeedButton10Click() {
   QString start = platform::GetPrivateProfileString(QStringLiteral("Paths"), QStringLiteral("Import"), currentpath,
                                                     systemfolder() + QStringLiteral("\\tolva.ini"));
   if (start.isEmpty()) start = programfolder();
-  start = dialog::asciiupper(start);
-  if (!start.isEmpty() && start[0] >= QLatin1Char('C')) currentpath = start;
+  // The start folder is upper-cased as the host spells paths, unless a name on it has a
+  // case twin, where the upper-cased folder could be the other one: then only its drive
+  // letter is.
+  const QString upper = dialog::asciiupper(start);
+  if (!upper.isEmpty() && upper[0] >= QLatin1Char('C'))
+    currentpath = platform::HasCaseTwin(start) ? upper.left(1) + start.mid(1) : upper;
   ComboBox2Click();
 }
 

@@ -203,12 +203,16 @@ TEST(Form, StartFolderFromTheHostSettingsFile) {
       {nullptr, "A:\\tools\\importdlg", "A:\\tools\\", "Select File to Import.. [A:\\tools\\]"},
       // A folder without a drive letter begins with "\", which lies above C.
       {"[Paths]\r\nImport=\\nowhere\\\r\n", "C:\\PROG\\importdlg", "\\NOWHERE\\", "Select File to Import.. [\\NOWHERE\\]"},
+      // A folder beside its case twin is kept in its own spelling.
+      {"[Paths]\r\nImport=d:\\Twin\\\r\n", "C:\\PROG\\importdlg", "D:\\Twin\\", "Select File to Import.. [D:\\Twin\\]"},
   };
   for (const auto& c : cases) {
     DialogWorld world;
     world.tree.MakeDir(QStringLiteral("d/pics"));
     world.tree.MakeDir(QStringLiteral("c/A/b"));
     world.tree.MakeDir(QStringLiteral("a/tools"));
+    world.tree.MakeDir(QStringLiteral("d/Twin"));
+    world.tree.MakeDir(QStringLiteral("d/TWIN"));
     if (c.settings) world.WriteSettings(c.settings);
     TForm1* form = world.Open({}, QString::fromUtf8(c.programfile));
     const std::string label = c.settings ? c.settings : "(none)";
