@@ -395,6 +395,74 @@ std::vector<Layout> NetpbmLayouts() {
   };
 }
 
+// Amiga IFF as netpbm writes it, read back by netpbm.
+std::vector<Layout> IlbmLayouts() {
+  const auto iff = [](const std::string& name, const std::string& make) {
+    return Layout{name, make, "iff", "ilbmtoppm {in}"};
+  };
+  return {
+      At(kAtLarge | kAtFlat, iff("24 planes packed", "ppmtoilbm -24force {src} > {out}")),
+      At(kAtLarge, iff("24 planes plain", "ppmtoilbm -24force -nocompress {src} > {out}")),
+      At(kAtFlat, iff("216 colours packed", "pnmdepth 5 {src} | ppmtoilbm -maxplanes 8 > {out}")),
+      iff("hold-and-modify six planes", "ppmtoilbm -hamforce {src} > {out}"),
+      iff("hold-and-modify eight planes", "ppmtoilbm -ham8 {src} > {out}"),
+  };
+}
+
+std::vector<Layout> SunRasterLayouts() {
+  const auto ras = [](const std::string& name, const std::string& make) {
+    return Layout{name, make, "ras", "rasttopnm {in}"};
+  };
+  return {
+      At(kAtLarge, ras("24-bit", "pnmtorast {src} > {out}")),
+      At(kAtFlat, ras("216 colours packed", "pnmdepth 5 {src} | pnmtorast -rle > {out}")),
+      ras("grey", "ppmtopgm {src} | pnmtorast > {out}"),
+      ras("monochrome", "ppmtopgm {src} | pgmtopbm | pnmtorast > {out}"),
+  };
+}
+
+// X pixmaps and bitmaps: text. netpbm names colours where it can, and its own colour list
+// reads "Magenta" back as another colour than X11's, so ImageMagick reads the pixmaps.
+// (A picture of one colour is left out: netpbm writes it with no characters a pixel,
+// which neither ImageMagick nor we read.)
+std::vector<Layout> XpmLayouts() {
+  return {
+      Layout{"216 colours", "pnmdepth 5 {src} | ppmtoxpm > {out}", "xpm", kMagick},
+      Layout{"bitmap", "ppmtopgm {src} | pgmtopbm | pbmtoxbm > {out}", "xbm", "xbmtopbm {in}"},
+  };
+}
+
+// DDS as ImageMagick writes it (the first level is read), decoded by Pillow.
+std::vector<Layout> DdsLayouts() {
+  const auto dds = [](const std::string& name, const std::string& make, int tolerance = 0) {
+    return Layout{name, make, "dds", kPillow, tolerance};
+  };
+  return {
+      At(kAtLarge, dds("uncompressed", "convert {src} -define dds:compression=none {out}")),
+      dds("uncompressed with alpha", "convert {srca} -define dds:compression=none {out}"),
+      // Pillow cuts the colours BC1 to BC3 interpolate down, we round them.
+      At(kAtFlat, dds("BC1", "convert {src} -define dds:compression=dxt1 -define dds:mipmaps=0 {out}", 1)),
+      dds("BC3 with alpha", "convert {srca} -define dds:compression=dxt5 -define dds:mipmaps=0 {out}", 1),
+  };
+}
+
+// Float maps and Radiance pictures hold linear light; ImageMagick's decode is taken to sRGB
+// by ImageMagick.
+const std::string kMagickFromLinear = "convert {in} -set colorspace RGB -colorspace sRGB -depth 8 ppm:-";
+
+std::vector<Layout> PfmLayouts() {
+  return {
+      At(kAtLarge, Layout{"colour", "pamtopfm {src} > {out}", "pfm", kMagickFromLinear, 1}),
+      Layout{"grey, little-endian", "ppmtopgm {src} | pamtopfm -endian little > {out}", "pfm", kMagickFromLinear, 1},
+  };
+}
+
+// ImageMagick packs the rows of pictures 8 to 32767 pixels wide, and stores narrower ones
+// flat.
+std::vector<Layout> RadianceLayouts() {
+  return {At(kAtLarge | kAtFlat, Layout{"by ImageMagick", "convert {src} {out}", "hdr", kMagickFromLinear, 1})};
+}
+
 // ---- Pictures.
 
 // Three bands side by side (one above the other in a tall picture): a smooth gradient,
@@ -462,7 +530,9 @@ class FastPaths : public ::testing::TestWithParam<Group> {
           "/usr/bin/djpeg", "/usr/bin/cwebp", "/usr/bin/dwebp", "/usr/bin/img2webp",
           "/usr/bin/webpmux", "/usr/bin/giftopnm", "/usr/bin/ppmtogif", "/usr/bin/pcxtoppm",
           "/usr/bin/ppmtopcx", "/usr/bin/ppmtobmp", "/usr/bin/tgatoppm", "/usr/bin/ppmtotga",
-          "/usr/bin/pnmtosgi", "/usr/bin/pnmdepth", "/usr/bin/pnmtoplainpnm"})
+          "/usr/bin/pnmtosgi", "/usr/bin/pnmdepth", "/usr/bin/pnmtoplainpnm", "/usr/bin/ppmtoilbm",
+          "/usr/bin/ilbmtoppm", "/usr/bin/pnmtorast", "/usr/bin/rasttopnm", "/usr/bin/ppmtoxpm",
+          "/usr/bin/xpmtoppm", "/usr/bin/pbmtoxbm", "/usr/bin/xbmtopbm", "/usr/bin/pamtopfm"})
       REQUIRE_TOOL(tool);
     const Size& size = GetParam().size;
     const RgbImage content = Content(size, true);
@@ -551,7 +621,9 @@ std::vector<Group> Groups() {
       {"Tiff", TiffLayouts},   {"Png", PngLayouts},     {"Gif", GifLayouts},
       {"Jpeg", JpegLayouts},   {"Webp", WebpLayouts},   {"Bmp", BmpLayouts},
       {"Psd", PsdLayouts},     {"Pcx", PcxLayouts},     {"Targa", TargaLayouts},
-      {"Sgi", SgiLayouts},     {"Netpbm", NetpbmLayouts},
+      {"Sgi", SgiLayouts},     {"Netpbm", NetpbmLayouts}, {"Ilbm", IlbmLayouts},
+      {"SunRaster", SunRasterLayouts}, {"Xpm", XpmLayouts}, {"Dds", DdsLayouts},
+      {"Pfm", PfmLayouts}, {"Radiance", RadianceLayouts},
   };
   std::vector<Group> groups;
   for (const auto& [name, layouts] : formats)
