@@ -463,6 +463,26 @@ std::vector<Layout> RadianceLayouts() {
   return {At(kAtLarge | kAtFlat, Layout{"by ImageMagick", "convert {src} {out}", "hdr", kMagickFromLinear, 1})};
 }
 
+// JPEG XL and JPEG 2000 through their libraries, against the libraries' own tools.
+std::vector<Layout> JxlLayouts() {
+  const std::string reference = "djxl {in} {tmp}.ppm >/dev/null 2>&1 && cat {tmp}.ppm";
+  return {
+      Layout{"lossless", "cjxl {src} {out} -d 0", "jxl", reference},
+      At(kAtLarge, Layout{"lossy", "cjxl {src} {out} -d 1", "jxl", reference}),
+  };
+}
+
+std::vector<Layout> Jpeg2000Layouts() {
+  const auto jp2 = [](const std::string& name, const std::string& make, const std::string& extension) {
+    return Layout{name, make, extension, "opj_decompress -i {in} -o {tmp}.ppm >/dev/null && cat {tmp}.ppm"};
+  };
+  return {
+      // Three resolution levels: the tall picture is too narrow for the six of the default.
+      jp2("lossless", "opj_compress -i {src} -o {out} -n 3 >/dev/null", "jp2"),
+      At(kAtLarge | kAtFlat, jp2("lossy in tiles", "opj_compress -i {src} -o {out} -r 20 -t 256,256 >/dev/null", "j2k")),
+  };
+}
+
 // ---- Pictures.
 
 // Three bands side by side (one above the other in a tall picture): a smooth gradient,
@@ -532,7 +552,8 @@ class FastPaths : public ::testing::TestWithParam<Group> {
           "/usr/bin/ppmtopcx", "/usr/bin/ppmtobmp", "/usr/bin/tgatoppm", "/usr/bin/ppmtotga",
           "/usr/bin/pnmtosgi", "/usr/bin/pnmdepth", "/usr/bin/pnmtoplainpnm", "/usr/bin/ppmtoilbm",
           "/usr/bin/ilbmtoppm", "/usr/bin/pnmtorast", "/usr/bin/rasttopnm", "/usr/bin/ppmtoxpm",
-          "/usr/bin/xpmtoppm", "/usr/bin/pbmtoxbm", "/usr/bin/xbmtopbm", "/usr/bin/pamtopfm"})
+          "/usr/bin/xpmtoppm", "/usr/bin/pbmtoxbm", "/usr/bin/xbmtopbm", "/usr/bin/pamtopfm",
+          "/usr/bin/cjxl", "/usr/bin/djxl", "/usr/bin/opj_compress", "/usr/bin/opj_decompress"})
       REQUIRE_TOOL(tool);
     const Size& size = GetParam().size;
     const RgbImage content = Content(size, true);
@@ -623,7 +644,8 @@ std::vector<Group> Groups() {
       {"Psd", PsdLayouts},     {"Pcx", PcxLayouts},     {"Targa", TargaLayouts},
       {"Sgi", SgiLayouts},     {"Netpbm", NetpbmLayouts}, {"Ilbm", IlbmLayouts},
       {"SunRaster", SunRasterLayouts}, {"Xpm", XpmLayouts}, {"Dds", DdsLayouts},
-      {"Pfm", PfmLayouts}, {"Radiance", RadianceLayouts},
+      {"Pfm", PfmLayouts}, {"Radiance", RadianceLayouts}, {"Jxl", JxlLayouts},
+      {"Jpeg2000", Jpeg2000Layouts},
   };
   std::vector<Group> groups;
   for (const auto& [name, layouts] : formats)
