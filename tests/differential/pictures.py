@@ -11,6 +11,8 @@ exactly what the test needs. Every picture is read by Pillow, never by the libra
                                                  orientation N says, as a PAM on stdout
   pictures.py rle4 IN OUT                        IN (16 colours at most) as a run-length
                                                  packed 4-bit Windows bitmap
+  pictures.py qoi IN OUT                         IN as a QOI picture, with every kind of
+                                                 chunk the format has
 """
 import struct
 import sys
@@ -53,7 +55,7 @@ def save(source, target, mode=None, *options):
 
 
 def pam(source):
-    image = Image.open(source)
+    image = open_picture(source)
     if image.mode.startswith("I"):
         image = image.point(lambda v: v / 257 + 0.5).convert("L")
     write_pam(image)
@@ -147,7 +149,46 @@ def rle4(source, target):
     open(target, "wb").write(header + info + colours + data)
 
 
+def qoi_chunk(pixel, previous, index):
+    """The chunk of one pixel that is not a repeat of the one before (index updated)."""
+    slot = (pixel[0] * 3 + pixel[1] * 5 + pixel[2] * 7 + pixel[3] * 11) % 64
+    if index[slot] == pixel:
+        return bytes([slot])
+    index[slot] = pixel
+    if pixel[3] != previous[3]:
+        return bytes([0xFF]) + bytes(pixel)
+    dr, dg, db = (((pixel[c] - previous[c] + 128) & 255) - 128 for c in range(3))
+    if all(-2 <= d <= 1 for d in (dr, dg, db)):
+        return bytes([0x40 | (dr + 2) << 4 | (dg + 2) << 2 | (db + 2)])
+    if -32 <= dg <= 31 and -8 <= dr - dg <= 7 and -8 <= db - dg <= 7:
+        return bytes([0x80 | (dg + 32), (dr - dg + 8) << 4 | (db - dg + 8)])
+    return bytes([0xFE]) + bytes(pixel[:3])
+
+
+def qoi(source, target):
+    image = open_picture(source)
+    channels = 4 if "A" in image.mode else 3
+    pixels = image.convert("RGBA").tobytes()
+    out = bytearray(b"qoif" + struct.pack(">IIBB", image.size[0], image.size[1], channels, 0))
+    index, previous, run = [None] * 64, (0, 0, 0, 255), 0
+    for at in range(0, len(pixels), 4):
+        pixel = tuple(pixels[at:at + 4])
+        if pixel == previous:
+            run += 1
+            if run < 62 and at + 4 < len(pixels):
+                continue
+        if run:
+            out.append(0xC0 | (run - 1))
+            if pixel == previous:
+                run = 0
+                continue
+            run = 0
+        out += qoi_chunk(pixel, previous, index)
+        previous = pixel
+    open(target, "wb").write(out + bytes(7) + b"\1")
+
+
 if __name__ == "__main__":
     commands = {"save": save, "pam": pam, "rechunk": rechunk, "orient": orient, "turn": turn,
-                "rle4": rle4}
+                "rle4": rle4, "qoi": qoi}
     commands[sys.argv[1]](*sys.argv[2:])

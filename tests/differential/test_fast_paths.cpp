@@ -463,6 +463,15 @@ std::vector<Layout> RadianceLayouts() {
   return {At(kAtLarge | kAtFlat, Layout{"by ImageMagick", "convert {src} {out}", "hdr", kMagickFromLinear, 1})};
 }
 
+// QOI, which no tool here writes: pictures.py writes it, and the picture it was made from is
+// the reference (the format is lossless).
+std::vector<Layout> QoiLayouts() {
+  return {
+      Layout{"rgb", "{tool} qoi {src} {out}", "qoi", "cat {src}"},
+      Layout{"rgba", "{tool} qoi {srca} {out}", "qoi", "{tool} pam {srca}"},
+  };
+}
+
 // JPEG XL and JPEG 2000 through their libraries, against the libraries' own tools.
 std::vector<Layout> JxlLayouts() {
   const std::string reference = "djxl {in} {tmp}.ppm >/dev/null 2>&1 && cat {tmp}.ppm";
@@ -645,7 +654,7 @@ std::vector<Group> Groups() {
       {"Sgi", SgiLayouts},     {"Netpbm", NetpbmLayouts}, {"Ilbm", IlbmLayouts},
       {"SunRaster", SunRasterLayouts}, {"Xpm", XpmLayouts}, {"Dds", DdsLayouts},
       {"Pfm", PfmLayouts}, {"Radiance", RadianceLayouts}, {"Jxl", JxlLayouts},
-      {"Jpeg2000", Jpeg2000Layouts},
+      {"Jpeg2000", Jpeg2000Layouts}, {"Qoi", QoiLayouts},
   };
   std::vector<Group> groups;
   for (const auto& [name, layouts] : formats)
